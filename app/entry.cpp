@@ -1,0 +1,49 @@
+#include "app/entry.h"
+
+#include <cstdio>
+
+#include "about/about_dialog.h"
+#include "app/send_driver.h"
+#include "app/send_result.h"
+#include "app/switches.h"
+#include "app/usage.h"
+#include "platform/app_framework.h"
+#include "platform/stdio_mode.h"
+
+namespace {
+int g_savedStdinMode = 0;
+int g_savedStdoutMode = 0;
+}  // namespace
+
+void SetBinaryStdio() {
+  g_savedStdinMode = platform::SetBinaryMode(0);
+  g_savedStdoutMode = platform::SetBinaryMode(1);
+}
+
+void RestoreStdio() {
+  platform::RestoreMode(0, g_savedStdinMode);
+  platform::RestoreMode(1, g_savedStdoutMode);
+}
+
+unsigned VelsendMain(int argc, char** argv) {
+  unsigned status = ERROR_NONE;
+  if (!platform::InitApplicationFramework(argc, argv)) {
+    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+    std::fflush(stderr);
+    status = ERROR_NO_ORIGINATOR;
+  } else {
+    ParseSwitches();
+    if (HasSwitch("?")) {
+      PrintUsage();
+    } else if (HasSwitch("#")) {
+      RunAboutDialog();
+    } else {
+      SetBinaryStdio();
+      status = SendFromCommandLine();
+      RestoreStdio();
+    }
+  }
+  std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));
+  std::fflush(stderr);
+  return status;
+}

@@ -1,0 +1,9 @@
+// The program's entry: initialise, parse, dispatch, report.
+#pragma once
+
+// Runs the whole program and returns the exit status (a SendResult).
+unsigned VelsendMain(int argc, char** argv);
+
+// Standard input and output in binary mode around the send run, and back.
+void SetBinaryStdio();
+void RestoreStdio();

@@ -1,0 +1,82 @@
+#include "app/switches.h"
+
+#include <cstdlib>
+
+#include "platform/app_framework.h"
+
+void CSwitchCommandLineInfo::ParseParam(const std::string& word) {
+  if (word.empty() || (word[0] != '-' && word[0] != '/')) return;
+  if (word.size() < 2) return;  // a bare prefix names no switch
+  m_switches[word.substr(1, 1)] = word.substr(2);
+}
+
+void CSwitchCommandLineInfo::ParseWords(const std::vector<std::string>& words) {
+  for (size_t i = 1; i < words.size(); ++i) ParseParam(words[i]);
+}
+
+bool CSwitchCommandLineInfo::HasSwitch(const std::string& letter) const {
+  return m_switches.count(letter) != 0;
+}
+
+bool CSwitchCommandLineInfo::LookupSwitch(const std::string& letter, std::string& value) const {
+  auto it = m_switches.find(letter);
+  if (it == m_switches.end()) return false;
+  value = it->second;
+  return true;
+}
+
+CSwitchCommandLineInfo& SwitchTable() {
+  static CSwitchCommandLineInfo table;
+  return table;
+}
+
+bool HasSwitch(const std::string& letter) { return SwitchTable().HasSwitch(letter); }
+
+bool LookupSwitch(const std::string& letter, std::string& value) {
+  return SwitchTable().LookupSwitch(letter, value);
+}
+
+void ParseSwitches() { SwitchTable().ParseWords(platform::CommandLineWords()); }
+
+int SplitList(const std::string& text, std::vector<std::string>& list, char separator) {
+  list.clear();
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != separator) continue;
+    list.push_back(text.substr(start, i - start));
+    start = i + 1;
+  }
+  if (start < text.size()) list.push_back(text.substr(start));
+  return static_cast<int>(list.size());
+}
+
+void SplitHostPort(const std::string& value, std::string& host, long& port) {
+  size_t colon = value.rfind(':');
+  if (colon == std::string::npos) {
+    host = value;
+    port = 0;
+    return;
+  }
+  host = value.substr(0, colon);
+  // strtol reads what atol reads but saturates instead of overflowing.
+  port = std::strtol(value.c_str() + colon + 1, nullptr, 10);
+}
+
+namespace {
+bool EqualsNoCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+}  // namespace
+
+int ParseAuthMethod(const std::string& value) {
+  if (EqualsNoCase(value, "PLAIN")) return 1;
+  if (EqualsNoCase(value, "LOGIN")) return 2;
+  return 0;
+}

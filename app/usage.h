@@ -1,0 +1,6 @@
+#pragma once
+
+// The usage text, exactly as printed.
+const char* UsageText();
+// Writes the usage text to standard error in one piece.
+void PrintUsage();

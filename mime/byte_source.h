@@ -1,0 +1,83 @@
+// A body source read by the encoders: a file, the standard input, or bytes
+// in memory. Buffered, so that byte-wise reading costs no call per byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class CByteSource {
+ public:
+  virtual ~CByteSource() = default;
+
+  // The next byte as 0..255, or -1 at the end of input or after a read error.
+  int ReadByte() {
+    if (m_position == m_filled && !Refill()) return -1;
+    return static_cast<unsigned char>(m_buffer[m_position++]);
+  }
+  // Reads up to size bytes; fewer only at the end of input or on an error.
+  size_t Read(char* destination, size_t size);
+  // Back to the first byte; false when the source cannot go back.
+  bool Rewind();
+  // True for the process's standard input, which ends at a "." line.
+  virtual bool IsStandardInput() const { return false; }
+  // True once a read has failed (as opposed to ending).
+  bool Failed() const { return m_failed; }
+
+ protected:
+  // Reads up to capacity bytes: the count, 0 at the end, negative on error.
+  virtual long ReadSource(char* destination, size_t capacity) = 0;
+  virtual bool RewindSource() = 0;
+
+ private:
+  bool Refill();
+
+  static constexpr size_t kBufferSize = 64 * 1024;
+  std::string m_buffer = std::string(kBufferSize, '\0');
+  size_t m_position = 0;
+  size_t m_filled = 0;
+  bool m_ended = false;
+  bool m_failed = false;
+};
+
+// A file opened for binary reading.
+class CFileSource : public CByteSource {
+ public:
+  CFileSource() = default;
+  ~CFileSource() override { Close(); }
+  // False when the path cannot be opened for reading or is not a regular file.
+  bool Open(const std::string& path);
+  void Close();
+
+ protected:
+  long ReadSource(char* destination, size_t capacity) override;
+  bool RewindSource() override;
+
+ private:
+  std::FILE* m_file = nullptr;
+};
+
+// Bytes in memory; for tests and fuzzing. stdinLike gives the standard
+// input's "." rule.
+class CMemorySource : public CByteSource {
+ public:
+  explicit CMemorySource(std::string bytes, bool stdinLike = false)
+      : m_bytes(std::move(bytes)), m_stdinLike(stdinLike) {}
+  bool IsStandardInput() const override { return m_stdinLike; }
+  // Makes the read fail (not end) after failAfter bytes; -1 never fails.
+  void FailAfter(long failAfter) { m_failAfter = failAfter; }
+
+ protected:
+  long ReadSource(char* destination, size_t capacity) override;
+  bool RewindSource() override;
+
+ private:
+  std::string m_bytes;
+  bool m_stdinLike;
+  size_t m_offset = 0;
+  long m_failAfter = -1;
+};
+
+// The process's standard input; one object for the whole run, so that bytes
+// read ahead by one message text stay available to the next.
+CByteSource& StandardInput();

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only when one
+# is missing. Usage: scripts/install-deps.sh [build|test|demo]
+set -euo pipefail
+what=${1:-test}
+packages=(g++ cmake make python3)
+case "$what" in
+  build) ;;
+  demo) packages+=(python3-aiosmtpd media-types) ;;
+  test) packages+=(libgtest-dev python3-pytest python3-aiosmtpd media-types) ;;
+  *) echo "usage: $0 [build|test|demo]" >&2; exit 2 ;;
+esac
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,12 @@
+#include "app/send_result.h"
+
+#include <gtest/gtest.h>
+
+TEST(SendResultName, EveryStatusAndUnknown) {
+  EXPECT_STREQ(SendResultName(ERROR_NONE), "ERROR_NONE");
+  EXPECT_STREQ(SendResultName(ERROR_ATACHING_FILE), "ERROR_ATACHING_FILE");
+  EXPECT_STREQ(SendResultName(ERROR_INVALID_ESMTP_METHOD), "ERROR_INVALID_ESMTP_METHOD");
+  EXPECT_STREQ(SendResultName(ERROR_CLOSING_CONNECTION), "ERROR_CLOSING_CONNECTION");
+  EXPECT_STREQ(SendResultName(11), "UNKNOWN_ERROR");
+  EXPECT_STREQ(SendResultName(0xFFFFFFFFu), "UNKNOWN_ERROR");
+}

@@ -1,0 +1,112 @@
+#include "app/switches.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CSwitchCommandLineInfo Parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "velsend");
+  CSwitchCommandLineInfo table;
+  table.ParseWords(words);
+  return table;
+}
+
+TEST(SwitchTable, StoresValueGluedToLetter) {
+  CSwitchCommandLineInfo t = Parse({"-sMonthly report", "/oann", "-h", "relay", "-q", "-X1"});
+  std::string v = "unchanged";
+  EXPECT_TRUE(t.LookupSwitch("s", v));
+  EXPECT_EQ(v, "Monthly report");
+  EXPECT_TRUE(t.LookupSwitch("o", v));
+  EXPECT_EQ(v, "ann");
+  EXPECT_TRUE(t.LookupSwitch("h", v));  // present, empty; "relay" is not a switch
+  EXPECT_EQ(v, "");
+  EXPECT_TRUE(t.HasSwitch("q"));
+  EXPECT_TRUE(t.HasSwitch("X"));
+  v = "unchanged";
+  EXPECT_FALSE(t.LookupSwitch("r", v));
+  EXPECT_EQ(v, "unchanged");
+}
+
+TEST(SwitchTable, LettersAreCaseSensitiveAndLaterWordsWin) {
+  CSwitchCommandLineInfo t = Parse({"-rA", "-rB", "-cx", "-Cy", "-O1"});
+  std::string v;
+  ASSERT_TRUE(t.LookupSwitch("r", v));
+  EXPECT_EQ(v, "B");
+  ASSERT_TRUE(t.LookupSwitch("c", v));
+  EXPECT_EQ(v, "x");
+  ASSERT_TRUE(t.LookupSwitch("C", v));
+  EXPECT_EQ(v, "y");
+  EXPECT_FALSE(t.HasSwitch("o"));
+}
+
+TEST(SwitchTable, ValueMayStartWithPrefixAndBarePrefixStoresNothing) {
+  CSwitchCommandLineInfo t = Parse({"-s-/x", "-", "/", "", "plain"});
+  std::string v;
+  ASSERT_TRUE(t.LookupSwitch("s", v));
+  EXPECT_EQ(v, "-/x");
+  EXPECT_FALSE(t.HasSwitch(""));
+  EXPECT_FALSE(t.HasSwitch("-"));
+  EXPECT_FALSE(t.HasSwitch("/"));
+}
+
+TEST(SwitchTable, ProgramNameIsSkipped) {
+  CSwitchCommandLineInfo table;
+  table.ParseWords({"-oFromName"});
+  EXPECT_FALSE(table.HasSwitch("o"));
+}
+
+TEST(SplitList, Cases) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> items;
+  } cases[] = {
+      {"a,b", {"a", "b"}},
+      {"a,,b", {"a", "", "b"}},
+      {",a", {"", "a"}},
+      {"a,", {"a"}},
+      {",", {""}},
+      {",,", {"", ""}},
+      {"", {}},
+      {" a , b ", {" a ", " b "}},
+      {"x", {"x"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> list = {"stale"};
+    EXPECT_EQ(SplitList(c.text, list, ','), static_cast<int>(c.items.size())) << c.text;
+    EXPECT_EQ(list, c.items) << c.text;
+  }
+}
+
+TEST(SplitHostPort, Cases) {
+  struct Case {
+    const char* value;
+    const char* host;
+    long port;
+  } cases[] = {
+      {"relay", "relay", 0},          {"relay:", "relay", 0},
+      {"relay:0", "relay", 0},        {"relay:587", "relay", 587},
+      {"relay:abc", "relay", 0},      {"relay: 25x", "relay", 25},
+      {"relay:-7", "relay", -7},      {"a:b:2525", "a:b", 2525},
+      {"", "", 0},                    {":25", "", 25},
+      {"relay:+465", "relay", 465},
+  };
+  for (const Case& c : cases) {
+    std::string host = "stale";
+    long port = -1;
+    SplitHostPort(c.value, host, port);
+    EXPECT_EQ(host, c.host) << c.value;
+    EXPECT_EQ(port, c.port) << c.value;
+  }
+}
+
+TEST(ParseAuthMethod, NamesInAnyCase) {
+  EXPECT_EQ(ParseAuthMethod("PLAIN"), 1);
+  EXPECT_EQ(ParseAuthMethod("plain"), 1);
+  EXPECT_EQ(ParseAuthMethod("Login"), 2);
+  EXPECT_EQ(ParseAuthMethod(""), 0);
+  EXPECT_EQ(ParseAuthMethod("CRAM-MD5"), 0);
+  EXPECT_EQ(ParseAuthMethod("PLAINX"), 0);
+  EXPECT_EQ(ParseAuthMethod("PLAI"), 0);
+}
+
+}  // namespace

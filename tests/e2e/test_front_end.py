@@ -1,0 +1,84 @@
+"""The command-line front end: usage, dispatch, validation order, statuses."""
+import pytest
+
+USAGE = (
+    "Usage:\n"
+    "  velsend [-b] [-c<CC recipients>] [-C<BCC recipients>] [-f<files>]\n"
+    "         -h<host[:port]> [-l<charset>]\n"
+    "         [-m<ESMTP method>] [-n<ESMTP Username>] [-p<ESMTP Password>]\n"
+    "         [-q] [-R<reply>] -r<recipients> -s<subject> -o<originator>\n"
+    "         [-u] [-U] \n"
+    "         [-?] [-#]\n"
+    "\n"
+    "Switches:\n"
+    "  -b                 Wait for key on completion\n"
+    "  -c<CC recipients>  Copy Recipient addresses\n"
+    "  -C<BCC recipients> Blind Copy Recipient addresses\n"
+    "  -f<files>          List of files to send\n"
+    "  -h<host[:port]>    Remote Host and port\n"
+    "  -l<charset>        Override default MIME charset parameter\n"
+    "  -m<ESMTP method>   ESMTP method (PLAIN or LOGIN, default is PLAIN)\n"
+    "  -n<ESMTP username> ESMTP username\n"
+    "  -p<ESMTP password> ESMTP password\n"
+    "  -q                 Quiet mode - Send less diagnostics to stderr\n"
+    "  -R<reply>          Reply-to address\n"
+    "  -r<recipients>     Recipient addresses\n"
+    "  -s<subject>        Message subject\n"
+    "  -o<originator>     Message originator\n"
+    "  -u                 Use UUEncoding\n"
+    "  -U                 Force UUEncoding\n"
+    "  -?                 Display usage\n"
+    "  -#                 Display version number\n"
+    "\n"
+)
+
+
+def status_line(status, name):
+    return f"Program Exiting[{status} ({name})]\n"
+
+
+def assert_usage_then(run, status, name):
+    assert run.status == status
+    lines = run.err.split("\n")
+    # 30 lines of usage, then the status line.
+    assert run.err.startswith(USAGE)
+    assert lines[28].startswith("More Information: <") and lines[28].endswith(">")
+    assert lines[29] == ""
+    assert "\n".join(lines[30:]) == status_line(status, name)
+    assert run.stdout == b""
+
+
+@pytest.mark.parametrize("args", [["-?"], ["/?"], ["-?junk"], ["-#", "-?"],
+                                  ["-?", "-oa", "-rb", "-sc", "-hd", "-f,"]])
+def test_usage_wins_and_reads_nothing(velsend, args):
+    run = velsend(*args, stdin=b"must not be read\n")
+    assert_usage_then(run, 0, "ERROR_NONE")
+
+
+@pytest.mark.parametrize("args,status,name", [
+    ([], 1, "ERROR_NO_ORIGINATOR"),
+    (["-Oa", "-rb", "-sc", "-hd"], 1, "ERROR_NO_ORIGINATOR"),
+    (["-q", "-rb", "-sc", "-hd"], 1, "ERROR_NO_ORIGINATOR"),
+    (["/oa", "-sc", "-hd"], 2, "ERROR_NO_RECIPIENTS"),
+    (["-oa", "-rb", "-hd", "-mCRAM-MD5"], 3, "ERROR_NO_SUBJECT"),
+    (["-oa", "-rb", "-sc"], 4, "ERROR_NO_HOST"),
+    (["-oa", "-rb", "-sc", "-hd", "-m"], 8, "ERROR_INVALID_ESMTP_METHOD"),
+    (["-oa", "-rb", "-sc", "-hd", "-mCRAM-MD5"], 8, "ERROR_INVALID_ESMTP_METHOD"),
+])
+def test_validation_order(velsend, args, status, name):
+    assert_usage_then(velsend(*args), status, name)
+
+
+def test_marker_warnings_in_uuencode_mode(velsend):
+    run = velsend("-oa", "-rb", "-sc", "-h127.0.0.1:1", "-u", "-f+nope.bin")
+    assert run.err.startswith("Warning: +nope.bin,'+' ignored on non MIME message\n")
+    assert ">>Error attaching file nope.bin\n" in run.err
+    run = velsend("-oa", "-rb", "-sc", "-h127.0.0.1:1", "-U", "-f#nope.gif")
+    assert run.err.startswith("Warning: #nope.gif,'#' ignored on non MIME message\n")
+    run = velsend("-oa", "-rb", "-sc", "-h127.0.0.1:1", "-f#nope.gif")
+    assert run.err.startswith(">>Error attaching file nope.gif\n")
+
+
+def test_quiet_still_prints_status_line(velsend):
+    run = velsend("-q", "-oa", "-rb", "-sc", "-hd", "-mX")
+    assert run.err.endswith(status_line(8, "ERROR_INVALID_ESMTP_METHOD"))

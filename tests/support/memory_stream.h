@@ -1,0 +1,59 @@
+// An in-memory peer for CLineSocket: plays scripted chunks of reply bytes and
+// records every byte the client sends.
+#pragma once
+
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "net/byte_stream.h"
+
+class CMemoryStream : public CByteStream {
+ public:
+  struct Shared {
+    std::deque<std::string> chunks;  // each Receive hands out at most one chunk
+    std::string sent;                // everything the client sent
+    bool timeoutAtEnd = false;       // after the chunks: time out instead of closing
+    bool closed = false;
+    long sendCapacity = -1;          // fail sends beyond this many bytes; -1 unlimited
+  };
+
+  explicit CMemoryStream(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+
+  bool SendAll(const char* data, size_t size, int) override {
+    if (m_shared->sendCapacity >= 0 &&
+        m_shared->sent.size() + size > static_cast<size_t>(m_shared->sendCapacity)) {
+      return false;
+    }
+    m_shared->sent.append(data, size);
+    return true;
+  }
+
+  long Receive(char* buffer, size_t size, int) override {
+    auto& chunks = m_shared->chunks;
+    if (chunks.empty()) return m_shared->timeoutAtEnd ? kReceiveTimeout : 0;
+    std::string& front = chunks.front();
+    size_t n = front.size() < size ? front.size() : size;
+    std::memcpy(buffer, front.data(), n);
+    front.erase(0, n);
+    if (front.empty()) chunks.pop_front();
+    return static_cast<long>(n);
+  }
+
+  int Close() override {
+    m_shared->closed = true;
+    return 0;
+  }
+
+ private:
+  std::shared_ptr<Shared> m_shared;
+};
+
+// Makes a scripted peer: the returned Shared is kept by the test to add
+// replies and read what was sent.
+inline std::shared_ptr<CMemoryStream::Shared> MakePeer(std::deque<std::string> chunks = {}) {
+  auto shared = std::make_shared<CMemoryStream::Shared>();
+  shared->chunks = std::move(chunks);
+  return shared;
+}

@@ -9,6 +9,7 @@
 #include "net/line_socket.h"
 
 class CByteSource;
+struct SMessageStamp;
 
 class CSmtpClient : public CLineSocket {
  public:
@@ -84,4 +85,8 @@ class CSmtpClient : public CLineSocket {
   // Where an empty file name reads the message text; the process's standard
   // input unless a test substitutes a source.
   CByteSource* m_messageTextSource = nullptr;
+
+  // Where the Date and Message-ID fields take the time, process id and random
+  // value; the system's unless a test substitutes a fixed stamp.
+  SMessageStamp (*m_stampSource)() = nullptr;
 };

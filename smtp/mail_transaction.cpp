@@ -1,4 +1,40 @@
+// The mail transaction: envelope, data phase and the end of the data.
+#include <string>
+
+#include "mime/header_values.h"
 #include "smtp/smtp_client.h"
 
-// Not built yet: no message can be sent.
-bool CSmtpClient::SendMail() { return false; }
+bool CSmtpClient::SendMail() {
+  // Before anything is sent, so that the header and every delimiter line
+  // carry the same counter.
+  if (!m_uuencodeMode) {
+    while (!IsBoundaryUnique()) ++m_boundaryCounter;
+  }
+
+  // A CR or LF in an address would end the command and start another.
+  SendFormatted("MAIL FROM:<%s>\r\n", NeutraliseLineBreaks(m_originatorAddress).c_str());
+  if (!ReadReply("2")) return false;
+
+  // The cursor only passes accepted recipients; one refusal stops them all.
+  while (m_recipientCursor < static_cast<int>(m_recipients.size())) {
+    SplitAddress(m_recipients[m_recipientCursor], m_recipientAddress, m_recipientName);
+    SendFormatted("RCPT TO:<%s>\r\n", NeutraliseLineBreaks(m_recipientAddress).c_str());
+    if (!ReadReply("2")) return false;
+    ++m_recipientCursor;
+  }
+
+  SendFormatted("DATA\r\n");
+  if (!ReadReply("354")) return false;
+
+  WriteHeaders();
+  if (!m_uuencodeMode && m_parts.size() > 1) {
+    std::string delimiter;
+    FormatBoundary(delimiter);
+    SendFormatted("\r\n%s\r\n", delimiter.c_str());
+  }
+  for (size_t i = 0; i < m_parts.size(); ++i) SendPart(i);
+
+  SendFormatted(".\r\n");
+  // The relay may take long to accept the data, hence the longer wait.
+  return ReadReply("2", Timeouts().finalReplyMs);
+}

@@ -1,0 +1,118 @@
+// The message header block and the MIME boundary.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "mime/header_values.h"
+#include "smtp/smtp_client.h"
+
+namespace {
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+bool CSmtpClient::WriteHeaders() {
+  // Every value is written with its CR and LF bytes as blanks: a line break
+  // inside a value would start a field of its own, or end the data.
+  SendFormatted("From: %s <%s>\r\n", NeutraliseLineBreaks(m_originatorName).c_str(),
+                NeutraliseLineBreaks(m_originatorAddress).c_str());
+
+  const int count = static_cast<int>(m_recipients.size());
+  if (m_ccStart == kUnsetStart) m_ccStart = count;
+  if (m_bccStart == kUnsetStart) m_bccStart = count;
+  // Clamped so that starts set by hand (or out of order) still give each
+  // entry exactly one role.
+  const int toEnd = std::clamp(std::min(m_ccStart, m_bccStart), 0, count);
+  const int ccEnd = std::clamp(m_bccStart, toEnd, count);
+
+  for (int i = 0; i < count; ++i) {
+    SplitAddress(m_recipients[i], m_recipientAddress, m_recipientName);
+    const char* prefix;
+    const char* suffix;
+    if (i < toEnd) {
+      prefix = i == 0 ? "To: " : "    ";
+      suffix = i < toEnd - 1 ? "," : "";
+    } else if (i < ccEnd) {
+      prefix = i == toEnd ? "Cc: " : "    ";
+      suffix = i < ccEnd - 1 ? "," : "";
+    } else {
+      continue;  // Bcc: only the envelope names them
+    }
+    SendFormatted("%s%s <%s>%s\r\n", prefix, NeutraliseLineBreaks(m_recipientName).c_str(),
+                  NeutraliseLineBreaks(m_recipientAddress).c_str(), suffix);
+  }
+
+  if (!m_replyTo.empty()) {
+    SendFormatted("Reply-To: %s\r\n", NeutraliseLineBreaks(m_replyTo).c_str());
+  }
+  if (!m_subject.empty()) {
+    SendFormatted("Subject: %s\r\n", NeutraliseLineBreaks(m_subject).c_str());
+  }
+  SendFormatted("X-Mailer: Tarnvale SMTP Class\r\n");
+
+  // A message needs a Date, and relays reject one without a Message-ID.
+  SMessageStamp stamp = m_stampSource ? m_stampSource() : CurrentMessageStamp();
+  SendFormatted("Date: %s\r\n", FormatDateTime(stamp.time).c_str());
+  std::string domain =
+      NeutraliseLineBreaks(MessageIdDomain(m_originatorAddress, GetLocalHostName()));
+  SendFormatted("Message-ID: %s\r\n", FormatMessageId(stamp, domain).c_str());
+
+  if (m_uuencodeMode) {
+    // RFC 1154: one "count TYPE" item per part; a uuencoded part counts its
+    // "begin" and "end" lines too.
+    SendFormatted("Encoding: ");
+    const char* separator = "";
+    for (const CMessagePart& part : m_parts) {
+      size_t lines = part.m_lines.size() + (part.m_uuencoded ? 2 : 0);
+      SendFormatted("%s%lu %s", separator, static_cast<unsigned long>(lines),
+                    part.m_uuencoded ? "UUENCODE" : "TEXT");
+      separator = ", ";
+    }
+    SendFormatted("\r\n\r\n");
+    return true;
+  }
+
+  SendFormatted("MIME-Version: 1.0\r\n");
+  // One part continues this block with its own fields; none leaves it as is.
+  if (m_parts.size() > 1) {
+    std::string delimiter;
+    FormatBoundary(delimiter);
+    SendFormatted("Content-Type: multipart/mixed; boundary=\"%s\"\r\n",
+                  delimiter.c_str() + 2);
+    SendFormatted("\r\n");
+  }
+  return true;
+}
+
+void CSmtpClient::FormatBoundary(std::string& delimiter) const {
+  char head[32];
+  std::snprintf(head, sizeof head, "--[=_%08lx]: ",
+                static_cast<unsigned long>(m_boundaryCounter));
+  delimiter = head;
+  delimiter += m_boundaryText;
+}
+
+bool CSmtpClient::IsBoundaryUnique() const {
+  std::string delimiter;
+  FormatBoundary(delimiter);
+  // Only 7bit lines can hold it: quoted-printable writes "=" as "=3D" and
+  // base64 has no "[".
+  for (const CMessagePart& part : m_parts) {
+    if (!EqualsIgnoringCase(part.m_encoding, "7bit")) continue;
+    for (size_t i = 0; i < part.m_lines.size(); ++i) {
+      if (part.m_lines[i].starts_with(delimiter)) return false;
+    }
+  }
+  return true;
+}

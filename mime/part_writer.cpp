@@ -1,0 +1,78 @@
+// One body part on the wire: its header lines or uuencode framing, its
+// dot-stuffed lines and the separator after it.
+#include <string>
+
+#include "mime/header_values.h"
+#include "smtp/smtp_client.h"
+
+namespace {
+
+bool StartsWithTextSlash(const std::string& contentType) {
+  static const char kText[] = "text/";
+  if (contentType.size() < 5) return false;
+  for (size_t i = 0; i < 5; ++i) {
+    char c = contentType[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kText[i]) return false;
+  }
+  return true;
+}
+
+// The name a part is announced with: the text after the last backslash of
+// its file name; empty when it has none or it is withheld.
+std::string DisplayName(const CMessagePart& part) {
+  if (part.m_fileName.empty() || part.m_withholdName) return std::string();
+  size_t slash = part.m_fileName.rfind('\\');
+  return slash == std::string::npos ? part.m_fileName : part.m_fileName.substr(slash + 1);
+}
+
+}  // namespace
+
+bool CSmtpClient::SendPart(size_t index) {
+  if (index >= m_parts.size()) return false;
+  const CMessagePart& part = m_parts[index];
+  // Line breaks in a name, type or charset would end the header line early.
+  const std::string name = NeutraliseLineBreaks(DisplayName(part));
+
+  if (!m_uuencodeMode) {
+    std::string line = "Content-Type: " + NeutraliseLineBreaks(part.m_contentType);
+    if (StartsWithTextSlash(part.m_contentType)) {
+      line += "; charset=" + NeutraliseLineBreaks(part.m_charset);
+    }
+    if (!name.empty()) line += "; name=\"" + name + "\"";
+    SendFormatted("%s\r\n", line.c_str());
+    SendFormatted("Content-Transfer-Encoding: %s\r\n",
+                  NeutraliseLineBreaks(part.m_encoding).c_str());
+    line = part.m_attachment ? "Content-Disposition: attachment" : "Content-Disposition: inline";
+    if (!name.empty()) line += "; filename=\"" + name + "\"";
+    SendFormatted("%s\r\n", line.c_str());
+    SendFormatted("\r\n");
+  } else if (part.m_uuencoded) {
+    SendFormatted("begin 644 %s\r\n", name.empty() ? "noname" : name.c_str());
+  }
+
+  // Dot-stuffing: a line that begins with "." gets one more, so that no
+  // line of the content can read as the end of the data.
+  std::string stuffed;
+  for (size_t i = 0; i < part.m_lines.size(); ++i) {
+    std::string_view line = part.m_lines[i];
+    if (!line.empty() && line[0] == '.') {
+      stuffed.assign(1, '.');
+      stuffed.append(line);
+      SendText(stuffed);
+    } else {
+      SendText(line);
+    }
+  }
+
+  if (!m_uuencodeMode && m_parts.size() > 1) {
+    std::string delimiter;
+    FormatBoundary(delimiter);
+    SendFormatted(index + 1 == m_parts.size() ? "\r\n%s--\r\n" : "\r\n%s\r\n",
+                  delimiter.c_str());
+  } else {
+    if (part.m_uuencoded) SendFormatted("end\r\n");
+    SendFormatted("\r\n");
+  }
+  return true;
+}

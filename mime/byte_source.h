@@ -15,16 +15,32 @@ class CByteSource {
     if (m_position == m_filled && !Refill()) return -1;
     return static_cast<unsigned char>(m_buffer[m_position++]);
   }
+  // The byte ReadByte would return next, left in place.
+  int PeekByte() {
+    if (m_position == m_filled && !Refill()) return -1;
+    return static_cast<unsigned char>(m_buffer[m_position]);
+  }
   // Reads up to size bytes; fewer only at the end of input or on an error.
   size_t Read(char* destination, size_t size);
   // Back to the first byte; false when the source cannot go back.
   bool Rewind();
   // True for the process's standard input, which ends at a "." line.
   virtual bool IsStandardInput() const { return false; }
-  // True once a read has failed (as opposed to ending).
+  // True once a read has failed (as opposed to ending) since the last Rewind.
   bool Failed() const { return m_failed; }
 
+  // Consumes the rest of a line break begun by first (CR or LF): every
+  // immediately following byte that is the other one of the two.
+  void SkipRestOfBreak(int first);
+  // A text that ends at a "." line stops at the first byte of that line's
+  // break, so as not to wait for more input; the next text read from this
+  // source first drops the rest of that break (breakByte is CR or LF).
+  void LeaveBreakOpen(int breakByte) { m_openBreak = breakByte; }
+  void SkipOpenBreak();
+
  protected:
+  // Forgets the buffered bytes and the end and error states.
+  void ResetBuffer();
   // Reads up to capacity bytes: the count, 0 at the end, negative on error.
   virtual long ReadSource(char* destination, size_t capacity) = 0;
   virtual bool RewindSource() = 0;
@@ -38,6 +54,7 @@ class CByteSource {
   size_t m_filled = 0;
   bool m_ended = false;
   bool m_failed = false;
+  int m_openBreak = -1;
 };
 
 // A file opened for binary reading.

@@ -1,0 +1,132 @@
+#include "mime/byte_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
+
+size_t CByteSource::Read(char* destination, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    if (m_position == m_filled && !Refill()) break;
+    size_t n = std::min(size - done, m_filled - m_position);
+    std::memcpy(destination + done, m_buffer.data() + m_position, n);
+    m_position += n;
+    done += n;
+  }
+  return done;
+}
+
+bool CByteSource::Rewind() {
+  if (!RewindSource()) return false;
+  ResetBuffer();
+  return true;
+}
+
+void CByteSource::SkipRestOfBreak(int first) {
+  int rest = first == '\r' ? '\n' : '\r';
+  while (PeekByte() == rest) ++m_position;
+}
+
+void CByteSource::SkipOpenBreak() {
+  if (m_openBreak < 0) return;
+  int first = m_openBreak;
+  m_openBreak = -1;
+  SkipRestOfBreak(first);
+}
+
+void CByteSource::ResetBuffer() {
+  m_position = 0;
+  m_filled = 0;
+  m_ended = false;
+  m_failed = false;
+  m_openBreak = -1;
+}
+
+bool CByteSource::Refill() {
+  if (m_ended) return false;
+  long n = ReadSource(m_buffer.data(), m_buffer.size());
+  if (n <= 0) {
+    // An error ends the input like its end does, but stays visible.
+    m_ended = true;
+    m_failed = n < 0;
+    return false;
+  }
+  m_position = 0;
+  m_filled = static_cast<size_t>(n);
+  return true;
+}
+
+bool CFileSource::Open(const std::string& path) {
+  Close();
+  ResetBuffer();
+  // A directory opens for reading on some systems but cannot be read.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  m_file = std::fopen(path.c_str(), "rb");
+  return m_file != nullptr;
+}
+
+void CFileSource::Close() {
+  if (m_file) std::fclose(m_file);
+  m_file = nullptr;
+}
+
+long CFileSource::ReadSource(char* destination, size_t capacity) {
+  if (!m_file) return -1;
+  size_t n = std::fread(destination, 1, capacity, m_file);
+  if (n == 0) return std::ferror(m_file) ? -1 : 0;
+  return static_cast<long>(n);
+}
+
+bool CFileSource::RewindSource() {
+  if (!m_file) return false;
+  std::clearerr(m_file);
+  return std::fseek(m_file, 0, SEEK_SET) == 0;
+}
+
+long CMemorySource::ReadSource(char* destination, size_t capacity) {
+  size_t limit = m_bytes.size();
+  if (m_failAfter >= 0) {
+    if (m_offset >= static_cast<size_t>(m_failAfter)) return -1;
+    limit = std::min(limit, static_cast<size_t>(m_failAfter));
+  }
+  size_t n = std::min(capacity, limit - m_offset);
+  std::memcpy(destination, m_bytes.data() + m_offset, n);
+  m_offset += n;
+  return static_cast<long>(n);
+}
+
+bool CMemorySource::RewindSource() {
+  m_offset = 0;
+  return true;
+}
+
+namespace {
+
+class CStandardInputSource : public CByteSource {
+ public:
+  bool IsStandardInput() const override { return true; }
+
+ protected:
+  // One read of whatever has arrived: the input is typed or piped, and
+  // waiting to fill the buffer would hold back a text that is complete.
+  long ReadSource(char* destination, size_t capacity) override {
+    for (;;) {
+      ssize_t n = ::read(STDIN_FILENO, destination, capacity);
+      if (n >= 0) return static_cast<long>(n);
+      if (errno != EINTR) return -1;
+    }
+  }
+  bool RewindSource() override { return false; }
+};
+
+}  // namespace
+
+CByteSource& StandardInput() {
+  static CStandardInputSource source;
+  return source;
+}

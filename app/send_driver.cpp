@@ -1,6 +1,9 @@
 #include "app/send_driver.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,21 @@ void Diagnostic(const char* format, const std::string& text) {
 
 }  // namespace
 
-SendResult SendFromCommandLine() { return SendFromCommandLine(SwitchTable()); }
+SendResult SendFromCommandLine() {
+  // Test aid: VELSEND_TIMEOUT_MS=N shortens every wait to N ms (the final
+  // reply to 2N) so that a silent relay can be tested quickly.
+  const char* text = std::getenv("VELSEND_TIMEOUT_MS");
+  if (text && *text) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*end == '\0' && value > 0) {
+      int n = static_cast<int>(std::min<long>(value, INT_MAX / 2));
+      SLineTimeouts timeouts{n, n, 2 * n, n};
+      return SendFromCommandLine(SwitchTable(), &timeouts);
+    }
+  }
+  return SendFromCommandLine(SwitchTable());
+}
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
                                const SLineTimeouts* timeouts) {

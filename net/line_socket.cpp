@@ -1,6 +1,267 @@
 #include "net/line_socket.h"
 
-// Not built yet: every connection attempt fails.
-CLineSocket::CLineSocket(bool quiet) : m_quiet(quiet) {}
-CLineSocket::~CLineSocket() = default;
-bool CLineSocket::Open(const std::string&, const char*, int, long) { return false; }
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace {
+
+constexpr int kCr = 13;
+constexpr int kLf = 10;
+constexpr size_t kReceiveChunk = 512;
+constexpr size_t kFormatBuffer = 1024;
+constexpr char kSecret[] = "*** SECRET! ***\r\n";
+
+// One trace line, written with a single call so that lines never interleave.
+void WriteTrace(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+CLineSocket::CLineSocket(bool quiet) : m_quiet(quiet) {
+  m_startupStatus = platform::StartSocketLibrary();
+  std::string name;
+  // Found once and silently: the greeting announces it.
+  if (platform::GetHostName(name) && LookupHostByName(name)) m_localHostName = m_remoteHostName;
+  m_remoteHostName.clear();
+  m_remoteAddress.clear();
+  m_hasHostEntry = false;
+  m_hostEntry = platform::HostEntry();
+}
+
+CLineSocket::~CLineSocket() {
+  Close();
+  if (m_startupStatus == 0) platform::StopSocketLibrary();
+}
+
+void CLineSocket::Trace(const char* format, ...) {
+  if (m_quiet) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fflush(stderr);
+}
+
+bool CLineSocket::Open(const std::string& host, const char* service, int defaultPort,
+                       long overridePort) {
+  Close();
+  if (m_startupStatus != 0) return false;
+  if (!ResolveHost(host)) return false;
+  std::unique_ptr<platform::CSocketStream> socket = platform::CSocketStream::Create();
+  if (!socket) return false;
+  // Kept even if the connect fails: Close reports it like any other socket.
+  m_stream = std::move(socket);
+  m_port = ResolvePort(service, defaultPort, overridePort);
+  if (m_port == 0) return false;
+  return ConnectSocket();
+}
+
+bool CLineSocket::ResolveHost(const std::string& host) {
+  if (m_startupStatus != 0) return false;
+  Trace("Looking up host %s\n", host.c_str());
+  uint32_t address = 0;
+  if (!platform::ParseDottedAddress(host, address)) return LookupHostByName(host);
+  platform::HostEntry entry;
+  if (!platform::LookupHostByAddress(address, entry)) {
+    // The address is valid without a name: connect to it and show it as its
+    // own name.
+    entry.officialName = platform::FormatDottedAddress(address);
+    entry.addresses.assign(1, address);
+  }
+  m_hostEntry = std::move(entry);
+  m_hasHostEntry = true;
+  m_remoteHostName = m_hostEntry.officialName;
+  m_remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
+  return true;
+}
+
+bool CLineSocket::LookupHostByName(const std::string& name) {
+  if (m_startupStatus != 0) return false;
+  platform::HostEntry entry;
+  if (!platform::LookupHostByName(name, entry) || entry.addresses.empty()) return false;
+  m_hostEntry = std::move(entry);
+  m_hasHostEntry = true;
+  m_remoteHostName = m_hostEntry.officialName;
+  m_remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
+  return true;
+}
+
+uint16_t CLineSocket::ResolvePort(const char* service, int defaultPort, long overridePort) {
+  // A port outside the range is refused rather than cut to another port.
+  if (overridePort != 0) {
+    if (overridePort < 1 || overridePort > 65535) {
+      Trace("Invalid port %ld\n", overridePort);
+      return 0;
+    }
+    return platform::HostToNetwork16(static_cast<uint16_t>(overridePort));
+  }
+  uint16_t port = platform::LookupServicePort(service);
+  if (port != 0) return port;
+  if (defaultPort < 1 || defaultPort > 65535) return 0;
+  return platform::HostToNetwork16(static_cast<uint16_t>(defaultPort));
+}
+
+bool CLineSocket::ConnectSocket() {
+  auto* socket = dynamic_cast<platform::CSocketStream*>(m_stream.get());
+  if (socket == nullptr || !m_hasHostEntry || m_hostEntry.addresses.empty()) return false;
+  unsigned port = platform::NetworkToHost16(m_port);
+  if (!socket->Connect(m_hostEntry.addresses.front(), m_port, m_timeouts.connectMs)) {
+    Trace("Failed to connect to %s (%s) on port %u\n", m_remoteHostName.c_str(),
+          m_remoteAddress.c_str(), port);
+    return false;
+  }
+  Trace("Connected to %s (%s) on port %u\n", m_remoteHostName.c_str(), m_remoteAddress.c_str(),
+        port);
+  return true;
+}
+
+bool CLineSocket::SendFormatted(const char* format, ...) {
+  char fixed[kFormatBuffer];
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(fixed, sizeof fixed, format, args);
+  va_end(args);
+  if (length < 0) {
+    va_end(again);
+    return false;
+  }
+  if (static_cast<size_t>(length) < sizeof fixed) {
+    va_end(again);
+    return SendText(std::string_view(fixed, static_cast<size_t>(length)));
+  }
+  // Too long for the usual buffer: format again into one that fits, so that
+  // no text is ever cut.
+  std::string grown(static_cast<size_t>(length) + 1, '\0');
+  std::vsnprintf(grown.data(), grown.size(), format, again);
+  va_end(again);
+  grown.resize(static_cast<size_t>(length));
+  return SendText(grown);
+}
+
+bool CLineSocket::SendText(std::string_view text) {
+  bool sent = m_stream && m_stream->SendAll(text.data(), text.size(), m_timeouts.sendMs);
+  if (!m_quiet) {
+    std::string trace = "--> ";
+    if (m_traceMask >= 0 && text.size() > static_cast<size_t>(m_traceMask)) {
+      trace.append(text.substr(0, static_cast<size_t>(m_traceMask)));
+      trace.append(kSecret);
+    } else {
+      trace.append(text);
+    }
+    WriteTrace(trace);
+  }
+  return sent;
+}
+
+long CLineSocket::FillBuffer() {
+  if (!m_stream) return CByteStream::kReceiveError;
+  while (m_receiveBuffer.size() - m_filled < kReceiveChunk) {
+    m_receiveBuffer.resize(m_receiveBuffer.size() + 1024);
+  }
+  int wait = m_timeouts.replyMs;
+  if (m_readDeadline >= 0) {
+    int64_t left = m_readDeadline - platform::MonotonicMs();
+    wait = left > 0 ? static_cast<int>(left) : 0;
+  }
+  long received = m_stream->Receive(&m_receiveBuffer[m_filled], kReceiveChunk, wait);
+  if (received > 0) {
+    m_filled += static_cast<size_t>(received);
+  } else if (received == CByteStream::kReceiveTimeout) {
+    m_readFailed = true;
+    Trace("Timed out waiting for %s\n",
+          m_remoteHostName.empty() ? "the peer" : m_remoteHostName.c_str());
+  }
+  return received;
+}
+
+int CLineSocket::ReadByte() {
+  if (m_inputEnded) return -1;
+  if (m_readPosition >= m_filled) {
+    m_readPosition = 0;
+    m_filled = 0;
+    // Whatever ended input (close, error, timeout), nothing more is read.
+    if (FillBuffer() <= 0) {
+      m_inputEnded = true;
+      return -1;
+    }
+  }
+  return static_cast<unsigned char>(m_receiveBuffer[m_readPosition++]);
+}
+
+void CLineSocket::UnreadByte(int) {
+  if (m_readPosition > 0) --m_readPosition;
+}
+
+long CLineSocket::ReadLine(std::string& line) {
+  line.clear();
+  bool dropBreak = std::exchange(m_dropLeadingBreak, false);
+  for (;;) {
+    int c = ReadByte();
+    if (c < 0) {
+      // A line cut short by a timeout is not a reply; one cut by the peer's
+      // close is handed out as it is.
+      if (m_readFailed) line.clear();
+      if (line.empty()) return -1;
+      break;
+    }
+    if (dropBreak) {
+      dropBreak = false;
+      if (c == kCr || c == kLf) continue;
+    }
+    if (c == kCr || c == kLf) {
+      // The companion byte of the line end is taken only when it is already
+      // here; waiting for it would stall on a peer that ends lines with LF.
+      if (m_readPosition < m_filled) {
+        int next = ReadByte();
+        if (next != kCr && next != kLf) UnreadByte(next);
+      } else {
+        m_dropLeadingBreak = true;
+      }
+      break;
+    }
+    if (line.size() >= kMaxLineLength) {
+      Trace("Line longer than %zu bytes received\n", kMaxLineLength);
+      m_inputEnded = true;
+      m_readFailed = true;
+      line.clear();
+      return -1;
+    }
+    line.push_back(static_cast<char>(c));
+  }
+  if (!m_quiet) WriteTrace("<-- " + line + "\n");
+  return static_cast<long>(line.size());
+}
+
+bool CLineSocket::Close() {
+  if (m_stream) {
+    m_closeResult = m_stream->Close();
+    m_stream.reset();
+    Trace("Connection Closed [%u]\n", static_cast<unsigned>(m_closeResult));
+  }
+  m_closeResult = 0;
+  m_remoteHostName.clear();
+  m_remoteAddress.clear();
+  m_receiveBuffer.clear();
+  m_filled = 0;
+  m_readPosition = 0;
+  m_inputEnded = false;
+  m_dropLeadingBreak = false;
+  m_readFailed = false;
+  m_readDeadline = -1;
+  return true;
+}
+
+void CLineSocket::SetReadDeadline(int timeoutMs) {
+  m_readDeadline = timeoutMs < 0 ? -1 : platform::MonotonicMs() + timeoutMs;
+}
+
+void CLineSocket::AttachStream(std::unique_ptr<CByteStream> stream) {
+  Close();
+  m_stream = std::move(stream);
+}

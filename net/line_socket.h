@@ -100,6 +100,7 @@ class CLineSocket {
   size_t m_readPosition = 0;
   bool m_inputEnded = false;
   bool m_dropLeadingBreak = false;
+  bool m_readFailed = false;  // input ended by a timeout or an overlong line
 
   SLineTimeouts m_timeouts;
   int64_t m_readDeadline = -1;  // platform::MonotonicMs() value, -1 = none

@@ -33,6 +33,15 @@ bool LookupHostByAddress(uint32_t address, HostEntry& entry);
 // The port of a service in network byte order, 0 when unknown.
 uint16_t LookupServicePort(const char* service);
 
+// Tests replace the system's host database so that no lookup leaves the
+// machine: while set, LookupHostByName and LookupHostByAddress answer from
+// these functions, and GetHostName from localName unless it is nullptr.
+// All nullptr restores the system's.
+using HostNameLookup = bool (*)(const std::string& name, HostEntry& entry);
+using HostAddressLookup = bool (*)(uint32_t address, HostEntry& entry);
+void SetHostLookupForTesting(HostNameLookup byName, HostAddressLookup byAddress,
+                             const char* localName);
+
 uint16_t HostToNetwork16(uint16_t value);
 uint16_t NetworkToHost16(uint16_t value);
 

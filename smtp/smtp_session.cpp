@@ -1,10 +1,52 @@
 #include "smtp/smtp_client.h"
 
-// Not built yet: no session can be opened.
 CSmtpClient::CSmtpClient(bool quiet) : CLineSocket(quiet) {}
+
 CSmtpClient::~CSmtpClient() = default;
-bool CSmtpClient::Connect(const std::string& host, long port) { return Open(host, "smtp", 25, port); }
-bool CSmtpClient::Login() { return false; }
-bool CSmtpClient::Quit() { return false; }
-bool CSmtpClient::SetUserName(const std::string& text) { m_userName = text; return true; }
-bool CSmtpClient::SetPassword(const std::string& text) { m_password = text; return true; }
+
+bool CSmtpClient::ReadReply(const char* expected) {
+  return ReadReply(expected, Timeouts().replyMs);
+}
+
+bool CSmtpClient::ReadReply(const char* expected, int timeoutMs) {
+  SetReadDeadline(timeoutMs);
+  std::string line;
+  ReadLine(line);
+  // Continuation lines are known by the hyphen alone; only the last line of
+  // the reply is judged. End of input leaves the line empty, which never
+  // matches.
+  while (line.size() >= 4 && line[3] == '-') ReadLine(line);
+  SetReadDeadline(-1);
+  const std::string_view prefix(expected);
+  return line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool CSmtpClient::Connect(const std::string& host, long port) {
+  return Open(host, "smtp", 25, port);
+}
+
+bool CSmtpClient::Login() {
+  if (!ReadReply("2")) return false;
+  if (m_userName.empty() && m_password.empty()) return Helo();
+  return AuthMethod == 2 ? AuthLogin() : AuthPlain();
+}
+
+bool CSmtpClient::Helo() {
+  SendFormatted("HELO %s\r\n", GetLocalHostName().c_str());
+  return ReadReply("2");
+}
+
+bool CSmtpClient::Quit() {
+  SendFormatted("QUIT\r\n");
+  return ReadReply("2");
+}
+
+bool CSmtpClient::SetUserName(const std::string& text) {
+  m_userName = text;
+  return true;
+}
+
+bool CSmtpClient::SetPassword(const std::string& text) {
+  m_password = text;
+  return true;
+}

@@ -85,6 +85,8 @@ class CSmtpClient : public CLineSocket {
   // Where an empty file name reads the message text; the process's standard
   // input unless a test substitutes a source.
   CByteSource* m_messageTextSource = nullptr;
+  // The extension table of LookupContentType; empty: the system's.
+  std::string m_contentTypeTable;
 
   // Where the Date and Message-ID fields take the time, process id and random
   // value; the system's unless a test substitutes a fixed stamp.

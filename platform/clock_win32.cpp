@@ -1,0 +1,56 @@
+#define _CRT_RAND_S  // rand_s: the system's cryptographic generator
+#include <stdlib.h>
+
+#include "platform/clock.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+int64_t Ticks(const FILETIME& time) {
+  return static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
+
+}  // namespace
+
+// Local time and offset are both taken from one reading of the clock, so
+// that they agree also across a change of daylight saving time.
+LocalTime CurrentLocalTime() {
+  LocalTime result;
+  FILETIME utc;
+  FILETIME local;
+  SYSTEMTIME parts;
+  GetSystemTimeAsFileTime(&utc);
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &parts)) {
+    return result;
+  }
+  result.year = parts.wYear;
+  result.month = parts.wMonth;
+  result.day = parts.wDay;
+  result.hour = parts.wHour;
+  result.minute = parts.wMinute;
+  result.second = parts.wSecond;
+  result.weekday = parts.wDayOfWeek;
+  result.utcOffsetMinutes = static_cast<int>((Ticks(local) - Ticks(utc)) / 600000000);  // 100 ns
+  return result;
+}
+
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+
+uint64_t RandomValue() {
+  unsigned int high = 0;
+  unsigned int low = 0;
+  if (rand_s(&high) == 0 && rand_s(&low) == 0) return (uint64_t{high} << 32) | low;
+  // No generator: the fine clock and the process id still differ between
+  // two runs in the same second.
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  uint64_t value = static_cast<uint64_t>(counter.QuadPart) ^
+                   (static_cast<uint64_t>(GetCurrentProcessId()) << 40);
+  value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  value = (value ^ (value >> 27)) * 0x94d049bb133111ebULL;
+  return value ^ (value >> 31);
+}
+
+}  // namespace platform

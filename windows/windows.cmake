@@ -1,0 +1,40 @@
+# The Windows program: a standalone 32-bit console executable with its own
+# version resource, the about dialog and its header picture. Included by the
+# top-level CMakeLists.txt when the target is Windows.
+
+enable_language(RC)
+
+# Link the C and C++ runtimes statically, so that velsend.exe stands alone.
+target_link_options(velsend_core INTERFACE -static -static-libgcc -static-libstdc++)
+target_compile_definitions(velsend_core PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
+
+# The header picture of the about dialog is drawn by a script, not kept as a
+# binary in the repository.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(VELSEND_HEADER_BITMAP ${CMAKE_BINARY_DIR}/generated/about_header.bmp)
+execute_process(
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/make_header_bitmap.py ${VELSEND_HEADER_BITMAP}
+  RESULT_VARIABLE bitmap_result)
+if(NOT bitmap_result EQUAL 0)
+  message(FATAL_ERROR "could not draw ${VELSEND_HEADER_BITMAP}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_LIST_DIR}/make_header_bitmap.py)
+
+# The resource script carries the version from the product definition at the
+# top of CMakeLists.txt. Every program linking the core gets the resources, so
+# the unit tests can read their own version block too.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/velsend.rc.in ${CMAKE_BINARY_DIR}/generated/velsend.rc @ONLY)
+target_sources(velsend_core INTERFACE ${CMAKE_BINARY_DIR}/generated/velsend.rc)
+set_source_files_properties(${CMAKE_BINARY_DIR}/generated/velsend.rc PROPERTIES
+  OBJECT_DEPENDS ${VELSEND_HEADER_BITMAP})
+
+if(VELSEND_TESTS)
+  # No GoogleTest is packaged for MinGW: build Debian's source copy of it.
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)  # use the Win32 primitives
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Tests are listed when ctest runs (under Wine), not at build time.
+  set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+endif()

@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mime/header_values.h"
+#include "smtp/smtp_client.h"
+#include "support/memory_stream.h"
+
+namespace {
+
+const std::string kDelimiter0 = "--[=_00000000]: ++++ Section Boundry ++++";
+
+SMessageStamp FixedStamp() {
+  SMessageStamp stamp;
+  stamp.time = {2026, 12, 10, 3, 22, 15, 4, 60};
+  stamp.processId = 4242;
+  stamp.random = 0xdeadbeef;
+  return stamp;
+}
+
+const std::string kMailerAndStamp =
+    "X-Mailer: Tarnvale SMTP Class\r\n"
+    "Date: Thu, 10 Dec 2026 03:22:15 +0100\r\n"
+    "Message-ID: <20261210032215.4242.00000000deadbeef@example.org>\r\n";
+
+struct Transaction {
+  std::shared_ptr<CMemoryStream::Shared> peer = MakePeer();
+  CSmtpClient client{true};
+  Transaction() {
+    client.AttachStream(std::make_unique<CMemoryStream>(peer));
+    client.m_stampSource = FixedStamp;
+    client.m_originatorAddress = "ann@example.org";
+    client.m_recipients = {"bob@b.example"};
+  }
+  void Reply(std::vector<std::string> replies) {
+    for (std::string& reply : replies) peer->chunks.push_back(reply + "\r\n");
+  }
+  // Replies that accept every step of the current envelope.
+  void AcceptAll() {
+    Reply({"250 sender ok"});
+    for (size_t i = 0; i < client.m_recipients.size(); ++i) Reply({"250 recipient ok"});
+    Reply({"354 go ahead", "250 queued"});
+  }
+  // What went out between the DATA command and the final "." line.
+  std::string DataContent() const {
+    const std::string& sent = peer->sent;
+    size_t begin = sent.find("DATA\r\n");
+    EXPECT_NE(begin, std::string::npos);
+    EXPECT_TRUE(sent.ends_with(".\r\n"));
+    if (begin == std::string::npos || sent.size() < begin + 9) return "";
+    return sent.substr(begin + 6, sent.size() - begin - 9);
+  }
+};
+
+CMessagePart Part(const std::string& contentType, const std::string& encoding,
+                  std::vector<std::string> lines) {
+  CMessagePart part;
+  part.m_contentType = contentType;
+  part.m_charset = "iso-8859-1";
+  part.m_encoding = encoding;
+  part.m_withholdName = true;
+  for (const std::string& line : lines) part.m_lines.push_back(line);
+  return part;
+}
+
+TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
+  Transaction t;
+  t.client.m_originatorName = "Ann ";
+  t.client.m_recipients = {"bob@b.example", "Carl <carl@c.example>", "bob@b.example",
+                           "dora@d.example", "Eve <eve@e.example>"};
+  t.client.m_ccStart = 3;
+  t.client.m_bccStart = 4;
+  t.client.m_subject = "Report";
+  CMessagePart file = Part("application/pdf", "base64", {"JVBERi0=\r\n"});
+  file.m_fileName = "C:\\docs\\report.pdf";
+  file.m_attachment = true;
+  file.m_withholdName = false;
+  t.client.m_parts = {Part("text/plain", "quoted-printable", {"Hello\r\n", ".\r\n"}), file};
+  t.AcceptAll();
+
+  EXPECT_TRUE(t.client.SendMail());
+  const std::string& d = kDelimiter0;
+  EXPECT_EQ(t.peer->sent,
+            "MAIL FROM:<ann@example.org>\r\n"
+            "RCPT TO:<bob@b.example>\r\n"
+            "RCPT TO:<carl@c.example>\r\n"
+            "RCPT TO:<bob@b.example>\r\n"
+            "RCPT TO:<dora@d.example>\r\n"
+            "RCPT TO:<eve@e.example>\r\n"
+            "DATA\r\n"
+            "From: Ann  <ann@example.org>\r\n"
+            "To:  <bob@b.example>,\r\n"
+            "    Carl  <carl@c.example>,\r\n"
+            "     <bob@b.example>\r\n"
+            "Cc:  <dora@d.example>\r\n"
+            "Subject: Report\r\n" +
+                kMailerAndStamp +
+                "MIME-Version: 1.0\r\n"
+                "Content-Type: multipart/mixed; boundary=\"" +
+                d.substr(2) + "\"\r\n\r\n\r\n" + d +
+                "\r\n"
+                "Content-Type: text/plain; charset=iso-8859-1\r\n"
+                "Content-Transfer-Encoding: quoted-printable\r\n"
+                "Content-Disposition: inline\r\n\r\n"
+                "Hello\r\n..\r\n\r\n" +
+                d +
+                "\r\n"
+                "Content-Type: application/pdf; name=\"report.pdf\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n"
+                "Content-Disposition: attachment; filename=\"report.pdf\"\r\n\r\n"
+                "JVBERi0=\r\n\r\n" +
+                d + "--\r\n.\r\n");
+  EXPECT_EQ(t.client.m_recipientCursor, 5);
+  EXPECT_TRUE(t.peer->chunks.empty());
+}
+
+TEST(MailTransaction, DataContentByModeAndPartCount) {
+  CMessagePart uu = Part("application/octet-stream", "", {"#86)C\r\n"});
+  uu.m_uuencoded = true;
+  uu.m_fileName = "C:\\f.bin";
+  uu.m_withholdName = false;
+  const std::string head = "From:  <ann@example.org>\r\nTo:  <bob@b.example>\r\n" + kMailerAndStamp;
+  struct Case {
+    bool uuencodeMode;
+    std::vector<CMessagePart> parts;
+    std::string content;
+  } cases[] = {
+      {false, {}, head + "MIME-Version: 1.0\r\n"},
+      {false,
+       {Part("text/plain", "7bit", {"only"})},
+       head +
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=iso-8859-1\r\n"
+           "Content-Transfer-Encoding: 7bit\r\n"
+           "Content-Disposition: inline\r\n\r\n"
+           "only\r\n"},
+      {true,
+       {Part("text/plain", "7bit", {"a\r\n", "b\r\n"}), uu},
+       head + "Encoding: 2 TEXT, 3 UUENCODE\r\n\r\na\r\nb\r\n\r\nbegin 644 f.bin\r\n#86)C\r\nend\r\n\r\n"},
+      {true, {}, head + "Encoding: \r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    Transaction t;
+    t.client.m_uuencodeMode = c.uuencodeMode;
+    t.client.m_parts = c.parts;
+    t.AcceptAll();
+    EXPECT_TRUE(t.client.SendMail());
+    EXPECT_EQ(t.DataContent(), c.content);
+  }
+}
+
+TEST(MailTransaction, BoundaryRaisedPastCollidingSevenBitLines) {
+  const std::string d1 = "--[=_00000001]: ++++ Section Boundry ++++";
+  struct Case {
+    bool uuencodeMode;
+    std::string encoding;
+    std::vector<std::string> lines;
+    unsigned counter;
+  } cases[] = {
+      {false, "7bit", {"x\r\n", kDelimiter0 + " tail\r\n"}, 1},
+      {false, "7bit", {d1 + "\r\n", kDelimiter0 + "\r\n"}, 2},
+      {false, "quoted-printable", {kDelimiter0 + "\r\n"}, 0},
+      {false, "base64", {kDelimiter0 + "\r\n"}, 0},
+      {true, "7bit", {kDelimiter0 + "\r\n"}, 0},
+  };
+  for (const Case& c : cases) {
+    Transaction t;
+    t.client.m_uuencodeMode = c.uuencodeMode;
+    t.client.m_parts = {Part("text/plain", c.encoding, c.lines),
+                        Part("text/plain", "7bit", {"y\r\n"})};
+    t.AcceptAll();
+    EXPECT_TRUE(t.client.SendMail());
+    EXPECT_EQ(t.client.m_boundaryCounter, c.counter);
+    if (c.uuencodeMode) continue;
+    std::string delimiter;
+    t.client.FormatBoundary(delimiter);
+    std::string content = t.DataContent();
+    EXPECT_NE(content.find("boundary=\"" + delimiter.substr(2) + "\"\r\n"), std::string::npos);
+    EXPECT_TRUE(content.ends_with("\r\n" + delimiter + "--\r\n"));
+  }
+}
+
+TEST(MailTransaction, RefusalStopsAtOnceWithoutRsetOrQuit) {
+  struct Case {
+    std::string originator;
+    std::vector<std::string> replies;
+    std::string sent;
+    int cursor;
+  } cases[] = {
+      {"", {"550 no"}, "MAIL FROM:<>\r\n", 0},
+      {"a@x", {"250 ok", "250 ok", "550 no such user"},
+       "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nRCPT TO:<c@x>\r\n", 1},
+      {"a@x", {"250 ok", "250 ok", "250 ok", "250 ok", "554 no"},
+       "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\nRCPT TO:<c@x>\r\nRCPT TO:<d@x>\r\nDATA\r\n", 3},
+      {"a@x", {"250 ok"}, "MAIL FROM:<a@x>\r\nRCPT TO:<b@x>\r\n", 0},  // peer went away
+      {"a@x", {"354 wrong step"}, "MAIL FROM:<a@x>\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    Transaction t;
+    t.client.m_originatorAddress = c.originator;
+    t.client.m_recipients = {"b@x", "C <c@x>", "d@x"};
+    t.client.m_parts = {Part("text/plain", "7bit", {"a\r\n"})};
+    t.Reply(c.replies);
+    EXPECT_FALSE(t.client.SendMail());
+    EXPECT_EQ(t.peer->sent, c.sent);
+    EXPECT_EQ(t.client.m_recipientCursor, c.cursor);
+  }
+}
+
+TEST(MailTransaction, RefusedEndOfDataFailsAfterTheWholeMessage) {
+  Transaction t;
+  t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};
+  t.Reply({"250 ok", "250 ok", "354 go", "451 try later"});
+  EXPECT_FALSE(t.client.SendMail());
+  EXPECT_TRUE(t.peer->sent.ends_with("\r\nbody\r\n\r\n.\r\n"));
+  EXPECT_TRUE(t.peer->chunks.empty());
+}
+
+// A value holding CR LF "." CR LF would end the data early and let the rest
+// be read as commands; every value must stay on its own line.
+TEST(MailTransaction, NoValueCanBreakALine) {
+  const std::string evil = "x\r\n.\r\nQUIT\r\ny";
+  const std::string shown = "x  .  QUIT  y";
+  struct Case {
+    void (*setup)(CSmtpClient&, const std::string&);
+    std::string line;
+  } cases[] = {
+      {[](CSmtpClient& c, const std::string& v) { c.m_originatorAddress = v; },
+       "MAIL FROM:<" + shown + ">\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_originatorName = v; },
+       "From: " + shown + " <ann@example.org>\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_recipients = {v}; },
+       "RCPT TO:<" + shown + ">\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_recipients = {v + " <r@x>"}; },
+       "To: " + shown + "  <r@x>\r\n"},
+      {[](CSmtpClient& c, const std::string& v) {
+         c.m_recipients = {"r@x", "<" + v};
+         c.m_bccStart = 1;
+       },
+       "RCPT TO:<" + shown + ">\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_subject = v; }, "Subject: " + shown + "\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_replyTo = v; }, "Reply-To: " + shown + "\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_parts[0].m_charset = v; },
+       "Content-Type: text/plain; charset=" + shown + "\r\n"},
+      {[](CSmtpClient& c, const std::string& v) { c.m_parts[0].m_contentType = "text/" + v; },
+       "Content-Type: text/" + shown + "; charset=iso-8859-1\r\n"},
+      {[](CSmtpClient& c, const std::string& v) {
+         c.m_parts[0].m_fileName = "C:\\" + v;
+         c.m_parts[0].m_withholdName = false;
+       },
+       "Content-Disposition: inline; filename=\"" + shown + "\"\r\n"},
+      {[](CSmtpClient& c, const std::string& v) {
+         c.m_uuencodeMode = true;
+         c.m_parts[0].m_uuencoded = true;
+         c.m_parts[0].m_fileName = v;
+         c.m_parts[0].m_withholdName = false;
+       },
+       "begin 644 " + shown + "\r\n"},
+  };
+  for (const Case& c : cases) {
+    Transaction t;
+    t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};
+    c.setup(t.client, evil);
+    t.AcceptAll();
+    EXPECT_TRUE(t.client.SendMail());
+    const std::string& sent = t.peer->sent;
+    EXPECT_NE(sent.find(c.line), std::string::npos) << c.line;
+    // Line breaks only as CR LF pairs, and the end of the data only at the end.
+    for (size_t i = 0; i < sent.size(); ++i) {
+      if (sent[i] == '\r') {
+        EXPECT_TRUE(i + 1 < sent.size() && sent[i + 1] == '\n') << c.line;
+      }
+      if (sent[i] == '\n') {
+        EXPECT_TRUE(i > 0 && sent[i - 1] == '\r') << c.line;
+      }
+    }
+    EXPECT_EQ(sent.find("\r\n.\r\n"), sent.size() - 5) << c.line;
+    EXPECT_EQ(sent.find("\nQUIT"), std::string::npos) << c.line;
+  }
+}
+
+}  // namespace

@@ -106,6 +106,13 @@ def check_common_headers(msg, subject):
         assert len(msg.get_all(field, [])) <= 1, f"{field} appears more than once"
 
 
+def check_encoded_line_lengths(part, name):
+    """Quoted-printable and base64 lines hold at most 76 characters."""
+    if part["Content-Transfer-Encoding"] in ("quoted-printable", "base64"):
+        for line in part.get_payload(decode=False).splitlines():
+            assert len(line) <= 76, f"{name}: {len(line)} characters in {line[:20]!r}..."
+
+
 def check_mime_message(raw, subject):
     """A MIME message: the typed text first, then one part per file."""
     check_line_ends(raw)
@@ -120,6 +127,7 @@ def check_mime_message(raw, subject):
     assert text.get_content_type() == "text/plain"
     assert text["Content-Transfer-Encoding"] == "quoted-printable"
     assert text.get_content_disposition() == "inline" and text.get_filename() is None
+    check_encoded_line_lengths(text, "message text")
     assert text.get_payload(decode=True) == canonical_text(TYPED_TEXT)
 
     for part, (name, (content, encoding, _)) in zip(parts[1:], FILES.items()):
@@ -127,17 +135,20 @@ def check_mime_message(raw, subject):
         assert part.get_content_disposition() == ("attachment" if marker == "+" else "inline"), name
         assert part.get_filename() == (name if marker else None), name
         cte = part["Content-Transfer-Encoding"]
+        check_encoded_line_lengths(part, name)
         decoded = part.get_payload(decode=True)
         if part.get_content_maintype() == "text":
             assert encoding in (None, cte), f"{name} sent as {cte}"
             assert part.get_param("charset") is not None, name
-            # A 7bit line without a break is ended by the delimiter's CR LF,
-            # which belongs to the delimiter; quoted-printable ends every line.
-            assert decoded == canonical_text(content, final_break=cte != "7bit"), name
         else:
             assert name.endswith((".bin", ".sh")), f"{name} typed {part.get_content_type()}"
             assert cte == "base64", f"{name} sent as {cte}"
+        if cte == "base64":
             assert decoded == content, name
+        else:
+            # A 7bit line without a break is ended by the delimiter's CR LF,
+            # which belongs to the delimiter; quoted-printable ends every line.
+            assert decoded == canonical_text(content, final_break=cte != "7bit"), name
     for name in ("lf.txt", "crlf.txt", "latin.txt", "dots.txt", "empty.txt", "nofinal.txt"):
         assert parts[1 + list(FILES).index(name)].get_content_type() == "text/plain", name
     return msg
@@ -184,6 +195,7 @@ def check_uuencoded_message(raw, subject, forced):
     word, lines = parts[0]
     assert word == "TEXT"
     # The typed text is quoted-printable in this mode too.
+    assert all(len(line) <= 76 for line in lines)
     assert binascii.a2b_qp(CRLF.join(lines) + CRLF) == canonical_text(TYPED_TEXT)
 
     for (word, lines), (name, (content, _, plain_word)) in zip(parts[1:], FILES.items()):

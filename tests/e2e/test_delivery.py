@@ -1,9 +1,11 @@
 """Delivery end to end: the built program sends files of every kind to an
 aiosmtpd relay, and what arrived is decoded by Python's own parser."""
 import pytest
+from aiosmtpd.controller import Controller
 
 import mimecheck
 from mimecheck import FILES, TYPED, canonical_text
+from postfix_relay import free_port
 
 SENT_OK = "Connection Closed [0]\nProgram Exiting[0 (ERROR_NONE)]\n"
 
@@ -12,9 +14,6 @@ class RecordingRelay:
     """An aiosmtpd relay on a free loopback port that keeps every envelope."""
 
     def __init__(self):
-        from aiosmtpd.controller import Controller
-        from postfix_relay import free_port
-
         self.envelopes = []
         self.port = free_port()
         self.controller = Controller(self, hostname="127.0.0.1", port=self.port)

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/socket.h"
+#include "smtp/smtp_client.h"
+#include "support/memory_stream.h"
+
+namespace {
+
+// This machine is "client.test" for the length of a test, whatever the
+// system's resolver would say.
+class CFixedLocalName {
+ public:
+  explicit CFixedLocalName(bool found) {
+    platform::SetHostLookupForTesting(
+        found ? [](const std::string& name, platform::HostEntry& entry) {
+          entry = {name, {0x0100007f}};
+          return true;
+        } : [](const std::string&, platform::HostEntry&) { return false; },
+        [](uint32_t, platform::HostEntry&) { return false; }, "client.test");
+  }
+  ~CFixedLocalName() { platform::SetHostLookupForTesting(nullptr, nullptr, nullptr); }
+};
+
+struct Outcome {
+  bool result;
+  std::string sent;
+  std::string trace;
+};
+
+enum class Step { kLogin, kQuit };
+
+Outcome Dialogue(Step step, std::deque<std::string> replies, const std::string& user = "",
+            const std::string& password = "", int method = 0, bool localNameFound = true) {
+  CFixedLocalName local(localNameFound);
+  auto peer = MakePeer(std::move(replies));
+  Outcome outcome{};
+  testing::internal::CaptureStderr();
+  {
+    CSmtpClient client(false);
+    client.AttachStream(std::make_unique<CMemoryStream>(peer));
+    if (!user.empty()) client.SetUserName(user);
+    if (!password.empty()) client.SetPassword(password);
+    client.AuthMethod = method;
+    outcome.result = step == Step::kLogin ? client.Login() : client.Quit();
+    client.Close();
+  }
+  outcome.trace = testing::internal::GetCapturedStderr();
+  outcome.sent = peer->sent;
+  return outcome;
+}
+
+TEST(SmtpReadReply, JudgesTheLastLineByPrefix) {
+  struct Case {
+    const char* what;
+    std::deque<std::string> chunks;
+    const char* expected;
+    bool result;
+  } cases[] = {
+      {"multi-line", {"250-a\r\n250-b\r\n250 c\r\n"}, "250", true},
+      {"only the last line counts", {"250-a\r\n550 no\r\n"}, "2", false},
+      {"continuation digits not examined", {"550-a\r\n250 ok\r\n"}, "250", true},
+      {"bare code", {"220\r\n"}, "2", true},
+      {"bare code, exact", {"221\r\n"}, "221", true},
+      {"shorter than the prefix", {"23\r\n"}, "235", false},
+      {"other code", {"250 ok\r\n"}, "235", false},
+      {"case-sensitive", {"abc\r\n"}, "ABC", false},
+      {"closed mid-reply", {"220-a\r\n220-b\r\n"}, "2", false},
+      {"closed at once", {}, "2", false},
+      {"empty line", {"\r\n"}, "2", false},
+      {"hyphen ends only at the fourth place", {"2-\r\n"}, "2", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CSmtpClient client(true);
+    client.AttachStream(std::make_unique<CMemoryStream>(MakePeer(c.chunks)));
+    EXPECT_EQ(client.ReadReply(c.expected), c.result);
+  }
+}
+
+TEST(SmtpReadReply, StopsAtTheEndOfOneReply) {
+  CSmtpClient client(false);
+  client.AttachStream(
+      std::make_unique<CMemoryStream>(MakePeer({"220-hello\r\n220 ready\r\n250 ok\r\n"})));
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(client.ReadReply("220"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "<-- 220-hello\n<-- 220 ready\n");
+  EXPECT_TRUE(client.ReadReply("250"));
+}
+
+TEST(SmtpReadReply, SilenceFailsTheReply) {
+  auto peer = MakePeer({"250-a\r\n"});
+  peer->timeoutAtEnd = true;
+  CSmtpClient client(true);
+  client.AttachStream(std::make_unique<CMemoryStream>(peer));
+  EXPECT_FALSE(client.ReadReply("250", 100));
+}
+
+TEST(SmtpSession, GreetingAndHelo) {
+  struct Case {
+    const char* what;
+    std::deque<std::string> replies;
+    int method;
+    bool result;
+    const char* sent;
+  } cases[] = {
+      {"accepted", {"220 relay ready\r\n", "250 hello\r\n"}, 0, true, "HELO client.test\r\n"},
+      {"method alone asks no AUTH", {"220 ok\r\n250 ok\r\n"}, 2, true, "HELO client.test\r\n"},
+      {"multi-line greeting",
+       {"220-relay\r\n220-more\r\n220 ready\r\n", "250 ok\r\n"}, 0, true,
+       "HELO client.test\r\n"},
+      {"greeting refused", {"554 go away\r\n"}, 0, false, ""},
+      {"greeting cut off", {"220-relay\r\n"}, 0, false, ""},
+      {"HELO refused", {"220 ok\r\n", "501 bad\r\n"}, 0, false, "HELO client.test\r\n"},
+      {"closed after HELO", {"220 ok\r\n"}, 0, false, "HELO client.test\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome o = Dialogue(Step::kLogin, c.replies, "", "", c.method);
+    EXPECT_EQ(o.result, c.result);
+    EXPECT_EQ(o.sent, c.sent);
+  }
+}
+
+TEST(SmtpSession, TraceOfAGreeting) {
+  Outcome o = Dialogue(Step::kLogin, {"220 ready\r\n", "250 hi\r\n"});
+  EXPECT_EQ(o.trace,
+            "<-- 220 ready\n"
+            "--> HELO client.test\r\n"
+            "<-- 250 hi\n"
+            "Connection Closed [0]\n");
+}
+
+TEST(SmtpSession, HeloWithoutLocalName) {
+  Outcome o = Dialogue(Step::kLogin, {"220 ok\r\n", "250 ok\r\n"}, "", "", 0, false);
+  EXPECT_TRUE(o.result);
+  EXPECT_EQ(o.sent, "HELO \r\n");
+}
+
+TEST(SmtpSession, Quit) {
+  struct Case {
+    const char* what;
+    std::deque<std::string> replies;
+    bool result;
+  } cases[] = {
+      {"221", {"221 bye\r\n"}, true},
+      {"any 2xx", {"250 ok\r\n"}, true},
+      {"refused", {"500 what\r\n"}, false},
+      {"closed without reply", {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome o = Dialogue(Step::kQuit, c.replies);
+    EXPECT_EQ(o.result, c.result);
+    EXPECT_EQ(o.sent, "QUIT\r\n");
+  }
+}
+
+}  // namespace

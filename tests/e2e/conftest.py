@@ -9,7 +9,7 @@ ROOT = Path(__file__).resolve().parents[2]
 
 
 def velsend_path():
-    path = os.environ.get("VELSEND_BIN") or str(ROOT / "build" / "velsend")
+    path = os.path.abspath(os.environ.get("VELSEND_BIN") or str(ROOT / "build" / "velsend"))
     if not Path(path).exists():
         pytest.exit(f"velsend binary not found at {path}; build first or set VELSEND_BIN")
     return path

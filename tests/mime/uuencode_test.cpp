@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mime/byte_source.h"
+#include "mime/message_part.h"
+
+namespace {
+
+std::vector<std::string> Lines(const CLineList& list) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < list.size(); ++i) lines.emplace_back(list[i]);
+  return lines;
+}
+
+std::string Pattern(size_t n) {
+  std::string bytes;
+  for (size_t i = 0; i < n; ++i) bytes.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
+  return bytes;
+}
+
+// The traditional decoder: "`" and " " are both 0; the length character
+// says how many of the decoded bytes are real.
+int Value(char c) {
+  EXPECT_TRUE(c == '`' || (c >= 0x21 && c <= 0x5F)) << int(c);
+  return c == '`' ? 0 : (c - 0x20) & 0x3F;
+}
+
+std::string Decode(const CLineList& lines) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    EXPECT_TRUE(line.size() >= 2 && line.substr(line.size() - 2) == "\r\n") << i;
+    line.remove_suffix(2);
+    size_t count = Value(line[0]);
+    EXPECT_EQ(line.size(), 1 + (count + 2) / 3 * 4) << i;
+    if (i + 1 < lines.size()) {
+      EXPECT_EQ(count, 45u) << i;
+    }
+    std::string bytes;
+    for (size_t g = 1; g + 4 <= line.size(); g += 4) {
+      unsigned bits = Value(line[g]) << 18 | Value(line[g + 1]) << 12 |
+                      Value(line[g + 2]) << 6 | Value(line[g + 3]);
+      bytes.push_back(static_cast<char>(bits >> 16));
+      bytes.push_back(static_cast<char>(bits >> 8 & 0xFF));
+      bytes.push_back(static_cast<char>(bits & 0xFF));
+    }
+    out.append(bytes, 0, count);
+  }
+  return out;
+}
+
+TEST(UuencodeTest, ExactLines) {
+  const std::string full = R"x(M"S!5>I_$Z0XS6'VBQ^P1-EN`I<KO%#E>@ZC-\A<\88:KT/4:/V2)KM/X'4)G)x";
+  struct Case {
+    std::string input;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"", {}},
+      {"Cat", {"#0V%T\r\n"}},
+      {std::string(3, '\0'), {"#````\r\n"}},  // zero is "`", never a blank
+      {"\xFF", {"!_P``\r\n"}},                // fill bits are zero
+      {Pattern(45), {full + "\r\n"}},
+      {Pattern(59), {full + "\r\n", ".C+'6^R!%:H^TV?XC2&T`\r\n"}},  // 14 bytes: "."
+  };
+  for (const Case& c : cases) {
+    CMessagePart part;
+    part.m_lines.push_back("left over\r\n");
+    part.m_encoding = "base64";
+    CMemorySource source(c.input);
+    EXPECT_TRUE(part.EncodeUuencode(source));
+    EXPECT_EQ(Lines(part.m_lines), c.lines) << c.input.size() << " bytes";
+    EXPECT_EQ(part.m_encoding, "");
+    EXPECT_TRUE(part.m_uuencoded);
+  }
+}
+
+TEST(UuencodeTest, RandomInputsDecodeToThemselves) {
+  std::mt19937 random(4517);
+  for (size_t size : {1u, 2u, 44u, 45u, 46u, 90u, 70000u, 200003u}) {
+    std::string input;
+    for (size_t i = 0; i < size; ++i) input.push_back(static_cast<char>(random() & 0xFF));
+    CMessagePart part;
+    CMemorySource source(input);
+    part.EncodeUuencode(source);
+    EXPECT_EQ(part.m_lines.size(), (size + 44) / 45);
+    EXPECT_TRUE(Decode(part.m_lines) == input) << size << " bytes";
+  }
+}
+
+}  // namespace

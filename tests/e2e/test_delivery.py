@@ -1,40 +1,26 @@
 """Delivery end to end: the built program sends files of every kind to an
 aiosmtpd relay, and what arrived is decoded by Python's own parser."""
 import pytest
-from aiosmtpd.controller import Controller
 
 import mimecheck
 from mimecheck import FILES, TYPED, canonical_text
-from postfix_relay import free_port
+from peers import relay as aiosmtpd_relay
 
 SENT_OK = "Connection Closed [0]\nProgram Exiting[0 (ERROR_NONE)]\n"
 
 
-class RecordingRelay:
-    """An aiosmtpd relay on a free loopback port that keeps every envelope."""
-
-    def __init__(self):
-        self.envelopes = []
-        self.port = free_port()
-        self.controller = Controller(self, hostname="127.0.0.1", port=self.port)
-
-    async def handle_DATA(self, server, session, envelope):
-        self.envelopes.append(envelope)
-        return "250 OK"
-
-    def find(self, subject):
-        marker = b"Subject: " + subject.encode()
-        found = [e for e in self.envelopes if marker in e.content]
-        assert len(found) == 1, f"{len(found)} messages with {marker!r}"
-        return found[0]
-
-
 @pytest.fixture(scope="module")
 def relay():
-    server = RecordingRelay()
-    server.controller.start()
-    yield server
-    server.controller.stop()
+    with aiosmtpd_relay() as server:
+        yield server
+
+
+def find(relay, subject):
+    """The one stored message whose Subject field starts with subject."""
+    marker = b"Subject: " + subject.encode()
+    found = [m for m in relay.messages if marker in m.data]
+    assert len(found) == 1, f"{len(found)} messages with {marker!r}"
+    return found[0]
 
 
 def send(velsend, relay, tmp_path, subject, *extra, files="", stdin=TYPED):
@@ -46,25 +32,25 @@ def send(velsend, relay, tmp_path, subject, *extra, files="", stdin=TYPED):
     run = velsend(*args, stdin=stdin, cwd=tmp_path)
     assert run.status == 0, run.err
     assert run.err.endswith(SENT_OK), run.err[-400:]
-    return run, relay.find(subject.splitlines()[0])
+    return run, find(relay, subject.splitlines()[0])
 
 
 @pytest.mark.parametrize("mode", [[], ["-u"], ["-U"]], ids=["mime", "uuencode", "force-uuencode"])
 def test_every_kind_of_file_arrives_intact(velsend, relay, tmp_path, mode):
     subject = f"Files {' '.join(mode) or 'mime'}"
-    run, envelope = send(velsend, relay, tmp_path, subject, *mode, files=mimecheck.write_files(tmp_path))
-    assert envelope.mail_from == "ann@example.test"
+    run, message = send(velsend, relay, tmp_path, subject, *mode, files=mimecheck.write_files(tmp_path))
+    assert message.mail_from == "ann@example.test"
     # Bcc travels in the envelope only.
-    assert envelope.rcpt_tos == ["bob@example.test", "carl@example.test",
+    assert message.rcpt_tos == ["bob@example.test", "carl@example.test",
                                  "dora@example.test", "eve@example.test"]
-    assert b"eve@" not in envelope.content
+    assert b"eve@" not in message.data
     assert run.err.startswith("Type Message, end with .<CR>\n")
     if mode:
-        mimecheck.check_uuencoded_message(envelope.content, subject, forced=mode == ["-U"])
+        mimecheck.check_uuencoded_message(message.data, subject, forced=mode == ["-U"])
         assert "Warning: +blob.bin,'+' ignored on non MIME message\n" in run.err
         assert "Warning: #nofinal.txt,'#' ignored on non MIME message\n" in run.err
     else:
-        mimecheck.check_mime_message(envelope.content, subject)
+        mimecheck.check_mime_message(message.data, subject)
         assert "Warning" not in run.err
 
 
@@ -73,13 +59,13 @@ def test_single_file_is_the_message_body(velsend, relay, tmp_path, name):
     content = FILES[name][0]
     (tmp_path / name).write_bytes(content)
     subject = f"Single {name}"
-    _, envelope = send(velsend, relay, tmp_path, subject, files="+" + name, stdin=b"")
-    mimecheck.check_line_ends(envelope.content)
-    msg = mimecheck.parse(envelope.content)
+    _, message = send(velsend, relay, tmp_path, subject, files="+" + name, stdin=b"")
+    mimecheck.check_line_ends(message.data)
+    msg = mimecheck.parse(message.data)
     mimecheck.check_common_headers(msg, subject)
     assert not msg.is_multipart()
     assert msg.get_filename() == name and msg.get_content_disposition() == "attachment"
-    assert b"Section Boundry" not in envelope.content
+    assert b"Section Boundry" not in message.data
     decoded = msg.get_payload(decode=True)
     if msg.get_content_maintype() == "text":
         # The empty line that ends a lone part belongs to the body.
@@ -90,20 +76,20 @@ def test_single_file_is_the_message_body(velsend, relay, tmp_path, name):
 
 def test_typed_text_alone(velsend, relay, tmp_path):
     subject = "Typed only"
-    _, envelope = send(velsend, relay, tmp_path, subject, files=",")
-    msg = mimecheck.parse(envelope.content)
+    _, message = send(velsend, relay, tmp_path, subject, files=",")
+    msg = mimecheck.parse(message.data)
     assert msg["Content-Transfer-Encoding"] == "quoted-printable"
     assert msg.get_content_type() == "text/plain"
     assert msg.get_payload(decode=True) == canonical_text(mimecheck.TYPED_TEXT) + b"\r\n"
-    assert b"after the end marker" not in envelope.content
+    assert b"after the end marker" not in message.data
 
 
 def test_line_breaks_in_values_cannot_add_header_fields(velsend, relay, tmp_path):
     subject = "Injected\r\nX-Injected: subject"
-    _, envelope = send(velsend, relay, tmp_path, subject, "-RReply <r@example.test>\nX-Injected: reply",
+    _, message = send(velsend, relay, tmp_path, subject, "-RReply <r@example.test>\nX-Injected: reply",
                        files=",")
-    mimecheck.check_line_ends(envelope.content)
-    msg = mimecheck.parse(envelope.content)
+    mimecheck.check_line_ends(message.data)
+    msg = mimecheck.parse(message.data)
     assert msg["X-Injected"] is None
     assert msg["Subject"].startswith("Injected")
     assert msg["Reply-To"].startswith("Reply")

@@ -44,7 +44,7 @@ class CLineSocket {
   // Traced as "--> %s" unless quiet (masked past the trace-mask position).
   bool SendFormatted(const char* format, ...)
 #if defined(__GNUC__)
-      __attribute__((format(printf, 2, 3)))
+      __attribute__((format(gnu_printf, 2, 3)))
 #endif
       ;
   // Sends text as it is, with the same accounting and trace as SendFormatted.
@@ -79,7 +79,7 @@ class CLineSocket {
  private:
   void Trace(const char* format, ...)
 #if defined(__GNUC__)
-      __attribute__((format(printf, 2, 3)))
+      __attribute__((format(gnu_printf, 2, 3)))
 #endif
       ;
 

@@ -2,6 +2,7 @@
 
 #include "about/about_text.h"
 #include "about/version_info.h"
+#include "platform/about_window.h"
 #include "platform/shell.h"
 #include "platform/terminal.h"
 #include "product_config.h"
@@ -46,6 +47,7 @@ void RunAboutChoice(const std::function<int()>& readKey,
 void RunAboutDialog() {
   CVersionInfo info;
   const AboutContent content = ReadAboutContent(info, VELSEND_DOC_URL);
+  if (platform::ShowAboutWindow(content)) return;  // the desktop's window, where there is one
   const std::string text = RenderAboutText(content);
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);

@@ -33,8 +33,9 @@ class Run:
 
 
 @pytest.fixture(scope="session")
-def velsend_bin():
-    return velsend_path()
+def velsend_bin(tmp_path_factory):
+    path = velsend_path()
+    return wine_wrapper(path, tmp_path_factory) if WINE else path
 
 
 @pytest.fixture
@@ -56,3 +57,30 @@ def velsend(velsend_bin, tmp_path):
         return Run(proc)
 
     return run
+
+
+# --- The Windows program under Wine (VELSEND_WINE=1) ------------------------
+# VELSEND_BIN then names velsend.exe, which every test starts through a small
+# wrapper: wine runs it, and the runtime's text-mode CR LF on standard error
+# is undone (wine_run.py), so the expectations hold as they are. The -#
+# display is a window there, tested by test_windows.py; its terminal form
+# is not built on Windows.
+WINE = os.environ.get("VELSEND_WINE") == "1"
+
+
+def wine_wrapper(exe, tmp_path_factory):
+    wrapper = tmp_path_factory.mktemp("wine") / "velsend"
+    wrapper.write_text("#!/bin/sh\n"
+                       f"exec /usr/bin/python3 '{Path(__file__).with_name('wine_run.py')}' "
+                       f"'{exe}' \"$@\"\n")
+    wrapper.chmod(0o755)
+    return str(wrapper)
+
+
+def pytest_collection_modifyitems(config, items):
+    if not WINE:
+        return
+    skip = pytest.mark.skip(reason="the Windows program shows -# in a window")
+    for item in items:
+        if item.path.name == "test_about.py" and not item.name.startswith("test_usage"):
+            item.add_marker(skip)

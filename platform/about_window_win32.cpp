@@ -1,0 +1,147 @@
+#include "platform/about_window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "platform/shell.h"
+
+// Dialog template 103 and its controls live in the program's resources
+// (windows/velsend.rc.in).
+
+namespace platform {
+namespace {
+
+constexpr int kDialogTemplate = 103;
+constexpr int kProductVersionLabel = 1018;
+constexpr int kCopyrightLabel = 1019;
+constexpr int kProductNameLabel = 1020;
+constexpr int kVersionList = 1021;
+constexpr int kSupportAddressLabel = 1022;
+constexpr int kEmailButton = 1023;
+constexpr int kDocAddressLabel = 1025;
+constexpr int kOpenButton = 1026;
+
+struct WindowState {
+  const AboutContent* content;
+  std::string mailAddress;
+  std::string infoAddress;
+  HFONT titleFont = nullptr;
+};
+
+// Created on first use and kept for the rest of the process.
+HBRUSH WhiteBrush() {
+  static HBRUSH brush = CreateSolidBrush(RGB(255, 255, 255));
+  return brush;
+}
+
+void AddColumn(HWND list, int index, const char* heading) {
+  LVCOLUMNA column = {};
+  column.mask = LVCF_FMT | LVCF_TEXT | LVCF_SUBITEM;
+  column.fmt = LVCFMT_LEFT;
+  column.pszText = const_cast<char*>(heading);
+  column.iSubItem = index;
+  SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+}
+
+void AddRow(HWND list, const std::string& name, const std::string& value) {
+  LVITEMA item = {};
+  item.mask = LVIF_TEXT;
+  item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  item.pszText = const_cast<char*>(name.c_str());
+  const int row = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0,
+                                                reinterpret_cast<LPARAM>(&item)));
+  if (row < 0) return;
+  item.iItem = row;
+  item.iSubItem = 1;
+  item.pszText = const_cast<char*>(value.c_str());
+  SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// Wide enough for the longest entry and for the heading, whichever is wider.
+void FitColumn(HWND list, int index) {
+  SendMessageA(list, LVM_SETCOLUMNWIDTH, index, LVSCW_AUTOSIZE);
+  const LRESULT content = SendMessageA(list, LVM_GETCOLUMNWIDTH, index, 0);
+  SendMessageA(list, LVM_SETCOLUMNWIDTH, index, LVSCW_AUTOSIZE_USEHEADER);
+  const LRESULT heading = SendMessageA(list, LVM_GETCOLUMNWIDTH, index, 0);
+  SendMessageA(list, LVM_SETCOLUMNWIDTH, index, std::max(content, heading));
+}
+
+void Initialise(HWND dialog, WindowState& state) {
+  const AboutContent& content = *state.content;
+  HWND list = GetDlgItem(dialog, kVersionList);
+  AddColumn(list, 0, "Name");
+  AddColumn(list, 1, "Value");
+
+  SetDlgItemTextA(dialog, kProductNameLabel, content.productName.c_str());
+  SetWindowTextA(dialog, content.title.c_str());
+  SetDlgItemTextA(dialog, kProductVersionLabel, content.productVersion.c_str());
+  SetDlgItemTextA(dialog, kSupportAddressLabel, content.supportAddress.c_str());
+  SetDlgItemTextA(dialog, kCopyrightLabel, content.copyright.c_str());
+  SetDlgItemTextA(dialog, kDocAddressLabel, content.docAddress.c_str());
+  for (const auto& [name, value] : content.rows) AddRow(list, name, value);
+
+  state.titleFont = CreateFontA(16, 0, 0, 0, 700, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY, 0x24,
+                                nullptr);
+  SendDlgItemMessageA(dialog, kProductNameLabel, WM_SETFONT,
+                      reinterpret_cast<WPARAM>(state.titleFont), TRUE);
+  FitColumn(list, 0);
+  FitColumn(list, 1);
+}
+
+// The three labels over the header picture stand on white.
+INT_PTR ControlColour(HDC dc, HWND control) {
+  const int id = GetDlgCtrlID(control);
+  if (id != kProductNameLabel && id != kProductVersionLabel && id != kCopyrightLabel) return 0;
+  SetBkColor(dc, RGB(255, 255, 255));
+  if (id != kProductNameLabel) SetTextColor(dc, RGB(0, 0, 0));
+  return reinterpret_cast<INT_PTR>(WhiteBrush());
+}
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* state = reinterpret_cast<WindowState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      Initialise(dialog, *reinterpret_cast<WindowState*>(lParam));
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      return ControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:  // Escape and the close box
+          EndDialog(dialog, LOWORD(wParam));
+          return TRUE;
+        case kEmailButton:
+          if (state) ShellOpen(state->mailAddress);  // a failure leaves the window as it is
+          return TRUE;
+        case kOpenButton:
+          if (state) ShellOpen(state->infoAddress);
+          return TRUE;
+      }
+      break;
+    case WM_DESTROY:
+      if (state && state->titleFont) {
+        DeleteObject(state->titleFont);
+        state->titleFont = nullptr;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+bool ShowAboutWindow(const AboutContent& content) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&controls);
+  WindowState state{&content, SupportMailAddress(content), ProductInfoAddress(content)};
+  // -1: no window could be made (no desktop); the text form then serves.
+  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kDialogTemplate), nullptr,
+                         DialogProc, reinterpret_cast<LPARAM>(&state)) != -1;
+}
+
+}  // namespace platform

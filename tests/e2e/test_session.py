@@ -30,6 +30,22 @@ def test_closed_port_fails_to_connect(velsend, host):
         "Program Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n")
 
 
+def test_unanswered_connect_times_out(velsend):
+    # A listener whose queue is full answers no further handshake.
+    with socket.socket() as listener, socket.socket() as filler:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        port = listener.getsockname()[1]
+        filler.connect(("127.0.0.1", port))
+        start = time.monotonic()
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{port}", env={"VELSEND_TIMEOUT_MS": "500"},
+                      timeout=30)
+        elapsed = time.monotonic() - start
+    assert run.status == 6
+    assert elapsed < 10
+    assert f"Failed to connect to localhost (127.0.0.1) on port {port}\n" in run.err
+
+
 @pytest.mark.parametrize("offset", [65536, None])
 def test_port_out_of_range_is_not_cut_to_another(velsend, offset):
     with ScriptedPeer([send("220 ready")]) as peer:

@@ -158,6 +158,40 @@ TEST(LoopbackConnection, RefusedConnectionIsClosedAtDestruction) {
             "Connection Closed [0]\n");
 }
 
+// A listener whose queue is full answers no further handshake: the connect
+// must give up after its limit instead of waiting for ever.
+TEST(LoopbackConnection, ConnectTimesOut) {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const long port = ntohs(address.sin_port);
+
+  CLineSocket socket(false);
+  SLineTimeouts timeouts;
+  timeouts.connectMs = 300;
+  socket.SetTimeouts(timeouts);
+  testing::internal::CaptureStderr();
+  auto start = Clock::now();
+  EXPECT_FALSE(socket.Open("127.0.0.1", "smtp", 25, port));
+  long elapsed = ElapsedMs(start);
+  socket.Close();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Looking up host 127.0.0.1\n"
+            "Failed to connect to localhost (127.0.0.1) on port " + std::to_string(port) + "\n"
+            "Connection Closed [0]\n");
+  EXPECT_GE(elapsed, 250);
+  EXPECT_LT(elapsed, 2000);
+  ::close(filler);
+  ::close(listener);
+}
+
 TEST(LoopbackConnection, AddressWithoutNameIsStillConnected) {
   CHostTable table({}, "nameless");  // no reverse lookup finds a name
   for (const char* host : {"127.0.0.1", "127.1"}) {

@@ -10,7 +10,7 @@ import struct
 import sys
 
 WIDTH, HEIGHT = 470, 62  # 313 x 38 dialog units at 8-point MS Sans Serif
-PANEL = 150
+PANEL = 110  # ends before the labels, which start at 103 dialog units
 
 
 def draw():
@@ -23,12 +23,12 @@ def draw():
         for x in range(PANEL):
             pixels[y][x] = shade
         # Fade from the panel into the white area.
-        for x in range(PANEL, PANEL + 40):
-            k = (x - PANEL) / 40
+        for x in range(PANEL, PANEL + 36):
+            k = (x - PANEL) / 36
             pixels[y][x] = tuple(int(c + (255 - c) * k) for c in shade)
 
     # Envelope: outline and flap.
-    left, top, right, bottom = 45, 14, 105, 48
+    left, top, right, bottom = 40, 14, 94, 46
     for x in range(left, right + 1):
         for y in (top, top + 1, bottom - 1, bottom):
             pixels[y][x] = white

@@ -47,6 +47,11 @@ if(VELSEND_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)  # use the Win32 primitives
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Drives the about window and stands in for Wine's desktop programs in the
+  # end-to-end suite (tests/e2e/test_windows.py).
+  add_executable(wine_probe ${CMAKE_SOURCE_DIR}/tests/windows/wine_probe.cpp)
+  target_link_libraries(wine_probe PRIVATE comctl32 user32 gdi32)
+  target_link_options(wine_probe PRIVATE -static -static-libgcc -static-libstdc++)
   # Tests are listed when ctest runs (under Wine), not at build time.
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 endif()

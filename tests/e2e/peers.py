@@ -13,6 +13,9 @@ Steps:
     expect(prefix=b"")  wait for one whole line from the client (up to LF);
                         a line that does not start with prefix is recorded
                         in peer.mismatches
+    until(line)         read lines until one equals line (without its
+                        CR LF), e.g. until(b".") for the end of the data
+    delay(seconds)      wait before the next step
     close()             close the connection now
     silent()            say nothing more; keep reading until the client
                         closes (or the peer is stopped)
@@ -51,6 +54,16 @@ def expect(prefix=b""):
     if isinstance(prefix, str):
         prefix = prefix.encode("latin-1")
     return ("expect", prefix)
+
+
+def until(line):
+    if isinstance(line, str):
+        line = line.encode("latin-1")
+    return ("until", line)
+
+
+def delay(seconds):
+    return ("delay", seconds)
 
 
 def close():
@@ -146,16 +159,23 @@ class ScriptedPeer:
             if kind == "send":
                 with contextlib.suppress(OSError):
                     conn.sendall(arg)
-            elif kind == "expect":
-                while b"\n" not in pending:
-                    data = self._recv(conn, deadline)
-                    if not data:
-                        self.mismatches.append((arg, pending))
-                        return
-                    pending += data
-                line, pending = pending.split(b"\n", 1)
-                if not line.startswith(arg):
-                    self.mismatches.append((arg, line + b"\n"))
+            elif kind in ("expect", "until"):
+                while True:
+                    while b"\n" not in pending:
+                        data = self._recv(conn, deadline)
+                        if not data:
+                            self.mismatches.append((arg, pending))
+                            return
+                        pending += data
+                    line, pending = pending.split(b"\n", 1)
+                    if kind == "expect":
+                        if not line.startswith(arg):
+                            self.mismatches.append((arg, line + b"\n"))
+                        break
+                    if line.rstrip(b"\r") == arg:
+                        break
+            elif kind == "delay":
+                time.sleep(arg)
             elif kind == "close":
                 return
             elif kind == "silent":

@@ -5,7 +5,8 @@ import time
 
 import pytest
 
-from peers import ScriptedPeer, close, closed_port, expect, relay, send, silent
+from peers import (ScriptedPeer, close, closed_port, delay, expect, relay, send, silent,
+                   until)
 
 REQUIRED = ["-oann@example.org", "-rbob@example.org", "-sHello"]
 
@@ -83,6 +84,23 @@ def test_silent_peer_times_out(velsend, steps):
         "Couldn't authenticate with 127.0.0.1\n"
         "Connection Closed [0]\n"
         "Program Exiting[9 (ERROR_AUTHENTICATING)]\n")
+
+
+@pytest.mark.parametrize("slow_step,status", [("final", 0), ("MAIL FROM", 7)])
+def test_final_reply_may_take_twice_as_long(velsend, slow_step, status):
+    # With VELSEND_TIMEOUT_MS=1000 a reply may take 1 s, the one to the
+    # final "." 2 s: 1.5 s is too slow for MAIL FROM but fine for ".".
+    def reply(step, text):
+        return [delay(1.5), send(text)] if step == slow_step else [send(text)]
+
+    steps = [send("220 ready"), expect("HELO"), send("250 hi"),
+             expect("MAIL FROM:"), *reply("MAIL FROM", "250 ok"),
+             expect("RCPT TO:"), send("250 ok"), expect("DATA"), send("354 go"),
+             until("."), *reply("final", "250 stored"), expect("QUIT"), send("221 bye")]
+    with ScriptedPeer(steps) as peer:
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{peer.port}", env={"VELSEND_TIMEOUT_MS": "1000"})
+    assert run.status == status, run.err
+    assert ("Timed out waiting for localhost\n" in run.err) == (status != 0)
 
 
 def test_refused_greeting_sends_nothing(velsend):

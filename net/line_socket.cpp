@@ -145,7 +145,12 @@ bool CLineSocket::SendFormatted(const char* format, ...) {
 }
 
 bool CLineSocket::SendText(std::string_view text) {
-  bool sent = m_stream && m_stream->SendAll(text.data(), text.size(), m_timeouts.sendMs);
+  // Once a send has failed the peer has lost bytes and nothing later can be
+  // delivered; trying again would also wait out the send timeout once for
+  // every remaining line when the peer has stopped reading.
+  bool sent = m_stream && !m_sendFailed &&
+              m_stream->SendAll(text.data(), text.size(), m_timeouts.sendMs);
+  if (!sent) m_sendFailed = true;
   if (!m_quiet) {
     std::string trace = "--> ";
     if (m_traceMask >= 0 && text.size() > static_cast<size_t>(m_traceMask)) {
@@ -253,6 +258,7 @@ bool CLineSocket::Close() {
   m_inputEnded = false;
   m_dropLeadingBreak = false;
   m_readFailed = false;
+  m_sendFailed = false;
   m_readDeadline = -1;
   return true;
 }

@@ -101,6 +101,7 @@ class CLineSocket {
   bool m_inputEnded = false;
   bool m_dropLeadingBreak = false;
   bool m_readFailed = false;  // input ended by a timeout or an overlong line
+  bool m_sendFailed = false;  // a send failed: the stream has lost bytes
 
   SLineTimeouts m_timeouts;
   int64_t m_readDeadline = -1;  // platform::MonotonicMs() value, -1 = none

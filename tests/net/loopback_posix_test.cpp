@@ -232,9 +232,24 @@ TEST(LoopbackConnection, HostLookup) {
             "Looking up host 255.255.255.255\n"
             "Looking up host unknown.test\n");
 
+}
+
+// A machine whose own name cannot be looked up still says HELO, with an
+// empty name.
+TEST(LoopbackConnection, HeloWithoutLocalName) {
   CHostTable none({}, "client.test");
-  CLineSocket nameless(true);
-  EXPECT_EQ(nameless.GetLocalHostName(), "");
+  CLoopbackPeer peer([](int connection) {
+    SendToClient(connection, "220 ready\r\n");
+    std::string line;
+    char c;
+    while (::recv(connection, &c, 1, 0) == 1 && c != '\n') line.push_back(c);
+    SendToClient(connection, line == "HELO \r" ? "250 ok\r\n" : "500 " + line + "\r\n");
+    ReceiveUntilClosed(connection);
+  });
+  CSmtpClient client(true);
+  EXPECT_EQ(client.GetLocalHostName(), "");
+  ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
+  EXPECT_TRUE(client.Login());
 }
 
 TEST(LoopbackConnection, ResolvePort) {

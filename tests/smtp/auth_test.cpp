@@ -2,35 +2,28 @@
 
 #include <string>
 
-#include "platform/socket.h"
 #include "smtp/smtp_client.h"
 #include "support/memory_stream.h"
 
 namespace {
 
-class CFixedLocalName {
- public:
-  CFixedLocalName() {
-    platform::SetHostLookupForTesting(
-        [](const std::string& name, platform::HostEntry& entry) {
-          entry = {name, {0x0100007f}};
-          return true;
-        },
-        [](uint32_t, platform::HostEntry&) { return false; }, "client.test");
-  }
-  ~CFixedLocalName() { platform::SetHostLookupForTesting(nullptr, nullptr, nullptr); }
-};
+// Expected text with "{local}" standing for this machine's name as the
+// client announces it.
+std::string WithLocalName(std::string text, const std::string& name) {
+  for (size_t at; (at = text.find("{local}")) != std::string::npos;) text.replace(at, 7, name);
+  return text;
+}
 
 struct Outcome {
   bool result;
   std::string sent;
   std::string trace;
+  std::string localName;
 };
 
 // Greeting, then Login with the given credentials and method.
 Outcome Login(const std::string& user, const std::string& password, int method,
               std::deque<std::string> replies, bool quiet = false) {
-  CFixedLocalName local;
   replies.push_front("220 ready\r\n");
   auto peer = MakePeer(std::move(replies));
   Outcome outcome{};
@@ -42,6 +35,7 @@ Outcome Login(const std::string& user, const std::string& password, int method,
     client.SetPassword(password);
     client.AuthMethod = method;
     outcome.result = client.Login();
+    outcome.localName = client.GetLocalHostName();
   }
   outcome.trace = testing::internal::GetCapturedStderr();
   outcome.sent = peer->sent;
@@ -62,27 +56,27 @@ TEST(SmtpAuth, Plain) {
     const char* sent;
   } cases[] = {
       {"235", "user", "pass", kPlain, {"250-relay\r\n250 AUTH PLAIN\r\n", "235 ok\r\n"}, true,
-       "EHLO client.test\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
+       "EHLO {local}\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
       {"any 2xx", "user", "pass", kPlain, {"250 ok\r\n", "250 fine\r\n"}, true,
-       "EHLO client.test\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
+       "EHLO {local}\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
       {"default method", "user", "pass", 0, {"250 ok\r\n", "235 ok\r\n"}, true,
-       "EHLO client.test\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
+       "EHLO {local}\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
       {"empty user name", "", "pass", kPlain, {"250 ok\r\n", "235 ok\r\n"}, true,
-       "EHLO client.test\r\nAUTH PLAIN AABwYXNz\r\n"},
+       "EHLO {local}\r\nAUTH PLAIN AABwYXNz\r\n"},
       {"empty password", "user", "", kPlain, {"250 ok\r\n", "235 ok\r\n"}, true,
-       "EHLO client.test\r\nAUTH PLAIN AHVzZXIA\r\n"},
+       "EHLO {local}\r\nAUTH PLAIN AHVzZXIA\r\n"},
       {"refused", "user", "pass", kPlain, {"250 ok\r\n", "535 no\r\n"}, false,
-       "EHLO client.test\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
+       "EHLO {local}\r\nAUTH PLAIN AHVzZXIAcGFzcw==\r\n"},
       {"EHLO unknown: no AUTH, no HELO", "user", "pass", kPlain, {"500 what\r\n"}, false,
-       "EHLO client.test\r\n"},
+       "EHLO {local}\r\n"},
       {"EHLO with 2xx other than 250", "user", "pass", kPlain, {"220 ok\r\n"}, false,
-       "EHLO client.test\r\n"},
+       "EHLO {local}\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Outcome o = Login(c.user, c.password, c.method, c.replies);
     EXPECT_EQ(o.result, c.result);
-    EXPECT_EQ(o.sent, c.sent);
+    EXPECT_EQ(o.sent, WithLocalName(c.sent, o.localName));
   }
 }
 
@@ -97,46 +91,46 @@ TEST(SmtpAuth, Login) {
   } cases[] = {
       {"accepted", "user", "pass",
        {"250 ok\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"}, true,
-       "EHLO client.test\r\nAUTH LOGIN\r\ndXNlcg==\r\ncGFzcw==\r\n"},
+       "EHLO {local}\r\nAUTH LOGIN\r\ndXNlcg==\r\ncGFzcw==\r\n"},
       {"250 to the password fails", "user", "pass",
        {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "250 ok\r\n"}, false,
-       "EHLO client.test\r\nAUTH LOGIN\r\ndXNlcg==\r\ncGFzcw==\r\n"},
+       "EHLO {local}\r\nAUTH LOGIN\r\ndXNlcg==\r\ncGFzcw==\r\n"},
       {"user refused: password never sent", "user", "pass",
        {"250 ok\r\n", "334 a\r\n", "535 no\r\n"}, false,
-       "EHLO client.test\r\nAUTH LOGIN\r\ndXNlcg==\r\n"},
+       "EHLO {local}\r\nAUTH LOGIN\r\ndXNlcg==\r\n"},
       {"no AUTH extension", "user", "pass", {"250 ok\r\n", "504 no\r\n"}, false,
-       "EHLO client.test\r\nAUTH LOGIN\r\n"},
+       "EHLO {local}\r\nAUTH LOGIN\r\n"},
       {"empty user name", "", "pass", {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"},
-       true, "EHLO client.test\r\nAUTH LOGIN\r\n\r\ncGFzcw==\r\n"},
+       true, "EHLO {local}\r\nAUTH LOGIN\r\n\r\ncGFzcw==\r\n"},
       {"empty password", "user", "", {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"},
-       true, "EHLO client.test\r\nAUTH LOGIN\r\ndXNlcg==\r\n\r\n"},
+       true, "EHLO {local}\r\nAUTH LOGIN\r\ndXNlcg==\r\n\r\n"},
       {"three-byte and four-byte names", "abc", "abcd",
        {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"}, true,
-       "EHLO client.test\r\nAUTH LOGIN\r\nYWJj\r\nYWJjZA==\r\n"},
+       "EHLO {local}\r\nAUTH LOGIN\r\nYWJj\r\nYWJjZA==\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Outcome o = Login(c.user, c.password, kLogin, c.replies);
     EXPECT_EQ(o.result, c.result);
-    EXPECT_EQ(o.sent, c.sent);
+    EXPECT_EQ(o.sent, WithLocalName(c.sent, o.localName));
   }
 }
 
 TEST(SmtpAuth, CredentialsNeverTraced) {
   Outcome plain = Login("user", "pass", kPlain, {"250 ok\r\n", "235 ok\r\n", "221 bye\r\n"});
-  EXPECT_EQ(plain.trace,
+  EXPECT_EQ(plain.trace, WithLocalName(
             "<-- 220 ready\n"
-            "--> EHLO client.test\r\n"
+            "--> EHLO {local}\r\n"
             "<-- 250 ok\n"
             "--> AUTH PLAIN *** SECRET! ***\r\n"
             "<-- 235 ok\n"
-            "Connection Closed [0]\n");
+            "Connection Closed [0]\n", plain.localName));
 
   Outcome login =
       Login("user", "pass", kLogin, {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"});
-  EXPECT_EQ(login.trace,
+  EXPECT_EQ(login.trace, WithLocalName(
             "<-- 220 ready\n"
-            "--> EHLO client.test\r\n"
+            "--> EHLO {local}\r\n"
             "<-- 250 ok\n"
             "--> AUTH LOGIN\r\n"
             "<-- 334 a\n"
@@ -144,11 +138,10 @@ TEST(SmtpAuth, CredentialsNeverTraced) {
             "<-- 334 b\n"
             "--> *** SECRET! ***\r\n"
             "<-- 235 ok\n"
-            "Connection Closed [0]\n");
+            "Connection Closed [0]\n", login.localName));
 }
 
 TEST(SmtpAuth, MaskEndsWithTheCredentialLine) {
-  CFixedLocalName local;
   auto peer = MakePeer({"220 ok\r\n", "250 ok\r\n", "235 ok\r\n", "221 bye\r\n"});
   CSmtpClient client(false);
   client.AttachStream(std::make_unique<CMemoryStream>(peer));
@@ -165,7 +158,7 @@ TEST(SmtpAuth, LongCredentialsTravelOnOneLine) {
   const std::string password(900, 'p');
   Outcome o = Login(user, password, kPlain, {"250 ok\r\n", "235 ok\r\n"}, true);
   EXPECT_TRUE(o.result);
-  const std::string prefix = "EHLO client.test\r\nAUTH PLAIN ";
+  const std::string prefix = WithLocalName("EHLO {local}\r\nAUTH PLAIN ", o.localName);
   ASSERT_EQ(o.sent.compare(0, prefix.size(), prefix), 0);
   const std::string encoded = o.sent.substr(prefix.size());
   EXPECT_EQ(encoded.size(), (user.size() + password.size() + 2 + 2) / 3 * 4 + 2);

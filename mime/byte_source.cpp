@@ -1,12 +1,11 @@
 #include "mime/byte_source.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include <unistd.h>
+#include "platform/standard_input.h"
 
 size_t CByteSource::Read(char* destination, size_t size) {
   size_t done = 0;
@@ -115,11 +114,7 @@ class CStandardInputSource : public CByteSource {
   // One read of whatever has arrived: the input is typed or piped, and
   // waiting to fill the buffer would hold back a text that is complete.
   long ReadSource(char* destination, size_t capacity) override {
-    for (;;) {
-      ssize_t n = ::read(STDIN_FILENO, destination, capacity);
-      if (n >= 0) return static_cast<long>(n);
-      if (errno != EINTR) return -1;
-    }
+    return platform::ReadStandardInput(destination, capacity);
   }
   bool RewindSource() override { return false; }
 };

@@ -50,5 +50,7 @@ std::string FormatMessageId(const SMessageStamp& stamp, const std::string& domai
   char left[160];
   std::snprintf(left, sizeof left, "%04d%02d%02d%02d%02d%02d.%lu.%016" PRIx64, t.year, t.month,
                 t.day, t.hour, t.minute, t.second, stamp.processId, stamp.random);
-  return "<" + std::string(left) + "@" + domain + ">";
+  std::string id = "<";
+  id.append(left).append("@").append(domain).append(">");
+  return id;
 }

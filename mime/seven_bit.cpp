@@ -6,8 +6,9 @@
 
 namespace {
 
-// Content bytes of one line, its break not counted.
-constexpr size_t kMaxLineBytes = 1000;
+// Content bytes of one line, its break not counted: SMTP limits a line to
+// 1000 bytes including its CR LF, and relays refuse longer ones.
+constexpr size_t kMaxLineBytes = 998;
 
 void AddLine(CLineList& lines, std::string_view content, bool withBreak) {
   lines.Append(content);

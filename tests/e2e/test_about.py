@@ -99,6 +99,8 @@ class Terminal:
 
     def __init__(self, binary, cwd, env):
         self.master, slave = os.openpty()
+        # The settings before the program can touch them.
+        self.initial = termios.tcgetattr(self.master)
         self.proc = subprocess.Popen([binary, "-#"], stdin=slave, stdout=slave,
                                      stderr=subprocess.PIPE, cwd=cwd, env=env)
         os.close(slave)
@@ -204,7 +206,7 @@ def test_missing_opener_offers_the_choice_again(binary, tmp_path):
 def test_terminal_settings_are_restored(binary, tmp_path, opener):
     env, _ = opener
     term = Terminal(binary, tmp_path, env)
-    before = termios.tcgetattr(term.master)
+    before = term.initial
     term.wait_for(1)
     term.press(b"O")
     term.wait_for(2)

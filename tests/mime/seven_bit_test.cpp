@@ -15,8 +15,9 @@ std::vector<std::string> Lines(const CLineList& list) {
 }
 
 TEST(SevenBitTest, LinesBreaksAndGiveUps) {
-  const std::string k1000(1000, 'a');
-  const std::string k1001(1001, 'a');
+  // 998 content bytes and CR LF make the longest line SMTP carries.
+  const std::string k998(998, 'a');
+  const std::string k999(999, 'a');
   struct Case {
     const char* what;
     std::string input;
@@ -29,10 +30,10 @@ TEST(SevenBitTest, LinesBreaksAndGiveUps) {
       {"bare last line", "abc", false, true, {"abc"}},
       {"closed last line", "abc", true, true, {"abc\r\n"}},
       {"final break adds no line", "abc\n", false, true, {"abc\r\n"}},
-      {"1000 bytes", k1000 + "\r\nb", false, true, {k1000 + "\r\n", "b"}},
-      {"1000 bytes last", k1000, false, true, {k1000}},
-      {"1001 bytes", k1001 + "\r\nb", false, false, {}},
-      {"1001 bytes last, no break", "b\r\n" + k1001, true, false, {}},
+      {"998 bytes", k998 + "\r\nb", false, true, {k998 + "\r\n", "b"}},
+      {"998 bytes last", k998, false, true, {k998}},
+      {"999 bytes", k999 + "\r\nb", false, false, {}},
+      {"999 bytes last, no break", "b\r\n" + k999, true, false, {}},
       {"8-bit byte", "ab\r\ncaf\xE9\r\n", false, false, {}},
       {"form feed and escape pass", "\x0C\x1B[0m\r\n", false, true, {"\x0C\x1B[0m\r\n"}},
       {"NUL", std::string("a\0b\r\n", 5), false, false, {}},

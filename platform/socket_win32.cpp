@@ -88,11 +88,6 @@ int WaitFor(SOCKET socket, bool forWrite, int timeoutMs, bool connecting = false
   return 1;
 }
 
-bool SetBlocking(SOCKET socket, bool blocking) {
-  u_long nonBlocking = blocking ? 0 : 1;
-  return ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
-}
-
 class CWinsockStream : public CSocketStream {
  public:
   explicit CWinsockStream(SOCKET socket) : m_socket(socket) {}
@@ -104,18 +99,19 @@ class CWinsockStream : public CSocketStream {
     peer.sin_family = AF_INET;
     peer.sin_port = port;
     peer.sin_addr.s_addr = address;
-    // Non-blocking, so that an unanswered connect gives up after timeoutMs.
-    if (!SetBlocking(m_socket, false)) return false;
-    bool connected = connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
-    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK &&
-        WaitFor(m_socket, true, timeoutMs, true) == 1) {
-      int error = 0;
-      int length = sizeof error;
-      connected = getsockopt(m_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
-                             &length) == 0 &&
-                  error == 0;
+    // Non-blocking from here on: connect gives up after timeoutMs, and a
+    // send never waits inside the call, only in select, where time counts.
+    u_long nonBlocking = 1;
+    if (ioctlsocket(m_socket, FIONBIO, &nonBlocking) != 0) return false;
+    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
+    if (WSAGetLastError() != WSAEWOULDBLOCK || WaitFor(m_socket, true, timeoutMs, true) != 1) {
+      return false;
     }
-    return SetBlocking(m_socket, true) && connected;
+    int error = 0;
+    int length = sizeof error;
+    return getsockopt(m_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) ==
+               0 &&
+           error == 0;
   }
 
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
@@ -123,7 +119,10 @@ class CWinsockStream : public CSocketStream {
       if (WaitFor(m_socket, true, timeoutMs) != 1) return false;
       int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
       int sent = send(m_socket, data, chunk, 0);
-      if (sent == SOCKET_ERROR || sent <= 0) return false;
+      if (sent == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEWOULDBLOCK) continue;
+        return false;
+      }
       data += sent;
       size -= static_cast<size_t>(sent);
     }
@@ -131,13 +130,21 @@ class CWinsockStream : public CSocketStream {
   }
 
   long Receive(char* buffer, size_t size, int timeoutMs) override {
-    int ready = WaitFor(m_socket, false, timeoutMs);
-    if (ready == 0) return kReceiveTimeout;
-    if (ready < 0) return kReceiveError;
-    int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
-    int received = recv(m_socket, buffer, chunk, 0);
-    if (received == SOCKET_ERROR) return kReceiveError;
-    return received;
+    const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+    for (;;) {
+      int left = -1;
+      if (deadline >= 0) {
+        const int64_t remaining = deadline - MonotonicMs();
+        left = remaining > 0 ? static_cast<int>(remaining) : 0;
+      }
+      int ready = WaitFor(m_socket, false, left);
+      if (ready == 0) return kReceiveTimeout;
+      if (ready < 0) return kReceiveError;
+      int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
+      int received = recv(m_socket, buffer, chunk, 0);
+      if (received != SOCKET_ERROR) return received;
+      if (WSAGetLastError() != WSAEWOULDBLOCK) return kReceiveError;
+    }
   }
 
   int Close() override {

@@ -1,0 +1,136 @@
+// Arbitrary bytes from a relay through ReadLine and ReadReply.
+//
+// Input: one flag byte, then the bytes the peer sends. Bit 0 of the flag
+// makes the peer fall silent (a timeout) instead of closing at the end; the
+// other bits choose how the bytes are cut into receives.
+//
+// Oracle: the lines equal those of a plain model of the line rules (a CR or
+// LF ends a line, the byte after it is dropped when it is CR or LF too), so
+// nothing is lost, invented or read past; none is longer than 64 KiB, and a
+// longer one ends input; the replies judged by ReadReply equal those the
+// model's lines give, however the bytes are cut into receives.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "smtp/smtp_client.h"
+#include "support/memory_stream.h"
+
+namespace {
+
+constexpr size_t kMaxLine = CLineSocket::kMaxLineLength;
+
+bool IsBreak(char c) { return c == '\r' || c == '\n'; }
+
+std::vector<std::string> ModelLines(const std::string& bytes, bool silentAtEnd) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    char c = bytes[i++];
+    if (IsBreak(c)) {
+      lines.push_back(line);
+      line.clear();
+      if (i < bytes.size() && IsBreak(bytes[i])) ++i;
+      continue;
+    }
+    if (line.size() >= kMaxLine) return lines;  // an overlong line ends input
+    line.push_back(c);
+  }
+  // A line cut short by the peer's close is handed out; one cut by a
+  // timeout is not.
+  if (!line.empty() && !silentAtEnd) lines.push_back(line);
+  return lines;
+}
+
+// The bytes cut into receives of pseudo-random sizes from seed; seed 0 sends
+// everything as one chunk (the client still reads 512 bytes at a time).
+std::deque<std::string> Chunks(const std::string& bytes, unsigned seed) {
+  std::deque<std::string> chunks;
+  if (seed == 0) {
+    if (!bytes.empty()) chunks.push_back(bytes);
+    return chunks;
+  }
+  uint32_t state = seed * 2654435761u + 1;
+  for (size_t at = 0; at < bytes.size();) {
+    state = state * 1103515245u + 12345u;
+    size_t size = 1 + (state >> 16) % (seed % 4 == 0 ? 3 : 700);
+    chunks.push_back(bytes.substr(at, size));
+    at += size;
+  }
+  return chunks;
+}
+
+std::shared_ptr<CMemoryStream::Shared> Peer(const std::string& bytes, unsigned seed,
+                                            bool silentAtEnd) {
+  auto peer = MakePeer(Chunks(bytes, seed));
+  peer->timeoutAtEnd = silentAtEnd;
+  return peer;
+}
+
+std::vector<std::string> ReadAllLines(const std::string& bytes, unsigned seed, bool silentAtEnd) {
+  CLineSocket socket(true);
+  socket.AttachStream(std::make_unique<CMemoryStream>(Peer(bytes, seed, silentAtEnd)));
+  std::vector<std::string> lines;
+  std::string line;
+  // Each line takes at least one byte, so this bounds a reader that never ends.
+  for (size_t guard = 0; guard <= bytes.size() + 1; ++guard) {
+    long length = socket.ReadLine(line);
+    if (length < 0) {
+      FUZZ_CHECK(line.empty());
+      FUZZ_CHECK(socket.ReadLine(line) == -1);  // input stays ended
+      return lines;
+    }
+    FUZZ_CHECK(static_cast<size_t>(length) == line.size());
+    FUZZ_CHECK(line.size() <= kMaxLine);
+    lines.push_back(line);
+  }
+  FUZZ_CHECK(!"ReadLine never reported the end of input");
+  return lines;
+}
+
+const char* const kPrefixes[] = {"2", "250", "354", "235", "334"};
+
+bool ModelReply(const std::vector<std::string>& lines, size_t& next, const char* prefix) {
+  std::string line = next < lines.size() ? lines[next++] : std::string();
+  while (line.size() >= 4 && line[3] == '-') {
+    line = next < lines.size() ? lines[next++] : std::string();
+  }
+  const std::string expected(prefix);
+  return line.size() >= expected.size() && line.compare(0, expected.size(), expected) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::UseOfflineHostDatabase();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const bool silentAtEnd = data[0] & 1;
+  const unsigned seed = data[0] >> 1;
+  const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  const std::vector<std::string> model = ModelLines(bytes, silentAtEnd);
+  FUZZ_CHECK(ReadAllLines(bytes, seed, silentAtEnd) == model);
+
+  CSmtpClient client(true);
+  client.AttachStream(std::make_unique<CMemoryStream>(Peer(bytes, seed, silentAtEnd)));
+  size_t next = 0;
+  size_t replies = 0;
+  // One reply more than the model holds: past the end every reply fails.
+  do {
+    const char* prefix = kPrefixes[replies % (sizeof kPrefixes / sizeof kPrefixes[0])];
+    const bool exhausted = next >= model.size();
+    FUZZ_CHECK(client.ReadReply(prefix) == ModelReply(model, next, prefix));
+    ++replies;
+    if (exhausted) break;
+  } while (true);
+  return 0;
+}

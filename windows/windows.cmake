@@ -52,6 +52,9 @@ if(VELSEND_TESTS)
   add_executable(wine_probe ${CMAKE_SOURCE_DIR}/tests/windows/wine_probe.cpp)
   target_link_libraries(wine_probe PRIVATE comctl32 user32 gdi32)
   target_link_options(wine_probe PRIVATE -static -static-libgcc -static-libstdc++)
-  # Tests are listed when ctest runs (under Wine), not at build time.
+  # Tests are listed when ctest runs (under Wine), not at build time, and
+  # the end-to-end suite runs the program through Wine (inside a Wine
+  # session such as scripts/test-windows.sh sets up).
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+  cmake_language(DEFER CALL set_property TEST e2e APPEND PROPERTY ENVIRONMENT VELSEND_WINE=1)
 endif()

@@ -23,13 +23,6 @@ constexpr int kEmailButton = 1023;
 constexpr int kDocAddressLabel = 1025;
 constexpr int kOpenButton = 1026;
 
-struct WindowState {
-  const AboutContent* content;
-  std::string mailAddress;
-  std::string infoAddress;
-  HFONT titleFont = nullptr;
-};
-
 // Created on first use and kept for the rest of the process.
 HBRUSH WhiteBrush() {
   static HBRUSH brush = CreateSolidBrush(RGB(255, 255, 255));
@@ -68,80 +61,108 @@ void FitColumn(HWND list, int index) {
   SendMessageA(list, LVM_SETCOLUMNWIDTH, index, std::max(content, heading));
 }
 
-void Initialise(HWND dialog, WindowState& state) {
-  const AboutContent& content = *state.content;
-  HWND list = GetDlgItem(dialog, kVersionList);
-  AddColumn(list, 0, "Name");
-  AddColumn(list, 1, "Value");
+// The modal window of dialog template 103 over the content it shows.
+class CAboutDialog {
+ public:
+  explicit CAboutDialog(const AboutContent& content)
+      : m_content(content),
+        m_mailAddress(SupportMailAddress(content)),
+        m_infoAddress(ProductInfoAddress(content)) {}
+  CAboutDialog(const CAboutDialog&) = delete;
+  CAboutDialog& operator=(const CAboutDialog&) = delete;
 
-  SetDlgItemTextA(dialog, kProductNameLabel, content.productName.c_str());
-  SetWindowTextA(dialog, content.title.c_str());
-  SetDlgItemTextA(dialog, kProductVersionLabel, content.productVersion.c_str());
-  SetDlgItemTextA(dialog, kSupportAddressLabel, content.supportAddress.c_str());
-  SetDlgItemTextA(dialog, kCopyrightLabel, content.copyright.c_str());
-  SetDlgItemTextA(dialog, kDocAddressLabel, content.docAddress.c_str());
-  for (const auto& [name, value] : content.rows) AddRow(list, name, value);
-
-  state.titleFont = CreateFontA(16, 0, 0, 0, 700, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY, 0x24,
-                                nullptr);
-  SendDlgItemMessageA(dialog, kProductNameLabel, WM_SETFONT,
-                      reinterpret_cast<WPARAM>(state.titleFont), TRUE);
-  FitColumn(list, 0);
-  FitColumn(list, 1);
-}
-
-// The three labels over the header picture stand on white.
-INT_PTR ControlColour(HDC dc, HWND control) {
-  const int id = GetDlgCtrlID(control);
-  if (id != kProductNameLabel && id != kProductVersionLabel && id != kCopyrightLabel) return 0;
-  SetBkColor(dc, RGB(255, 255, 255));
-  if (id != kProductNameLabel) SetTextColor(dc, RGB(0, 0, 0));
-  return reinterpret_cast<INT_PTR>(WhiteBrush());
-}
-
-INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* state = reinterpret_cast<WindowState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-  switch (message) {
-    case WM_INITDIALOG:
-      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      Initialise(dialog, *reinterpret_cast<WindowState*>(lParam));
-      return TRUE;
-    case WM_CTLCOLORSTATIC:
-      return ControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:  // Escape and the close box
-          EndDialog(dialog, LOWORD(wParam));
-          return TRUE;
-        case kEmailButton:
-          if (state) ShellOpen(state->mailAddress);  // a failure leaves the window as it is
-          return TRUE;
-        case kOpenButton:
-          if (state) ShellOpen(state->infoAddress);
-          return TRUE;
-      }
-      break;
-    case WM_DESTROY:
-      if (state && state->titleFont) {
-        DeleteObject(state->titleFont);
-        state->titleFont = nullptr;
-      }
-      break;
+  // False when no window could be made (no desktop).
+  bool DoModal() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kDialogTemplate), nullptr,
+                           DialogProc, reinterpret_cast<LPARAM>(this)) != -1;
   }
-  return FALSE;
-}
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      reinterpret_cast<CAboutDialog*>(lParam)->OnInitDialog(dialog);
+      return TRUE;
+    }
+    auto* self = reinterpret_cast<CAboutDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (!self) return FALSE;
+    switch (message) {
+      case WM_CTLCOLORSTATIC:
+        return self->OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+      case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+          case IDOK:
+          case IDCANCEL:  // Escape and the close box
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+          case kEmailButton:
+            self->OnEmail();
+            return TRUE;
+          case kOpenButton:
+            self->OnOpenInfo();
+            return TRUE;
+        }
+        break;
+      case WM_DESTROY:
+        self->OnDestroy();
+        break;
+    }
+    return FALSE;
+  }
+
+  void OnInitDialog(HWND dialog) {
+    HWND list = GetDlgItem(dialog, kVersionList);
+    AddColumn(list, 0, "Name");
+    AddColumn(list, 1, "Value");
+
+    SetDlgItemTextA(dialog, kProductNameLabel, m_content.productName.c_str());
+    SetWindowTextA(dialog, m_content.title.c_str());
+    SetDlgItemTextA(dialog, kProductVersionLabel, m_content.productVersion.c_str());
+    SetDlgItemTextA(dialog, kSupportAddressLabel, m_content.supportAddress.c_str());
+    SetDlgItemTextA(dialog, kCopyrightLabel, m_content.copyright.c_str());
+    SetDlgItemTextA(dialog, kDocAddressLabel, m_content.docAddress.c_str());
+    for (const auto& [name, value] : m_content.rows) AddRow(list, name, value);
+
+    m_titleFont = CreateFontA(16, 0, 0, 0, 700, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY, 0x24,
+                              nullptr);
+    SendDlgItemMessageA(dialog, kProductNameLabel, WM_SETFONT,
+                        reinterpret_cast<WPARAM>(m_titleFont), TRUE);
+    FitColumn(list, 0);
+    FitColumn(list, 1);
+  }
+
+  // The three labels over the header picture stand on white.
+  INT_PTR OnCtlColor(HDC dc, HWND control) {
+    const int id = GetDlgCtrlID(control);
+    if (id != kProductNameLabel && id != kProductVersionLabel && id != kCopyrightLabel) return 0;
+    SetBkColor(dc, RGB(255, 255, 255));
+    if (id != kProductNameLabel) SetTextColor(dc, RGB(0, 0, 0));
+    return reinterpret_cast<INT_PTR>(WhiteBrush());
+  }
+
+  // A shell that cannot open the address leaves the window as it is.
+  void OnEmail() { ShellOpen(m_mailAddress); }
+  void OnOpenInfo() { ShellOpen(m_infoAddress); }
+
+  void OnDestroy() {
+    if (m_titleFont) DeleteObject(m_titleFont);
+    m_titleFont = nullptr;
+  }
+
+  const AboutContent& m_content;
+  const std::string m_mailAddress;
+  const std::string m_infoAddress;
+  HFONT m_titleFont = nullptr;
+};
 
 }  // namespace
 
 bool ShowAboutWindow(const AboutContent& content) {
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-  InitCommonControlsEx(&controls);
-  WindowState state{&content, SupportMailAddress(content), ProductInfoAddress(content)};
-  // -1: no window could be made (no desktop); the text form then serves.
-  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kDialogTemplate), nullptr,
-                         DialogProc, reinterpret_cast<LPARAM>(&state)) != -1;
+  // Without a window the caller shows the text form.
+  return CAboutDialog(content).DoModal();
 }
 
 }  // namespace platform

@@ -7,7 +7,8 @@ packages=(g++ cmake make python3)
 case "$what" in
   build) ;;
   demo) packages+=(python3-aiosmtpd media-types) ;;
-  test) packages+=(libgtest-dev python3-pytest python3-aiosmtpd media-types) ;;
+  test) packages+=(libgtest-dev python3-pytest python3-aiosmtpd media-types
+                  clang libclang-rt-14-dev valgrind time) ;;
   *) echo "usage: $0 [build|test|demo]" >&2; exit 2 ;;
 esac
 missing=()

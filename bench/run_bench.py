@@ -1,0 +1,438 @@
+#!/usr/bin/python3
+"""Delivers the same attachments with velsend, curl and s-nail to the bench
+sink on loopback, alternating the tools run by run, and prints a Markdown
+report: medians of wall time, CPU time and peak resident memory, whether each
+message arrived whole, and velsend's time as a ratio of each tool's (the
+median of the per-run ratios). Also the two limits (curl -T of the prebuilt
+message: transfer alone; coreutils base64: encoding alone), velsend's own
+scaling with size, parts and recipients, and the cost of its trace.
+
+Usage: run_bench.py --build DIR [--runs N] [--work DIR] [--skip-1000]
+"""
+import argparse
+import base64
+import email
+import email.policy
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+MB = 1000 * 1000
+FROM = "bench@example.org"
+RCPT = "sink@example.org"
+
+
+# --- the sink --------------------------------------------------------------
+
+class Sink:
+    """The bench sink on a free loopback port, stopped by stop()."""
+
+    def __init__(self, binary, work, save=None):
+        self.log = work / ("sink-save.log" if save else "sink.log")
+        self.log.write_text("")
+        port_file = work / ("sink-save.port" if save else "sink.port")
+        port_file.unlink(missing_ok=True)
+        args = [str(binary), "--port-file", str(port_file), "--log", str(self.log)]
+        if save:
+            args += ["--save", str(save)]
+        self.proc = subprocess.Popen(args)
+        deadline = time.monotonic() + 10
+        while not port_file.exists():
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                self.stop()
+                sys.exit("bench sink did not start")
+            time.sleep(0.02)
+        self.port = int(port_file.read_text())
+        self.seen = 0
+
+    def new_messages(self):
+        """Data byte counts of the messages received since the last call."""
+        lines = self.log.read_text().split()
+        fresh = [int(x) for x in lines[self.seen:]]
+        self.seen = len(lines)
+        return fresh
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+# --- measuring one run -----------------------------------------------------
+
+class Measure:
+    def __init__(self, wall, cpu, rss_kib, status, received):
+        self.wall, self.cpu, self.rss_kib, self.status, self.received = (
+            wall, cpu, rss_kib, status, received)
+
+
+def measure(cmd, sink, work, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL):
+    """Runs cmd under /usr/bin/time -v; wall time is taken here, finer
+    than time's own."""
+    time_file = work / "time.txt"
+    start = time.perf_counter()
+    proc = subprocess.run(["/usr/bin/time", "-v", "-o", str(time_file), *cmd],
+                          stdin=stdin, stdout=stdout, stderr=stderr)
+    wall = time.perf_counter() - start
+    text = time_file.read_text()
+    user = float(re.search(r"User time \(seconds\): ([\d.]+)", text).group(1))
+    system = float(re.search(r"System time \(seconds\): ([\d.]+)", text).group(1))
+    rss = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1))
+    received = sink.new_messages() if sink else []
+    return Measure(wall, user + system, rss, proc.returncode, received)
+
+
+# --- inputs ----------------------------------------------------------------
+
+def make_inputs(work, sizes):
+    files = {}
+    for size in sizes:
+        path = work / f"random-{size}MB.bin"
+        if not path.exists() or path.stat().st_size != size * MB:
+            with open(path, "wb") as f:
+                for _ in range(size):
+                    f.write(os.urandom(MB))
+        files[f"random {size} MB"] = path
+    letters = bytes((ord("a") + i % 26) if i % 8 else ord(" ") for i in range(256))
+    # About 1% of the bytes above 0x7F: 3 values of 256 map to Latin-1 letters.
+    high = bytearray(letters)
+    high[0], high[1], high[2] = 0xE9, 0xE8, 0xFC
+    for name, table in (("text-7bit-10MB.txt", letters), ("text-1pct-10MB.txt", bytes(high))):
+        path = work / name
+        if not path.exists():
+            raw = os.urandom(10 * MB).translate(table)
+            # Lines of 72 characters, LF-terminated, 10 MB in all.
+            lines = [raw[i:i + 71] for i in range(0, len(raw), 72)]
+            data = (b"\n".join(lines) + b"\n")[:10 * MB - 1] + b"\n"
+            path.write_bytes(data)
+    files["text 10 MB (7bit)"] = work / "text-7bit-10MB.txt"
+    files["text 10 MB (1% high)"] = work / "text-1pct-10MB.txt"
+    return files
+
+
+# --- the tools -------------------------------------------------------------
+
+def is_text(path):
+    return path.suffix == ".txt"
+
+
+def velsend_cmd(velsend, port, path, quiet=True):
+    return [str(velsend), *(["-q"] if quiet else []), f"-h127.0.0.1:{port}", f"-o{FROM}",
+            f"-r{RCPT}", "-sBench", f"-f+{path}"]
+
+
+def curl_cmd(port, path):
+    kind = ("type=text/plain;encoder=quoted-printable" if is_text(path)
+            else "type=application/octet-stream;encoder=base64")
+    return ["curl", "-s", f"smtp://127.0.0.1:{port}", "--mail-from", FROM, "--mail-rcpt", RCPT,
+            "-F", f"=@{path};{kind}"]
+
+
+def snail_cmd(port, path):
+    # smtp-auth=none: without it s-nail asks for a password it cannot get;
+    # the charsets: without them it refuses a file with Latin-1 bytes.
+    return ["s-nail", "-:/", "-Sv15-compat", "-Ssmtp-auth=none", "-Sttycharset=iso-8859-1",
+            "-Ssendcharsets=iso-8859-1", f"-Smta=smtp://127.0.0.1:{port}",
+            f"-Sfrom={FROM}", "-s", "Bench", "-a", str(path), RCPT]
+
+
+def curl_upload_cmd(port, message):
+    return ["curl", "-s", f"smtp://127.0.0.1:{port}", "--mail-from", FROM, "--mail-rcpt", RCPT,
+            "-T", str(message)]
+
+
+def base64_cmd(path):
+    return ["base64", "-w76", str(path)]
+
+
+# --- checking what arrived ---------------------------------------------------
+
+def unstuff(data):
+    data = re.sub(rb"\r\n\.\.", b"\r\n.", data)
+    return data[1:] if data.startswith(b"..") else data
+
+
+def decoded_attachment(message_bytes):
+    """The payload of the message's only part carrying the file."""
+    msg = email.message_from_bytes(message_bytes, policy=email.policy.compat32)
+    parts = [p for p in msg.walk() if not p.is_multipart()]
+    payloads = [p.get_payload(decode=True) or b"" for p in parts]
+    return max(payloads, key=len), [p.get("Content-Transfer-Encoding", "7bit") for p in parts]
+
+
+def verify(build_tools, files, sink_bin, work):
+    """One delivery per tool and file, captured and decoded: the reference
+    size of a whole message, and the encoding each tool chose."""
+    saved = work / "saved-message"
+    sink = Sink(sink_bin, work, save=saved)
+    reference = {}
+    prebuilt = {}
+    try:
+        for label, path in files.items():
+            original = path.read_bytes()
+            for tool, make in build_tools.items():
+                m = measure(make(sink.port, path), sink, work)
+                data = unstuff(saved.read_bytes()) if m.received else b""
+                payload, encodings = decoded_attachment(data) if data else (b"", [])
+                # Text travels with CR LF, and a single-part message may end
+                # with an empty line; compare it line by line.
+                same = (payload == original if not is_text(path) else
+                        payload.replace(b"\r\n", b"\n").rstrip(b"\n") == original.rstrip(b"\n"))
+                reference[(label, tool)] = (m.received[0] if m.received else -1, same,
+                                            ",".join(encodings))
+                if tool == "velsend":
+                    prebuilt[label] = work / (path.name + ".eml")
+                    prebuilt[label].write_bytes(data)
+    finally:
+        sink.stop()
+    return reference, prebuilt
+
+
+# --- reporting -------------------------------------------------------------
+
+def median(values):
+    return statistics.median(values) if values else float("nan")
+
+
+def fmt_s(x):
+    return f"{x:.3f}"
+
+
+def run_comparison(args, velsend, sink_bin, files, work, out):
+    tools = {
+        "velsend": lambda port, p: velsend_cmd(velsend, port, p),
+        "curl": curl_cmd,
+        "s-nail": snail_cmd,
+    }
+    out.append("Checking that each tool's message arrives whole (decoded and compared once)...")
+    reference, prebuilt = verify(tools, files, sink_bin, work)
+    out.pop()
+
+    sink = Sink(sink_bin, work)
+    results = {}
+    try:
+        for label, path in files.items():
+            runners = dict(tools)
+            runners["curl -T (transfer alone)"] = lambda port, p, m=prebuilt[label]: (
+                curl_upload_cmd(port, m))
+            runners["base64 -w76 (encoding alone)"] = lambda port, p: base64_cmd(p)
+            # A warm-up round, so that every run finds the file in the page cache.
+            for make in runners.values():
+                measure(make(sink.port, path), sink, work)
+            for _ in range(args.runs):
+                for tool, make in runners.items():
+                    results.setdefault((label, tool), []).append(
+                        measure(make(sink.port, path), sink, work))
+    finally:
+        sink.stop()
+
+    out.append("## Side by side\n")
+    out.append(f"{args.runs} runs of each tool, alternating; medians. CPU is user + system. "
+               "'whole': the message of every timed run had the size of a reference delivery "
+               "whose attachment was decoded and found identical to the file. "
+               "Ratio: velsend's wall time over the tool's, median of the per-run ratios.\n")
+    for label, path in files.items():
+        size = path.stat().st_size
+        out.append(f"### {label} ({size / MB:.0f} MB, `{path.name}`)\n")
+        out.append("| tool | wall s | CPU s | peak RSS MiB | data bytes received | encoding | whole "
+                   "| velsend / tool |")
+        out.append("|---|---:|---:|---:|---:|---|---|---:|")
+        mine = results[(label, "velsend")]
+        for tool in ["velsend", "curl", "s-nail", "curl -T (transfer alone)",
+                     "base64 -w76 (encoding alone)"]:
+            runs = results[(label, tool)]
+            ref = reference.get((label, tool))
+            if tool == "base64 -w76 (encoding alone)":
+                received, whole, encoding = "-", "-", "base64"
+            else:
+                sizes = {r.received[0] if len(r.received) == 1 else -1 for r in runs}
+                expected = ref[0] if ref else (runs[0].received[0] if runs[0].received else -1)
+                ok = all(r.status == 0 for r in runs) and (
+                    ref[1] if ref else True) and all(
+                    s >= 0 and abs(s - expected) <= 256 for s in sizes)
+                received = "/".join(str(s) for s in sorted(sizes))
+                whole = "yes" if ok else "**NO**"
+                encoding = ref[2] if ref else "as prebuilt"
+            ratio = ("1" if tool == "velsend" else
+                     f"{median([a.wall / b.wall for a, b in zip(mine, runs)]):.2f}")
+            out.append(f"| {tool} | {fmt_s(median([r.wall for r in runs]))} | "
+                       f"{fmt_s(median([r.cpu for r in runs]))} | "
+                       f"{median([r.rss_kib for r in runs]) / 1024:.1f} | {received} | "
+                       f"{encoding} | {whole} | {ratio} |")
+        out.append("")
+    return results, reference
+
+
+def targets(results, files, out):
+    label = next((l for l in files if l.startswith("random 100")), None)
+    if label is None:
+        return
+    wall = {tool: median([r.wall for r in results[(label, tool)]])
+            for tool in ["velsend", "curl", "s-nail", "curl -T (transfer alone)",
+                         "base64 -w76 (encoding alone)"]}
+    mine = results[(label, "velsend")]
+    faster = min(wall["curl"], wall["s-nail"])
+    limits = wall["curl -T (transfer alone)"] + wall["base64 -w76 (encoding alone)"]
+    message = mine[0].received[0] if mine[0].received else 0
+    rss = median([r.rss_kib for r in mine]) * 1024
+    bound = 1.1 * message + 16 * 1024 * 1024
+    out.append("### Targets (100 MB random attachment)\n")
+    out.append("| target | measured | bound | met |")
+    out.append("|---|---:|---:|---|")
+    out.append(f"| wall ≤ 1/3 of the faster of curl and s-nail | {wall['velsend']:.3f} s | "
+               f"{faster / 3:.3f} s | {'yes' if wall['velsend'] <= faster / 3 else 'no'} |")
+    out.append(f"| wall ≤ 1.5 × (encode alone + transfer alone) | {wall['velsend']:.3f} s | "
+               f"{1.5 * limits:.3f} s | {'yes' if wall['velsend'] <= 1.5 * limits else 'no'} |")
+    out.append(f"| peak RSS ≤ 1.1 × message + 16 MiB | {rss / 2**20:.1f} MiB | "
+               f"{bound / 2**20:.1f} MiB | {'yes' if rss <= bound else 'no'} |")
+    out.append("")
+
+
+def run_velsend_series(args, velsend, sink, work, label, cases):
+    """cases: (name, argv for velsend without host, unit count); returns rows."""
+    rows = []
+    for name, argv, units in cases:
+        runs = []
+        measure([str(velsend), f"-h127.0.0.1:{sink.port}", *argv], sink, work)  # warm-up
+        for _ in range(args.scale_runs):
+            runs.append(measure([str(velsend), f"-h127.0.0.1:{sink.port}", *argv], sink, work))
+        ok = all(r.status == 0 and len(r.received) == 1 for r in runs)
+        wall = median([r.wall for r in runs])
+        rows.append(f"| {name} | {wall:.3f} | {median([r.cpu for r in runs]):.3f} | "
+                    f"{median([r.rss_kib for r in runs]) / 1024:.1f} | "
+                    f"{runs[0].received[0] if runs[0].received else '-'} | "
+                    f"{1000 * wall / units:.3f} | {'yes' if ok else '**NO**'} |")
+    return rows
+
+
+def run_scaling(args, velsend, sink_bin, work, out):
+    sink = Sink(sink_bin, work)
+    header = ["| case | wall s | CPU s | peak RSS MiB | data bytes | wall ms per unit | delivered |",
+              "|---|---:|---:|---:|---:|---:|---|"]
+    try:
+        sizes = [10, 100] + ([] if args.skip_1000 else [1000])
+        files = make_inputs(work, sizes)
+        cases = [(f"{s} MB random", ["-q", f"-o{FROM}", f"-r{RCPT}", "-sBench",
+                                     f"-f+{files[f'random {s} MB']}"], s) for s in sizes]
+        out.append("## Scaling\n")
+        out.append(f"velsend alone, median of {args.scale_runs} runs each. "
+                   "Unit: one MB, one part, one recipient.\n")
+        out.append("### Message size\n")
+        out += header + run_velsend_series(args, velsend, sink, work, "size", cases)
+        if args.skip_1000:
+            out.append("\n(1000 MB skipped on request.)")
+        out.append("")
+
+        parts_dir = work / "parts"
+        parts_dir.mkdir(exist_ok=True)
+        part_files = []
+        for i in range(1000):
+            p = parts_dir / f"part{i:04d}.bin"
+            if not p.exists():
+                p.write_bytes(os.urandom(100 * 1000))
+            part_files.append(p)
+        cases = [(f"{n} parts of 100 kB", ["-q", f"-o{FROM}", f"-r{RCPT}", "-sBench",
+                                           "-f" + ",".join(f"+{p}" for p in part_files[:n])], n)
+                 for n in (1, 100, 1000)]
+        out.append("### Parts\n")
+        out += header + run_velsend_series(args, velsend, sink, work, "parts", cases)
+        out.append("")
+
+        small = parts_dir / "part0000.bin"
+        cases = [(f"{n} recipients", ["-q", f"-o{FROM}",
+                                       "-r" + ",".join(f"r{i}@example.org" for i in range(n)),
+                                       "-sBench", f"-f+{small}"], n) for n in (1, 100, 1000)]
+        out.append("### Recipients (one 100 kB part)\n")
+        out += header + run_velsend_series(args, velsend, sink, work, "recipients", cases)
+        out.append("")
+
+        # The trace written to a file against the quiet run.
+        big = files["random 100 MB"]
+        trace_file = work / "trace.txt"
+        quiet, traced = [], []
+        for _ in range(args.runs):
+            quiet.append(measure(velsend_cmd(velsend, sink.port, big), sink, work))
+            with open(trace_file, "wb") as f:
+                traced.append(measure(velsend_cmd(velsend, sink.port, big, quiet=False), sink,
+                                      work, stderr=f))
+        q, t = median([r.wall for r in quiet]), median([r.wall for r in traced])
+        out.append("### Trace (100 MB random, standard error to a file)\n")
+        out.append("| run | wall s | CPU s | trace bytes |")
+        out.append("|---|---:|---:|---:|")
+        out.append(f"| quiet (-q) | {q:.3f} | {median([r.cpu for r in quiet]):.3f} | - |")
+        out.append(f"| traced | {t:.3f} | {median([r.cpu for r in traced]):.3f} | "
+                   f"{trace_file.stat().st_size} |")
+        out.append(f"\nTraced / quiet: {median([a.wall / b.wall for a, b in zip(traced, quiet)]):.2f}"
+                   " (target ≤ 2).\n")
+    finally:
+        sink.stop()
+
+
+def machine(out):
+    cpu = "unknown"
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            cpu = line.split(":", 1)[1].strip()
+            break
+    mem = "unknown"
+    for line in Path("/proc/meminfo").read_text().splitlines():
+        if line.startswith("MemTotal"):
+            mem = f"{int(line.split()[1]) / 2**20:.1f} GiB"
+    versions = []
+    for cmd in (["curl", "--version"], ["s-nail", "-V"], ["base64", "--version"]):
+        try:
+            first = subprocess.run(cmd, capture_output=True, text=True).stdout.splitlines()[0]
+            versions.append(first.strip())
+        except (OSError, IndexError):
+            pass
+    out.append(f"Machine: {os.cpu_count()} CPUs (nproc), {cpu}, {mem} memory; "
+               f"{os.uname().sysname} {os.uname().release}.\n")
+    out.append("Tools: " + "; ".join(versions) + ".\n")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True, type=Path)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--scale-runs", type=int, default=3)
+    ap.add_argument("--work", type=Path)
+    ap.add_argument("--skip-1000", action="store_true")
+    ap.add_argument("--only", choices=["compare", "scale", "all"], default="all")
+    args = ap.parse_args()
+
+    velsend = (args.build / "velsend").resolve()
+    sink_bin = (args.build / "bench" / "bench_sink").resolve()
+    work = args.work or Path(tempfile.mkdtemp(prefix="velsend-bench-"))
+    work.mkdir(parents=True, exist_ok=True)
+    out = []
+    machine(out)
+    selftest = subprocess.run([str(sink_bin), "--self-test", "2000"], capture_output=True,
+                              text=True)
+    out.append(f"Sink alone: {selftest.stdout.strip()} (its own client pushing 2000 MiB).\n")
+    try:
+        if args.only in ("compare", "all"):
+            files = make_inputs(work, [10, 100])
+            files = {k: v for k, v in files.items()}
+            results, _ = run_comparison(args, velsend, sink_bin, files, work, out)
+            targets(results, files, out)
+        if args.only in ("scale", "all"):
+            run_scaling(args, velsend, sink_bin, work, out)
+    finally:
+        if not args.work:
+            shutil.rmtree(work, ignore_errors=True)
+    print("\n".join(out))
+
+
+if __name__ == "__main__":
+    main()

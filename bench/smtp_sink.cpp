@@ -1,0 +1,284 @@
+// A fast SMTP sink for the benchmarks: accepts one client at a time on
+// 127.0.0.1, answers every command so that common clients complete a
+// transaction, reads each message to its final "." and reports its size.
+//
+//   bench_sink --port-file F [--log F] [--save F]
+//                                        serve until SIGTERM; the chosen port
+//                                        goes to the port file, one line per
+//                                        message ("<data bytes>") to the log,
+//                                        and with --save each message's data
+//                                        (as received) to that file
+//   bench_sink --self-test MiB           serve one message pushed by an own
+//                                        client thread and print MiB/s
+//
+// Data bytes are the bytes between the 354 reply and the final ".\r\n",
+// counted as received (dot-stuffing included).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr size_t kReceiveBlock = 4 << 20;
+constexpr std::string_view kEnd = "\r\n.\r\n";
+
+bool SendAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool StartsWithWord(std::string_view line, std::string_view word) {
+  if (line.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    char c = line[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+
+// Serves one connection; calls report(bytes) for every message.
+template <typename Report>
+void Serve(int fd, Report report, std::string* capture = nullptr) {
+  std::vector<char> buffer(kReceiveBlock);
+  std::string pending;       // command bytes not yet ending in a line break
+  bool inData = false;
+  size_t dataBytes = 0;
+  std::string tail;          // the last bytes of data, to find an end split across reads
+  if (!SendAll(fd, "220 bench-sink ESMTP\r\n")) return;
+
+  auto command = [&](std::string_view line) -> bool {
+    if (StartsWithWord(line, "EHLO")) return SendAll(fd, "250-bench-sink\r\n250 8BITMIME\r\n");
+    if (StartsWithWord(line, "HELO")) return SendAll(fd, "250 bench-sink\r\n");
+    if (StartsWithWord(line, "MAIL") || StartsWithWord(line, "RCPT") ||
+        StartsWithWord(line, "RSET") || StartsWithWord(line, "NOOP")) {
+      return SendAll(fd, "250 OK\r\n");
+    }
+    if (StartsWithWord(line, "DATA")) {
+      inData = true;
+      dataBytes = 0;
+      if (capture) capture->clear();
+      // The data begins at the start of a line, as if after CR LF.
+      tail = "\r\n";
+      return SendAll(fd, "354 go ahead\r\n");
+    }
+    if (StartsWithWord(line, "QUIT")) {
+      SendAll(fd, "221 bye\r\n");
+      return false;
+    }
+    return SendAll(fd, "502 not here\r\n");
+  };
+
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+    if (n <= 0) return;
+    std::string_view chunk(buffer.data(), static_cast<size_t>(n));
+    while (!chunk.empty()) {
+      if (inData) {
+        // The end may be split across reads: look in the tail joined with
+        // the head of this chunk first. A match there always reaches into
+        // the chunk, the tail being shorter than the end.
+        size_t consumed = std::string_view::npos;
+        std::string joint = tail;
+        joint.append(chunk.substr(0, 4));
+        size_t at = joint.find(kEnd);
+        if (at != std::string::npos) {
+          consumed = at + kEnd.size() - tail.size();
+        } else {
+          const void* hit = ::memmem(chunk.data(), chunk.size(), kEnd.data(), kEnd.size());
+          if (hit != nullptr) {
+            consumed = static_cast<size_t>(static_cast<const char*>(hit) - chunk.data()) + kEnd.size();
+          }
+        }
+        if (consumed == std::string_view::npos) {
+          dataBytes += chunk.size();
+          if (capture) capture->append(chunk);
+          tail.append(chunk.substr(chunk.size() - std::min<size_t>(4, chunk.size())));
+          tail.erase(0, tail.size() - std::min<size_t>(4, tail.size()));
+          break;
+        }
+        // Everything up to the CR LF before the "." is message data.
+        dataBytes += consumed - 3;
+        if (capture) {
+          capture->append(chunk.substr(0, consumed));
+          capture->resize(capture->size() - 3);
+        }
+        chunk.remove_prefix(consumed);
+        inData = false;
+        report(dataBytes);
+        char reply[64];
+        std::snprintf(reply, sizeof reply, "250 OK %zu bytes\r\n", dataBytes);
+        if (!SendAll(fd, reply)) return;
+        continue;
+      }
+      size_t lf = chunk.find('\n');
+      if (lf == std::string_view::npos) {
+        pending.append(chunk);
+        if (pending.size() > 65536) return;
+        break;
+      }
+      pending.append(chunk.substr(0, lf + 1));
+      chunk.remove_prefix(lf + 1);
+      std::string line;
+      line.swap(pending);
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      if (!command(line)) return;
+    }
+  }
+}
+
+int Listen(uint16_t& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+std::atomic<bool> g_stop{false};
+void OnSignal(int) { g_stop = true; }
+
+int RunServer(const char* portFile, const char* logFile, const char* saveFile) {
+  uint16_t port = 0;
+  int listener = Listen(port);
+  if (listener < 0) {
+    std::perror("bench_sink: listen");
+    return 1;
+  }
+  std::FILE* log = logFile ? std::fopen(logFile, "a") : stdout;
+  if (!log) {
+    std::perror("bench_sink: log");
+    return 1;
+  }
+  // Written last, to a temporary name first: the port file's presence means
+  // the sink is ready.
+  std::string temporary = std::string(portFile) + ".tmp";
+  std::FILE* out = std::fopen(temporary.c_str(), "w");
+  if (!out) return 1;
+  std::fprintf(out, "%u\n", port);
+  std::fclose(out);
+  std::rename(temporary.c_str(), portFile);
+
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+  while (!g_stop) {
+    int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;  // EINTR on the stop signal
+    std::string capture;
+    Serve(
+        client,
+        [&](size_t bytes) {
+          if (saveFile) {
+            std::FILE* save = std::fopen(saveFile, "wb");
+            if (save) {
+              std::fwrite(capture.data(), 1, capture.size(), save);
+              std::fclose(save);
+            }
+          }
+          std::fprintf(log, "%zu\n", bytes);
+          std::fflush(log);
+        },
+        saveFile ? &capture : nullptr);
+    ::close(client);
+  }
+  ::close(listener);
+  return 0;
+}
+
+// Pushes one message of the given size in large writes and reports the rate
+// the sink took it at, so that it is known never to be the bottleneck.
+int RunSelfTest(long mebibytes) {
+  uint16_t port = 0;
+  int listener = Listen(port);
+  if (listener < 0) return 1;
+  size_t received = 0;
+  std::thread server([&] {
+    int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return;
+    Serve(client, [&](size_t bytes) { received = bytes; });
+    ::close(client);
+  });
+
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 1;
+  // Lines shaped like base64 output.
+  std::string block;
+  while (block.size() < (1 << 20)) {
+    block.append(76, 'Q');
+    block.append("\r\n");
+  }
+  // Whole lines only, so that the message ends with CR LF before the ".".
+  const size_t total = (static_cast<size_t>(mebibytes) << 20) / 78 * 78;
+  char reply[256];
+  auto start = std::chrono::steady_clock::now();
+  SendAll(fd, "EHLO self\r\nMAIL FROM:<a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\n");
+  size_t sent = 0;
+  while (sent < total) {
+    size_t n = std::min(block.size(), total - sent);
+    if (!SendAll(fd, std::string_view(block).substr(0, n))) return 1;
+    sent += n;
+  }
+  SendAll(fd, ".\r\nQUIT\r\n");
+  std::string replies;
+  for (ssize_t n; (n = ::recv(fd, reply, sizeof reply, 0)) > 0;) replies.append(reply, n);
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::close(fd);
+  server.join();
+  ::close(listener);
+  std::printf("sink took %zu bytes of %zu in %.3f s: %.0f MiB/s\n", received, sent, seconds,
+              static_cast<double>(sent) / (1 << 20) / seconds);
+  return received == sent ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* portFile = nullptr;
+  const char* logFile = nullptr;
+  const char* saveFile = nullptr;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string_view flag = argv[i];
+    if (flag == "--port-file") portFile = argv[i + 1];
+    else if (flag == "--log") logFile = argv[i + 1];
+    else if (flag == "--save") saveFile = argv[i + 1];
+    else if (flag == "--self-test") return RunSelfTest(std::atol(argv[i + 1]));
+  }
+  if (!portFile) {
+    std::fprintf(stderr, "usage: %s --port-file FILE [--log FILE] [--save FILE] | --self-test MiB\n", argv[0]);
+    return 2;
+  }
+  return RunServer(portFile, logFile, saveFile);
+}

@@ -66,12 +66,16 @@ bool CFileSource::Open(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return false;
   m_file = std::fopen(path.c_str(), "rb");
-  return m_file != nullptr;
+  if (m_file == nullptr) return false;
+  const auto size = std::filesystem::file_size(path, error);
+  m_size = error ? -1 : static_cast<long long>(size);
+  return true;
 }
 
 void CFileSource::Close() {
   if (m_file) std::fclose(m_file);
   m_file = nullptr;
+  m_size = -1;
 }
 
 long CFileSource::ReadSource(char* destination, size_t capacity) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 class CByteSource {
  public:
@@ -22,6 +23,17 @@ class CByteSource {
   }
   // Reads up to size bytes; fewer only at the end of input or on an error.
   size_t Read(char* destination, size_t size);
+  // The buffered bytes not yet read, refilled when none are left; empty only
+  // at the end of input. Valid until the next call that reads.
+  std::string_view Peek() {
+    if (m_position == m_filled && !Refill()) return std::string_view();
+    return std::string_view(m_buffer.data() + m_position, m_filled - m_position);
+  }
+  // Marks the first n bytes that Peek showed as read.
+  void Skip(size_t n) { m_position += n; }
+  // The size of the whole source when it is known (a file), else -1; the
+  // encoders reserve their output from it.
+  virtual long long SizeHint() const { return -1; }
   // Back to the first byte; false when the source cannot go back.
   bool Rewind();
   // True for the process's standard input, which ends at a "." line.
@@ -65,6 +77,7 @@ class CFileSource : public CByteSource {
   // False when the path cannot be opened for reading or is not a regular file.
   bool Open(const std::string& path);
   void Close();
+  long long SizeHint() const override { return m_size; }
 
  protected:
   long ReadSource(char* destination, size_t capacity) override;
@@ -72,6 +85,7 @@ class CFileSource : public CByteSource {
 
  private:
   std::FILE* m_file = nullptr;
+  long long m_size = -1;
 };
 
 // Bytes in memory; for tests and fuzzing. stdinLike gives the standard
@@ -81,6 +95,7 @@ class CMemorySource : public CByteSource {
   explicit CMemorySource(std::string bytes, bool stdinLike = false)
       : m_bytes(std::move(bytes)), m_stdinLike(stdinLike) {}
   bool IsStandardInput() const override { return m_stdinLike; }
+  long long SizeHint() const override { return static_cast<long long>(m_bytes.size()); }
   // Makes the read fail (not end) after failAfter bytes; -1 never fails.
   void FailAfter(long failAfter) { m_failAfter = failAfter; }
 

@@ -4,45 +4,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "mime/line_list.h"
 
 class CByteSource;
-
-// Ready-to-send lines in one contiguous buffer with an index, so that a large
-// part costs its encoded bytes and one offset per line, not a heap block each.
-class CLineList {
- public:
-  void clear() {
-    m_bytes.clear();
-    m_ends.clear();
-  }
-  bool empty() const { return m_ends.empty(); }
-  size_t size() const { return m_ends.size(); }
-  std::string_view operator[](size_t i) const {
-    size_t begin = i == 0 ? 0 : m_ends[i - 1];
-    return std::string_view(m_bytes).substr(begin, m_ends[i] - begin);
-  }
-  // Appends one whole line (its line break included, as it goes on the wire).
-  void push_back(std::string_view line) {
-    m_bytes.append(line);
-    m_ends.push_back(m_bytes.size());
-  }
-  // For encoders that write a line in pieces: append to the open line...
-  void Append(std::string_view piece) { m_bytes.append(piece); }
-  void Append(char c) { m_bytes.push_back(c); }
-  // ...then close it.
-  void EndLine() { m_ends.push_back(m_bytes.size()); }
-  // Every byte of every line, in order.
-  std::string_view Bytes() const { return m_bytes; }
-  void Reserve(size_t bytes, size_t lines) {
-    m_bytes.reserve(bytes);
-    m_ends.reserve(lines);
-  }
-
- private:
-  std::string m_bytes;
-  std::vector<size_t> m_ends;
-};
 
 class CMessagePart {
  public:

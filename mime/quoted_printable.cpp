@@ -93,37 +93,65 @@ bool CMessagePart::EncodeQuotedPrintable(CByteSource& source, bool mayGiveUp) {
   m_lines.clear();
   const bool standardInput = source.IsStandardInput();
   if (standardInput) source.SkipOpenBreak();
+  if (long long size = source.SizeHint(); size > 0) {
+    // Text with a few escapes; the list grows past this if need be.
+    const size_t bytes = static_cast<size_t>(size);
+    m_lines.Reserve(bytes + bytes / 8 + 2, bytes / 32 + 1);
+  }
 
   std::string line;
+  line.reserve(kFoldWhileReading + 256);
   size_t characters = 0;  // over the whole source, line breaks not counted
   size_t escaped = 0;
-  for (int c; (c = source.ReadByte()) >= 0;) {
-    if (mayGiveUp && characters > kGiveUpCharacters && escaped > kGiveUpEscaped) {
-      source.Rewind();
-      m_lines.clear();
-      return false;
-    }
-    if (c == '\r' || c == '\n') {
-      if (standardInput && line == ".") {
-        source.LeaveBreakOpen(c);
-        line.clear();
+  for (;;) {
+    std::string_view view = source.Peek();
+    if (view.empty()) break;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(view.data());
+    size_t i = 0;
+    bool lineBreak = false;
+    while (i < view.size()) {
+      // The give-up test comes before every byte that is handled; it can
+      // only fire once more than 50 bytes have needed escaping.
+      if (mayGiveUp && escaped > kGiveUpEscaped && characters > kGiveUpCharacters) {
+        source.Rewind();
+        m_lines.clear();
+        return false;
+      }
+      const unsigned c = bytes[i];
+      if (c == '\r' || c == '\n') {
+        lineBreak = true;
         break;
       }
-      source.SkipRestOfBreak(c);
-      AddQuotedPrintableLine(line, false);
+      if (kLiteral[c]) {
+        // A run of literal bytes at once, or up to the byte at which the
+        // give-up test must be made again.
+        size_t end = i + 1;
+        const size_t limit = mayGiveUp && escaped > kGiveUpEscaped ? end : view.size();
+        while (end < limit && kLiteral[bytes[end]]) ++end;
+        line.append(view.data() + i, end - i);
+        characters += end - i;
+        i = end;
+      } else {
+        ++characters;
+        ++escaped;
+        const char escape[3] = {'=', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
+        line.append(escape, 3);
+        ++i;
+      }
+      if (line.size() >= kFoldWhileReading) line.erase(0, FoldLongPrefix(m_lines, line, kMaxLine));
+    }
+    source.Skip(i);
+    if (!lineBreak) continue;
+
+    const int c = source.ReadByte();
+    if (standardInput && line == ".") {
+      source.LeaveBreakOpen(c);
       line.clear();
-      continue;
+      break;
     }
-    ++characters;
-    if (kLiteral[c]) {
-      line.push_back(static_cast<char>(c));
-    } else {
-      ++escaped;
-      line.push_back('=');
-      line.push_back(kHexDigits[c >> 4]);
-      line.push_back(kHexDigits[c & 0x0F]);
-    }
-    if (line.size() >= kFoldWhileReading) line.erase(0, FoldLongPrefix(m_lines, line, kMaxLine));
+    source.SkipRestOfBreak(c);
+    AddQuotedPrintableLine(line, false);
+    line.clear();
   }
   if (!line.empty()) AddQuotedPrintableLine(line, false);
 

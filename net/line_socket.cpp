@@ -12,12 +12,8 @@ constexpr int kLf = 10;
 constexpr size_t kReceiveChunk = 512;
 constexpr size_t kFormatBuffer = 1024;
 constexpr char kSecret[] = "*** SECRET! ***\r\n";
-
-// One trace line, written with a single call so that lines never interleave.
-void WriteTrace(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
+// Gathered sends and trace go out in blocks of about this size.
+constexpr size_t kBlock = 256 * 1024;
 
 }  // namespace
 
@@ -39,11 +35,27 @@ CLineSocket::~CLineSocket() {
 
 void CLineSocket::Trace(const char* format, ...) {
   if (m_quiet) return;
+  FlushTrace();
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
   va_end(args);
   std::fflush(stderr);
+}
+
+// One trace text, written with a single call so that lines never
+// interleave; behind whatever trace is gathered.
+void CLineSocket::WriteTrace(std::string_view text) {
+  FlushTrace();
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void CLineSocket::FlushTrace() {
+  if (m_traceBlock.empty()) return;
+  std::fwrite(m_traceBlock.data(), 1, m_traceBlock.size(), stderr);
+  std::fflush(stderr);
+  m_traceBlock.clear();
 }
 
 bool CLineSocket::Open(const std::string& host, const char* service, int defaultPort,
@@ -148,23 +160,53 @@ bool CLineSocket::SendText(std::string_view text) {
   // Once a send has failed the peer has lost bytes and nothing later can be
   // delivered; trying again would also wait out the send timeout once for
   // every remaining line when the peer has stopped reading.
-  bool sent = m_stream && !m_sendFailed &&
-              m_stream->SendAll(text.data(), text.size(), m_timeouts.sendMs);
+  bool sent = m_stream && !m_sendFailed;
+  if (sent && m_gather) {
+    m_sendBlock.append(text);
+    if (m_sendBlock.size() >= kBlock) sent = FlushSends();
+  } else if (sent) {
+    sent = m_stream->SendAll(text.data(), text.size(), m_timeouts.sendMs);
+  }
   if (!sent) m_sendFailed = true;
   if (!m_quiet) {
-    std::string trace = "--> ";
+    // The trace line is built where it is written: in the gathered block, or
+    // in a string written at once.
+    std::string direct;
+    std::string& trace = m_gather ? m_traceBlock : direct;
+    trace.append("--> ");
     if (m_traceMask >= 0 && text.size() > static_cast<size_t>(m_traceMask)) {
       trace.append(text.substr(0, static_cast<size_t>(m_traceMask)));
       trace.append(kSecret);
     } else {
       trace.append(text);
     }
-    WriteTrace(trace);
+    if (!m_gather) {
+      WriteTrace(direct);
+    } else if (m_traceBlock.size() >= kBlock) {
+      FlushTrace();
+    }
   }
   return sent;
 }
 
+void CLineSocket::GatherSends(bool on) {
+  if (!on) FlushSends();
+  m_gather = on;
+}
+
+bool CLineSocket::FlushSends() {
+  FlushTrace();
+  if (m_sendBlock.empty()) return m_stream && !m_sendFailed;
+  bool sent = m_stream && !m_sendFailed &&
+              m_stream->SendAll(m_sendBlock.data(), m_sendBlock.size(), m_timeouts.sendMs);
+  if (!sent) m_sendFailed = true;
+  m_sendBlock.clear();
+  return sent;
+}
+
 long CLineSocket::FillBuffer() {
+  // The peer answers only what it has been sent.
+  FlushSends();
   if (!m_stream) return CByteStream::kReceiveError;
   while (m_receiveBuffer.size() - m_filled < kReceiveChunk) {
     m_receiveBuffer.resize(m_receiveBuffer.size() + 1024);
@@ -244,6 +286,7 @@ long CLineSocket::ReadLine(std::string& line) {
 }
 
 bool CLineSocket::Close() {
+  FlushSends();
   if (m_stream) {
     m_closeResult = m_stream->Close();
     m_stream.reset();
@@ -259,6 +302,8 @@ bool CLineSocket::Close() {
   m_dropLeadingBreak = false;
   m_readFailed = false;
   m_sendFailed = false;
+  m_gather = false;
+  m_sendBlock.clear();
   m_readDeadline = -1;
   return true;
 }

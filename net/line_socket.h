@@ -50,6 +50,14 @@ class CLineSocket {
   // Sends text as it is, with the same accounting and trace as SendFormatted.
   bool SendText(std::string_view text);
 
+  // While on, sent texts and their trace lines are gathered and written in
+  // large blocks: before every wait for the peer, whenever a block is full,
+  // and at Close. A send then reports false once a block has failed, and
+  // every later one does too. Turning it off writes what is gathered.
+  void GatherSends(bool on);
+  // Writes what is gathered; false when the connection has lost bytes.
+  bool FlushSends();
+
   // Reads one line without its terminator: its length, or -1 when input
   // ended (or failed, or timed out) before any byte of a line.
   long ReadLine(std::string& line);
@@ -77,6 +85,8 @@ class CLineSocket {
   void AttachStream(std::unique_ptr<CByteStream> stream);
 
  private:
+  void WriteTrace(std::string_view text);
+  void FlushTrace();
   void Trace(const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(gnu_printf, 2, 3)))
@@ -102,6 +112,9 @@ class CLineSocket {
   bool m_dropLeadingBreak = false;
   bool m_readFailed = false;  // input ended by a timeout or an overlong line
   bool m_sendFailed = false;  // a send failed: the stream has lost bytes
+  bool m_gather = false;
+  std::string m_sendBlock;    // gathered bytes not yet sent
+  std::string m_traceBlock;   // gathered trace not yet written
 
   SLineTimeouts m_timeouts;
   int64_t m_readDeadline = -1;  // platform::MonotonicMs() value, -1 = none

@@ -26,6 +26,9 @@ bool CSmtpClient::SendMail() {
   SendFormatted("DATA\r\n");
   if (!ReadReply("354")) return false;
 
+  // The message goes out in large blocks rather than a send per line; the
+  // read of the final reply writes what is left.
+  GatherSends(true);
   WriteHeaders();
   if (!m_uuencodeMode && m_parts.size() > 1) {
     std::string delimiter;
@@ -36,5 +39,10 @@ bool CSmtpClient::SendMail() {
 
   SendFormatted(".\r\n");
   // The relay may take long to accept the data, hence the longer wait.
-  return ReadReply("2", Timeouts().finalReplyMs);
+  const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
+  // A message that lost bytes on the way is not delivered, whatever the
+  // relay answered.
+  const bool sentWhole = FlushSends();
+  GatherSends(false);
+  return accepted && sentWhole;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,52 @@ TEST(SevenBitTest, LinesBreaksAndGiveUps) {
       again.resize(source.Read(again.data(), again.size()));
       EXPECT_EQ(again, c.input) << c.what << ": not rewound";
     }
+  }
+}
+
+// A text larger than the source's buffer, so that lines, breaks and the
+// 998-byte limit fall across its refills; blanks, TABs and form feeds mixed
+// in (they look like line ends to the quick scan and are not).
+TEST(SevenBitTest, LargeTextAcrossBufferRefills) {
+  std::mt19937 random(998);
+  std::string input;
+  std::string all;
+  std::vector<std::string> lines;
+  while (input.size() < 300000) {
+    const size_t length = random() % 7 == 0 ? 998 : random() % 120;
+    std::string content;
+    for (size_t i = 0; i < length; ++i) {
+      static const char kBytes[] = "abcxyz ABC\t\x0C\x1B~!\x01";
+      content.push_back(kBytes[random() % (sizeof kBytes - 1)]);
+    }
+    // An empty line after a lone LF would join its break.
+    input += content + (content.empty() || random() % 2 ? "\r\n" : "\n");
+    lines.push_back(content + "\r\n");
+    all += lines.back();
+  }
+  {
+    CMessagePart part;
+    CMemorySource source(input);
+    EXPECT_TRUE(part.EncodeSevenBit(source, false));
+    EXPECT_EQ(Lines(part.m_lines), lines);
+  }
+  {
+    // On the standard input the "." line ends it; nothing of it stays.
+    CMessagePart part;
+    CMemorySource source(input + ".\r\nnot text\r\n", true);
+    EXPECT_TRUE(part.EncodeSevenBit(source, false));
+    EXPECT_EQ(Lines(part.m_lines), lines);
+    EXPECT_TRUE(part.m_lines.Bytes() == all);
+  }
+  // Far into the text, a byte above 0x7F, a NUL or a line one byte too long
+  // still declines it.
+  for (const std::string& bad : {std::string("caf\xE9"), std::string("a\0b", 3),
+                                 std::string(999, 'x')}) {
+    CMessagePart part;
+    CMemorySource source(input + bad + "\r\nend\r\n");
+    EXPECT_FALSE(part.EncodeSevenBit(source, false)) << bad.size();
+    EXPECT_TRUE(part.m_lines.empty());
+    EXPECT_EQ(source.ReadByte(), static_cast<unsigned char>(input[0]));
   }
 }
 

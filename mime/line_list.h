@@ -86,5 +86,7 @@ class CLineList {
   size_t m_lineCount = 0;
   size_t m_endCapacity = 0;
   std::vector<size_t> m_wraps;  // m_wraps[k]: first line ending at or past (k + 1) << m_offsetBits
-  unsigned m_offsetBits = 32;
+  // A shift by a value's whole width is undefined (x86 shifts by 0): where
+  // size_t has 32 bits, offsets keep 31 and the wrap count holds the rest.
+  unsigned m_offsetBits = sizeof(size_t) > 4 ? 32 : 31;
 };

@@ -66,10 +66,12 @@ void CheckSplitList(const std::string& text, char separator) {
     if (i > 0) joined.push_back(separator);
     joined += items[i];
   }
-  // A trailing separator makes no empty last item.
-  if (!text.empty() && text.back() == separator) joined.push_back(separator);
+  // A trailing separator makes no empty last item, so an empty last item
+  // needs a separator of its own at the end.
+  const bool endsWithSeparator = !text.empty() && text.back() == separator;
+  if (endsWithSeparator) joined.push_back(separator);
   FUZZ_CHECK(joined == text);
-  if (!items.empty()) FUZZ_CHECK(!items.back().empty() || (!text.empty() && text.back() == separator));
+  if (!items.empty()) FUZZ_CHECK(!items.back().empty() || endsWithSeparator);
 }
 
 // What atol reads, saturated where it would overflow.
@@ -84,9 +86,9 @@ long ModelPort(const std::string& text) {
     const unsigned digit = static_cast<unsigned>(text[i] - '0');
     magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
   }
-  if (negative) return magnitude > static_cast<unsigned long long>(LONG_MAX) ? LONG_MIN
-                                                                            : -static_cast<long>(magnitude);
-  return static_cast<long>(magnitude);
+  if (!negative) return static_cast<long>(magnitude);
+  if (magnitude > static_cast<unsigned long long>(LONG_MAX)) return LONG_MIN;
+  return -static_cast<long>(magnitude);
 }
 
 void CheckHostPort(const std::string& value) {

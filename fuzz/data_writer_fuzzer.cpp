@@ -11,6 +11,7 @@
 // ends with the only line that is "." alone; it holds no bare CR or LF; and
 // it has exactly as many line breaks as when every switch value is replaced
 // by a plain word, so no value ever adds a line.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -67,7 +68,9 @@ SValues Parse(std::string_view input) {
   for (size_t i = 7; i < fields.size() && v.parts.size() < 8; ++i) {
     SPartSpec part;
     if (!fields[i].empty()) part.selector = static_cast<unsigned char>(fields[i][0]);
-    std::vector<std::string> items = Split(std::string_view(fields[i]).substr(fields[i].empty() ? 0 : 1), '\x01');
+    std::string_view rest = fields[i];
+    if (!rest.empty()) rest.remove_prefix(1);
+    std::vector<std::string> items = Split(rest, '\x01');
     items.resize(std::max<size_t>(items.size(), 4));
     part.contentType = items[0];
     part.charset = items[1];
@@ -136,7 +139,8 @@ SMessageStamp FixedStamp() {
 
 size_t CountBreaks(std::string_view text) {
   size_t count = 0;
-  for (size_t at = text.find("\r\n"); at != std::string_view::npos; at = text.find("\r\n", at + 2)) {
+  for (size_t at = text.find("\r\n"); at != std::string_view::npos;
+       at = text.find("\r\n", at + 2)) {
     ++count;
   }
   return count;

@@ -1,8 +1,10 @@
 // Arbitrary bytes from a relay through ReadLine and ReadReply.
 //
 // Input: one flag byte, then the bytes the peer sends. Bit 0 of the flag
-// makes the peer fall silent (a timeout) instead of closing at the end; the
-// other bits choose how the bytes are cut into receives.
+// makes the peer fall silent (a timeout) instead of closing at the end; bits
+// 1-6 choose how the bytes are cut into receives; with bit 7 each of the
+// first five bytes 0x01 stands for 16 KiB of "x", so that small inputs reach
+// the 64 KiB line limit (and the fuzzer stays fast on them).
 //
 // Oracle: the lines equal those of a plain model of the line rules (a CR or
 // LF ends a line, the byte after it is dropped when it is CR or LF too), so
@@ -23,6 +25,8 @@
 namespace {
 
 constexpr size_t kMaxLine = CLineSocket::kMaxLineLength;
+constexpr size_t kExpansion = 16 * 1024;
+constexpr int kMaxExpansions = 5;
 
 bool IsBreak(char c) { return c == '\r' || c == '\n'; }
 
@@ -114,8 +118,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const bool silentAtEnd = data[0] & 1;
-  const unsigned seed = data[0] >> 1;
-  const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const unsigned seed = (data[0] >> 1) & 0x3F;
+  std::string bytes;
+  int expansions = (data[0] & 0x80) ? kMaxExpansions : 0;
+  for (size_t i = 1; i < size; ++i) {
+    if (data[i] == 1 && expansions > 0) {
+      --expansions;
+      bytes.append(kExpansion, 'x');
+    } else {
+      bytes.push_back(static_cast<char>(data[i]));
+    }
+  }
 
   const std::vector<std::string> model = ModelLines(bytes, silentAtEnd);
   FUZZ_CHECK(ReadAllLines(bytes, seed, silentAtEnd) == model);

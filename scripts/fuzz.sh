@@ -18,9 +18,10 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELSEND_FUZZ=ON -DVELSEND_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
-# Longest input per target: past 64 KiB for the reply reader's line limit,
-# past 4096 bytes for the quoted-printable encoder's fold while reading.
-declare -A max_len=([reply_reader]=70000 [command_line]=4096 [encoders]=20000 [data_writer]=8192)
+# Longest input per target: past 4096 bytes for the quoted-printable
+# encoder's fold while reading. (The reply reader reaches its 64 KiB line
+# limit by expanding its input.)
+declare -A max_len=([reply_reader]=4096 [command_line]=4096 [encoders]=20000 [data_writer]=8192)
 
 out="$build/fuzz-out"
 summary="$out/summary.txt"

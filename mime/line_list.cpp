@@ -91,5 +91,5 @@ void CLineList::GrowIndex(size_t more) {
 }
 
 void CLineList::NoteWraps() {
-  while (m_wraps.size() < (m_size >> m_offsetBits)) m_wraps.push_back(m_lineCount);
+  while (m_wraps.size() < (uint64_t{m_size} >> m_offsetBits)) m_wraps.push_back(m_lineCount);
 }

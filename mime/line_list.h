@@ -49,8 +49,10 @@ class CLineList {
   // ...then close it.
   void EndLine() {
     if (m_lineCount == m_endCapacity) GrowIndex(1);
-    if ((m_size >> m_offsetBits) != m_wraps.size()) NoteWraps();
-    m_ends[m_lineCount++] = static_cast<uint32_t>(m_size & ((size_t{1} << m_offsetBits) - 1));
+    // 64-bit arithmetic: a shift by 32 is defined whatever the width of size_t.
+    const uint64_t size = m_size;
+    if ((size >> m_offsetBits) != m_wraps.size()) NoteWraps();
+    m_ends[m_lineCount++] = static_cast<uint32_t>(size & ((uint64_t{1} << m_offsetBits) - 1));
   }
   // The bytes appended since the last EndLine.
   std::string_view OpenLine() const {
@@ -70,7 +72,7 @@ class CLineList {
     size_t high = 0;
     // Offsets past 4 GiB: the count of wraps at or before line i is the high part.
     while (high < m_wraps.size() && m_wraps[high] <= i) ++high;
-    return high << m_offsetBits | m_ends[i];
+    return static_cast<size_t>(uint64_t{high} << m_offsetBits | m_ends[i]);
   }
   size_t LineBegin(size_t i) const { return i == 0 ? 0 : End(i - 1); }
   void Grow(size_t more);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "mime/ascii_text.h"
 #include "platform/app_framework.h"
 
 void CSwitchCommandLineInfo::ParseParam(const std::string& word) {
@@ -62,21 +63,8 @@ void SplitHostPort(const std::string& value, std::string& host, long& port) {
   port = std::strtol(value.c_str() + colon + 1, nullptr, 10);
 }
 
-namespace {
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-}  // namespace
-
 int ParseAuthMethod(const std::string& value) {
-  if (EqualsNoCase(value, "PLAIN")) return 1;
-  if (EqualsNoCase(value, "LOGIN")) return 2;
+  if (EqualsIgnoringCase(value, "PLAIN")) return 1;
+  if (EqualsIgnoringCase(value, "LOGIN")) return 2;
   return 0;
 }

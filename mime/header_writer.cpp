@@ -3,24 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "mime/ascii_text.h"
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
 
-namespace {
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-}  // namespace
 
 bool CSmtpClient::WriteHeaders() {
   // Every value is written with its CR and LF bytes as blanks: a line break

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "mime/ascii_text.h"
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
 #include "platform/code_page.h"
@@ -13,17 +14,6 @@ namespace {
 
 const char kDefaultContentType[] = "application/octet-stream";
 
-bool IsTextType(const std::string& contentType) {
-  static const char kText[] = "text/";
-  if (contentType.size() < sizeof kText - 1) return false;
-  for (size_t i = 0; i < sizeof kText - 1; ++i) {
-    char c = contentType[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kText[i]) return false;
-  }
-  return true;
-}
-
 // Fills part from file by the message mode. A non-text file in a MIME
 // message goes straight to base64: 7bit and quoted-printable rewrite line
 // breaks, which would alter it. False when a read failed on the way.
@@ -32,7 +22,7 @@ bool EncodeFile(CMessagePart& part, CFileSource& file, bool uuencodeMode, bool f
     part.EncodeUuencode(file);
   } else if (uuencodeMode) {
     if (!part.EncodeSevenBit(file, true) && !file.Failed()) part.EncodeUuencode(file);
-  } else if (IsTextType(part.m_contentType)) {
+  } else if (StartsWithIgnoringCase(part.m_contentType, "text/")) {
     if (!part.EncodeSevenBit(file, false) && !file.Failed() &&
         !part.EncodeQuotedPrintable(file, true) && !file.Failed()) {
       part.EncodeBase64(file);

@@ -2,21 +2,11 @@
 // dot-stuffed lines and the separator after it.
 #include <string>
 
+#include "mime/ascii_text.h"
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
 
 namespace {
-
-bool StartsWithTextSlash(const std::string& contentType) {
-  static const char kText[] = "text/";
-  if (contentType.size() < 5) return false;
-  for (size_t i = 0; i < 5; ++i) {
-    char c = contentType[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kText[i]) return false;
-  }
-  return true;
-}
 
 // The name a part is announced with: the text after the last backslash of
 // its file name; empty when it has none or it is withheld.
@@ -36,7 +26,7 @@ bool CSmtpClient::SendPart(size_t index) {
 
   if (!m_uuencodeMode) {
     std::string line = "Content-Type: " + NeutraliseLineBreaks(part.m_contentType);
-    if (StartsWithTextSlash(part.m_contentType)) {
+    if (StartsWithIgnoringCase(part.m_contentType, "text/")) {
       line += "; charset=" + NeutraliseLineBreaks(part.m_charset);
     }
     if (!name.empty()) line += "; name=\"" + name + "\"";

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "mime/block_lines.h"
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
 
@@ -54,30 +55,12 @@ size_t EncodeLine(const unsigned char* block, size_t n, char* text) {
 
 bool CMessagePart::EncodeBase64(CByteSource& source) {
   m_lines.clear();
-  if (long long size = source.SizeHint(); size > 0) {
-    const size_t lines = (static_cast<size_t>(size) + kBlockBytes - 1) / kBlockBytes;
-    m_lines.Reserve(lines * kLineBytes, lines);
-  }
-  for (;;) {
-    // Whole blocks straight from the source's buffer; a block split across
-    // two fills, and the last one, through a copy.
-    std::string_view view = source.Peek();
-    if (view.empty()) break;
-    const auto* in = reinterpret_cast<const unsigned char*>(view.data());
-    const size_t blocks = view.size() / kBlockBytes;
-    for (size_t b = 0; b < blocks; ++b) {
-      EncodeFullLine(in + b * kBlockBytes, m_lines.AppendSpace(kLineBytes));
-      m_lines.EndLine();
-    }
-    source.Skip(blocks * kBlockBytes);
-    if (blocks > 0) continue;
-
-    unsigned char block[kBlockBytes];
-    const size_t n = source.Read(reinterpret_cast<char*>(block), kBlockBytes);
-    if (n == 0) break;
-    char text[kLineBytes];
-    m_lines.push_back(std::string_view(text, EncodeLine(block, n, text)));
-  }
+  EncodeBlockLines<kBlockBytes, kLineBytes>(
+      source, m_lines, [](const unsigned char* block, size_t n, char* text) {
+        if (n < kBlockBytes) return EncodeLine(block, n, text);
+        EncodeFullLine(block, text);
+        return kLineBytes;
+      });
   m_encoding = "base64";
   m_uuencoded = false;
   return true;

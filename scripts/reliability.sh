@@ -57,8 +57,10 @@ out += ["### Bad input", "",
         "", "| case | outcome | bytes lost | injections | seconds | peak RSS (KiB) |",
         "|---|---|---:|---:|---:|---:|"]
 for e in bad:
-    out.append(f"| {e['scenario'].replace('|', '/')} | {e['outcome']} | {e.get('bytes_lost', '-')} | "
-               f"{e.get('injections', '-')} | {e['seconds']:.2f} | {e['peak_kb']:,} |")
+    peak = f"{e['peak_kb']:,}" if e["peak_kb"] else "-"  # 0: not measured
+    out.append(f"| {e['scenario'].replace('|', '/')} | {e['outcome']} | "
+               f"{e.get('bytes_lost', '-')} | {e.get('injections', '-')} | "
+               f"{e['seconds']:.2f} | {peak} |")
 
 text = open(doc, encoding="utf-8").read()
 begin, end = "<!-- figures: begin -->", "<!-- figures: end -->"

@@ -10,10 +10,11 @@ import os
 import re
 import subprocess
 import threading
+import time
 
 import pytest
 
-from reliability import HostilePeer, accept_all, record, run_measured
+from reliability import HostilePeer, Measured, accept_all, record, run_measured
 
 BASE = {"o": b"ann@x.test", "r": b"bob@x.test", "s": b"Subject"}
 OK_TAIL = b"Program Exiting[0 (ERROR_NONE)]\n"
@@ -61,28 +62,29 @@ def blanked(value):
     return value.replace(b"\r", b" ").replace(b"\n", b" ")
 
 
-# switch, how to place the payload v, where v must arrive (line breaks blanked)
+# where, switch, how to place the payload v, where v must arrive (line
+# breaks blanked)
 INJECTION = [
-    ("o", lambda v: v + b"@x.test", lambda v: b"MAIL FROM:<" + v + b"@x.test>\r\n"),
-    ("o", lambda v: v + b" <ann@x.test>", lambda v: b"From: " + v + b"  <ann@x.test>\r\n"),
-    ("r", lambda v: b"bob@x.test," + v, lambda v: b"RCPT TO:<" + v + b">\r\n"),
-    ("c", lambda v: v + b" <cc@x.test>", lambda v: b"Cc: " + v + b"  <cc@x.test>\r\n"),
-    ("C", lambda v: v, lambda v: b"RCPT TO:<" + v + b">\r\n"),
-    ("s", lambda v: v, lambda v: b"Subject: " + v + b"\r\n"),
-    ("R", lambda v: v, lambda v: b"Reply-To: " + v + b"\r\n"),
-    ("l", lambda v: v, lambda v: b"; charset=" + v + b"\r\n"),
-    ("f", lambda v: b"#" + v + b".txt", lambda v: b'; filename="' + v + b'.txt"\r\n'),
-    ("n", lambda v: v, None),
-    ("p", lambda v: v, None),
+    ("o-address", "o", lambda v: v + b"@x.test",
+     lambda v: b"MAIL FROM:<" + v + b"@x.test>\r\n"),
+    ("o-name", "o", lambda v: v + b" <ann@x.test>",
+     lambda v: b"From: " + v + b"  <ann@x.test>\r\n"),
+    ("r", "r", lambda v: b"bob@x.test," + v, lambda v: b"RCPT TO:<" + v + b">\r\n"),
+    ("c-name", "c", lambda v: v + b" <cc@x.test>", lambda v: b"Cc: " + v + b"  <cc@x.test>\r\n"),
+    ("C", "C", lambda v: v, lambda v: b"RCPT TO:<" + v + b">\r\n"),
+    ("s", "s", lambda v: v, lambda v: b"Subject: " + v + b"\r\n"),
+    ("R", "R", lambda v: v, lambda v: b"Reply-To: " + v + b"\r\n"),
+    ("l", "l", lambda v: v, lambda v: b"; charset=" + v + b"\r\n"),
+    ("f-name", "f", lambda v: b"#" + v + b".txt", lambda v: b'; filename="' + v + b'.txt"\r\n'),
+    ("n", "n", lambda v: v, None),
+    ("p", "p", lambda v: v, None),
 ]
 
 
 @pytest.mark.parametrize("brk", ["\r\n", "\n", "\r"], ids=["CRLF", "LF", "CR"])
-@pytest.mark.parametrize("letter,place,arrives", INJECTION,
-                         ids=["o-address", "o-name", "r", "c", "C", "s", "R", "l", "f-name",
-                              "n", "p"])
-def test_line_break_injection_never_reaches_the_wire(velsend_bin, tmp_path, brk, letter, place,
-                                                     arrives):
+@pytest.mark.parametrize("where,letter,place,arrives", INJECTION, ids=[i[0] for i in INJECTION])
+def test_line_break_injection_never_reaches_the_wire(velsend_bin, tmp_path, brk, where, letter,
+                                                     place, arrives):
     value = payload(brk)
     switches = dict(BASE)
     placed = place(value)
@@ -104,7 +106,7 @@ def test_line_break_injection_never_reaches_the_wire(velsend_bin, tmp_path, brk,
         password = value if letter == "p" else b""
         credential = base64.b64encode(b"\0" + user + b"\0" + password)
         lost = 0 if b"AUTH PLAIN " + credential + b"\r\n" in raw else len(value)
-    record("bad input", f"injection through -{letter} ({brk!r})", run, f"status {run.status}",
+    record("bad input", f"injection through -{where} ({brk!r})", run, f"status {run.status}",
            injections=injections, bytes_lost=lost)
     assert injections == 0
     assert lost == 0
@@ -141,6 +143,8 @@ def test_an_argument_past_the_kernel_limit_cannot_be_given(velsend_bin):
     with pytest.raises(OSError) as refused:
         subprocess.run([velsend_bin, b"-s" + long_value(1024 * 1024)], timeout=30)
     assert refused.value.errno == errno.E2BIG
+    record("bad input", "-s of 1 MB", Measured(None, b"", b"", 0, 0),
+           "not run: the kernel refuses the argument (E2BIG)")
 
 
 # switch, where the value must arrive whole
@@ -256,6 +260,7 @@ def test_file_that_vanishes_after_the_text_is_typed(velsend_bin, tmp_path, how):
     # for it, after the list was read and before the file is opened.
     (tmp_path / "gone.txt").write_bytes(b"here when listed\r\n")
     with HostilePeer([accept_all()]) as peer:
+        start = time.monotonic()
         proc = subprocess.Popen([velsend_bin, "-oa@x", "-rb@x", "-ss", f"-h127.0.0.1:{peer.port}",
                                  "-f,#gone.txt"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, cwd=tmp_path, start_new_session=True)
@@ -267,6 +272,8 @@ def test_file_that_vanishes_after_the_text_is_typed(velsend_bin, tmp_path, how):
             out, err = proc.communicate(b"typed text\r\n.\r\n", timeout=30)
         finally:
             guard.cancel()
+    run = Measured(proc.returncode, out, prompt + err, time.monotonic() - start, 0)
+    record("bad input", f"file {how} between listing and reading", run, f"status {run.status}")
     assert prompt == b"Type Message, end with .<CR>\n"
     assert proc.returncode == 5
     assert err == b">>Error attaching file gone.txt\nProgram Exiting[5 (ERROR_ATACHING_FILE)]\n"

@@ -151,9 +151,8 @@ class HostilePeer(ScriptedPeer):
         pending = b""
         for kind, arg in self.steps:
             if kind == "send":
-                try:
-                    conn.sendall(arg)
-                except OSError:
+                # A large reply may wait for a slow client to read it.
+                if not self._send_some(conn, arg):
                     return
             elif kind in ("expect", "until"):
                 marker = b"\n" if kind == "expect" else arg

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit and
-# end-to-end suites, then the same again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# end-to-end suites, the same again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, valgrind's
+# memcheck, and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -48,3 +49,8 @@ if [ "$runs" -eq 0 ] || [ -n "$found" ]; then
   exit 1
 fi
 echo "memcheck: $runs end-to-end runs clean"
+
+# --- The Windows program -----------------------------------------------------
+# Cross-built for 32-bit Windows and run under Wine: its unit tests and the
+# same end-to-end suite.
+scripts/test-windows.sh

@@ -273,7 +273,9 @@ def test_file_that_vanishes_after_the_text_is_typed(velsend_bin, tmp_path, how):
         finally:
             guard.cancel()
     run = Measured(proc.returncode, out, prompt + err, time.monotonic() - start, 0)
-    record("bad input", f"file {how} between listing and reading", run, f"status {run.status}")
+    change = how if how == "deleted" else f"replaced by a {how}"
+    record("bad input", f"file {change} between listing and reading", run,
+           f"status {run.status}")
     assert prompt == b"Type Message, end with .<CR>\n"
     assert proc.returncode == 5
     assert err == b">>Error attaching file gone.txt\nProgram Exiting[5 (ERROR_ATACHING_FILE)]\n"

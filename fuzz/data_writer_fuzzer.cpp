@@ -27,7 +27,7 @@
 
 namespace {
 
-struct SPartSpec {
+struct SPartPlan {
   unsigned selector = 0;
   std::string contentType, charset, fileName, content;
 };
@@ -36,7 +36,7 @@ struct SValues {
   bool uuencodeMode = false;
   std::string originator, subject, replyTo;
   std::vector<std::string> to, cc, bcc;
-  std::vector<SPartSpec> parts;
+  std::vector<SPartPlan> parts;
 };
 
 std::vector<std::string> Split(std::string_view text, char separator) {
@@ -66,7 +66,7 @@ SValues Parse(std::string_view input) {
   v.subject = fields[5];
   v.replyTo = fields[6];
   for (size_t i = 7; i < fields.size() && v.parts.size() < 8; ++i) {
-    SPartSpec part;
+    SPartPlan part;
     if (!fields[i].empty()) part.selector = static_cast<unsigned char>(fields[i][0]);
     std::string_view rest = fields[i];
     if (!rest.empty()) rest.remove_prefix(1);
@@ -97,7 +97,7 @@ SValues Plain(const SValues& v) {
   plain.to = words(v.to);
   plain.cc = words(v.cc);
   plain.bcc = words(v.bcc);
-  for (SPartSpec& part : plain.parts) {
+  for (SPartPlan& part : plain.parts) {
     part.contentType = word(part.contentType);
     part.charset = word(part.charset);
     part.fileName = word(part.fileName);
@@ -106,9 +106,9 @@ SValues Plain(const SValues& v) {
 }
 
 // The encoder chains of the message builder, and single encoders.
-void Encode(CMessagePart& part, const SPartSpec& spec) {
-  CMemorySource source(spec.content, (spec.selector & 7) == 0);
-  switch (spec.selector & 7) {
+void Encode(CMessagePart& part, const SPartPlan& plan) {
+  CMemorySource source(plan.content, (plan.selector & 7) == 0);
+  switch (plan.selector & 7) {
     case 0:  // the message text
       part.EncodeQuotedPrintable(source, false);
       break;
@@ -156,14 +156,14 @@ std::string Send(const SValues& v) {
   client.m_subject = v.subject;
   client.m_replyTo = v.replyTo;
   client.m_uuencodeMode = v.uuencodeMode;
-  for (const SPartSpec& spec : v.parts) {
+  for (const SPartPlan& plan : v.parts) {
     CMessagePart part;
-    part.m_contentType = spec.contentType;
-    part.m_charset = spec.charset;
-    part.m_fileName = spec.fileName;
-    part.m_attachment = spec.selector & 8;
-    part.m_withholdName = spec.selector & 16;
-    Encode(part, spec);
+    part.m_contentType = plan.contentType;
+    part.m_charset = plan.charset;
+    part.m_fileName = plan.fileName;
+    part.m_attachment = plan.selector & 8;
+    part.m_withholdName = plan.selector & 16;
+    Encode(part, plan);
     client.m_parts.push_back(std::move(part));
   }
 

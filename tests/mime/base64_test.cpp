@@ -6,21 +6,9 @@
 
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/lines.h"
 
 namespace {
-
-std::vector<std::string> Lines(const CLineList& list) {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < list.size(); ++i) lines.emplace_back(list[i]);
-  return lines;
-}
-
-// Bytes of every value class, zero and the high half included.
-std::string Pattern(size_t n) {
-  std::string bytes;
-  for (size_t i = 0; i < n; ++i) bytes.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
-  return bytes;
-}
 
 int Sextet(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';

@@ -5,14 +5,9 @@
 #include <vector>
 
 #include "mime/line_list.h"
+#include "support/lines.h"
 
 namespace {
-
-std::vector<std::string> Lines(const CLineList& list) {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < list.size(); ++i) lines.emplace_back(list[i]);
-  return lines;
-}
 
 // Lines of 0 to 40 bytes, each with its own content, some written in pieces.
 void Fill(CLineList& list, std::vector<std::string>& expected) {

@@ -6,14 +6,9 @@
 
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/lines.h"
 
 namespace {
-
-std::vector<std::string> Lines(const CLineList& list) {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < list.size(); ++i) lines.emplace_back(list[i]);
-  return lines;
-}
 
 std::string Repeat(std::string_view text, size_t times) {
   std::string out;

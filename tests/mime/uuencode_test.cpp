@@ -6,20 +6,9 @@
 
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/lines.h"
 
 namespace {
-
-std::vector<std::string> Lines(const CLineList& list) {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < list.size(); ++i) lines.emplace_back(list[i]);
-  return lines;
-}
-
-std::string Pattern(size_t n) {
-  std::string bytes;
-  for (size_t i = 0; i < n; ++i) bytes.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
-  return bytes;
-}
 
 // The traditional decoder: "`" and " " are both 0; the length character
 // says how many of the decoded bytes are real.

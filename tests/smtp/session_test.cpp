@@ -3,16 +3,10 @@
 #include <string>
 
 #include "smtp/smtp_client.h"
+#include "support/local_name.h"
 #include "support/memory_stream.h"
 
 namespace {
-
-// Expected text with "{local}" standing for this machine's name as the
-// client announces it.
-std::string WithLocalName(std::string text, const std::string& name) {
-  for (size_t at; (at = text.find("{local}")) != std::string::npos;) text.replace(at, 7, name);
-  return text;
-}
 
 struct Outcome {
   bool result;

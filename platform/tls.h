@@ -1,0 +1,44 @@
+// The system's TLS library (OpenSSL on Linux, SChannel on Windows): a client
+// session over an already connected byte stream, exposed as a byte stream of
+// its own, so that everything above it keeps reading and writing lines.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "net/byte_stream.h"
+
+namespace platform {
+
+struct TlsOptions {
+  // The relay's name as given by the user: verified against the certificate
+  // and sent as SNI. An address literal ("127.0.0.1", "::1") is verified
+  // against the certificate's IP address entries and sends no SNI.
+  std::string hostName;
+  // PEM file whose certificates are trusted instead of the system's store;
+  // empty: the system's store.
+  std::string caFile;
+  // False only when the user asked not to verify (--insecure).
+  bool verify = true;
+};
+
+struct TlsSessionInfo {
+  std::string protocol;  // "TLS 1.3"
+  std::string cipher;    // "TLS_AES_256_GCM_SHA384"
+};
+
+// Runs the client handshake over transport (TLS 1.2 at least), waiting at
+// most timeoutMs in all. On success returns the encrypted stream, which owns
+// transport: its SendAll/Receive carry plain text, and Close sends
+// close_notify before closing transport. On failure returns nullptr, closes
+// transport and sets reason to a short text a person can act on, such as
+// "certificate verify failed: self-signed certificate in certificate chain"
+// or "certificate is for mail.example.net, not smtp.example.org".
+std::unique_ptr<CByteStream> StartTlsClient(std::unique_ptr<CByteStream> transport,
+                                            const TlsOptions& options, int timeoutMs,
+                                            TlsSessionInfo& info, std::string& reason);
+
+// The TLS library and its version, for --version ("OpenSSL 3.0.11").
+std::string TlsLibraryVersion();
+
+}  // namespace platform

@@ -1,35 +1,78 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only when one
-# is missing. Usage: scripts/install-deps.sh [build|test|demo]
+# Installs the Debian packages a task needs, only those that are missing; a
+# machine that has them all is left alone (no root needed then).
+#
+# Usage: scripts/install-deps.sh SET...
+#   build    compiler, CMake, OpenSSL headers: enough to build the program
+#   demo     build + the small relay of scripts/demo.sh
+#   test     build + unit and end-to-end suites (aiosmtpd, a private Postfix
+#            with Cyrus sasldb, OpenSSL tools), sanitizers, fuzzing, memcheck
+#   bench    build + the tools velsend is compared with, Google Benchmark
+#   windows  the MinGW-w64 cross compiler, Wine (32-bit) and Xvfb
 set -euo pipefail
-what=${1:-test}
-packages=(g++ cmake make python3)
-case "$what" in
-  build) ;;
-  demo) packages+=(python3-aiosmtpd media-types) ;;
-  test) packages+=(libgtest-dev python3-pytest python3-aiosmtpd media-types
-                  clang libclang-rt-14-dev valgrind time) ;;
-  *) echo "usage: $0 [build|test|demo]" >&2; exit 2 ;;
-esac
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+
+usage() { echo "usage: $0 build|demo|test|bench|windows..." >&2; exit 2; }
+(($#)) || usage
+
+packages=()          # installed with what they recommend
+bare=()              # installed without: Wine's recommends are hundreds of MB
+need_i386=no
+for set in "$@"; do
+  case "$set" in
+    build) packages+=(g++ cmake make python3 libssl-dev) ;;
+    demo) packages+=(g++ cmake make python3 libssl-dev python3-aiosmtpd media-types) ;;
+    # media-types: the content types the end-to-end suite expects of file names;
+    # procps: scripts/test.sh looks for processes a stage left running.
+    test) packages+=(g++ cmake make python3 libssl-dev libgtest-dev python3-pytest
+                     python3-aiosmtpd media-types clang libclang-rt-14-dev valgrind time
+                     openssl python3-cryptography postfix sasl2-bin libsasl2-modules
+                     procps) ;;
+    # media-types: velsend gives a .txt file the type text/plain only where the
+    # system knows it.
+    bench) packages+=(g++ cmake make python3 libssl-dev s-nail curl time libbenchmark-dev
+                      media-types) ;;
+    windows) bare+=(g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb); need_i386=yes ;;
+    *) usage ;;
+  esac
 done
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+missing_of() {  # prints the missing ones among "$@", once each
+  local p
+  for p in "$@"; do installed "$p" || echo "$p"; done | sort -u
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_bare < <(missing_of "${bare[@]}")
+add_i386=no
+if [ "$need_i386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  add_i386=yes
+fi
+if ((${#missing[@]} == 0 && ${#missing_bare[@]} == 0)) && [ "$add_i386" = no ]; then
+  exit 0
+fi
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+apt=(timeout 1800 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive
+     apt-get install -y -qq -o DPkg::Lock::Timeout=600)
+
+[ "$add_i386" = no ] || "${sudo[@]}" dpkg --add-architecture i386
+timeout 900 "${sudo[@]}" apt-get update -qq
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  # Postfix asks for a mailer type on install; "No configuration" leaves the
+  # system's mail set-up alone: the tests run their own instance from a
+  # private directory. (Never exim4 here: it would remove postfix.)
+  if printf '%s\n' "${missing[@]}" | grep -qx postfix; then
+    echo "postfix postfix/main_mailer_type select No configuration" |
+      "${sudo[@]}" debconf-set-selections
+  fi
+  "${apt[@]}" "${missing[@]}"
 fi
-# The end-to-end suite also delivers through a real, strict MTA. Postfix asks
-# for a mailer type on install; "No configuration" leaves the system's mail
-# set-up alone: the tests run their own instance from a private directory.
-if [ "$what" = test ] && ! command -v postfix >/dev/null 2>&1 && [ ! -x /usr/sbin/postfix ]; then
-  echo "Installing: postfix (unconfigured, for the end-to-end tests)"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
-  ((${#missing[@]})) || $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=600 postfix
+if ((${#missing_bare[@]})); then
+  echo "Installing: ${missing_bare[*]}"
+  "${apt[@]}" --no-install-recommends "${missing_bare[@]}"
 fi

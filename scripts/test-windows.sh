@@ -4,37 +4,14 @@
 # end-to-end suite against velsend.exe with the real relays on loopback,
 # including the -# window read back on a virtual X display (Xvfb).
 #
-# Installs what is missing from Debian's packages (i386 architecture for
-# wine32). Everything Wine needs lives in a temporary prefix that is removed
-# at the end, with every process this script started.
+# Installs what is missing (scripts/install-deps.sh test windows). Everything
+# Wine needs lives in a temporary prefix that is removed at the end, with
+# every process this script started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-
-# --- Packages ----------------------------------------------------------------
-scripts/install-deps.sh test
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
-  updated=no
-else
-  updated=yes
-fi
-packages=(g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})) || [ "$updated" = no ]; then
-  timeout 900 $sudo apt-get update -qq
-fi
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive timeout 1800 $sudo apt-get install -y -qq \
-    --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
-fi
+scripts/install-deps.sh test windows
 
 # --- Cross-build ---------------------------------------------------------------
 timeout 600 cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \

@@ -1,56 +1,66 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the unit and
-# end-to-end suites, the same again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, valgrind's
-# memcheck, and the Windows program under Wine.
+# Installs what is missing and runs every test, as CI does: the unit and
+# end-to-end suites (scripts/check.sh), the same again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, the fuzz targets for a bounded time
+# (scripts/fuzz.sh), valgrind's memcheck (scripts/memcheck.sh), and the
+# Windows program under Wine (scripts/test-windows.sh).
+#
+# Each stage runs in its own process group, bounded by what is left of the
+# whole run's budget (VELSEND_CI_MINUTES, default 90); whatever a stage leaves
+# running is stopped, and fails it. VELSEND_FUZZ_SECONDS sets the fuzzing time
+# per target (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh test
-jobs=$(nproc)
+start=$SECONDS
+deadline=$((SECONDS + ${VELSEND_CI_MINUTES:-90} * 60))
+timings=()
+stage_pid=""
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+# A cancelled run stops the stage it was in, with everything it started.
+stop_stage() {
+  [ -z "$stage_pid" ] || kill -TERM -- "-$stage_pid" 2>/dev/null || true
+}
+trap 'stop_stage; exit 130' INT
+trap 'stop_stage; exit 143' TERM
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELSEND_SANITIZE=ON
-cmake --build build-sanitize -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+stage() {  # stage NAME COMMAND...
+  local name=$1 status=0 left began=$SECONDS leftover
+  shift
+  left=$((deadline - SECONDS))
+  if ((left <= 0)); then
+    echo "test.sh: no time left for $name" >&2
+    exit 1
+  fi
+  echo "== $name"
+  # timeout leads a process group of its own: on expiry it signals all of it,
+  # and the grace period lets the scripts' clean-up run.
+  timeout --kill-after=60 "$left" "$@" &
+  stage_pid=$!
+  wait "$stage_pid" || status=$?
+  leftover=$(pgrep -g "$stage_pid" -a || true)
+  if [ -n "$leftover" ]; then
+    kill -KILL -- "-$stage_pid" 2>/dev/null || true
+    echo "test.sh: $name left processes running (stopped now):" >&2
+    echo "$leftover" >&2
+    ((status)) || status=1
+  fi
+  stage_pid=""
+  timings+=("$(printf '%-34s %4d s' "$name" $((SECONDS - began)))")
+  if ((status == 124 || status == 137)); then
+    echo "test.sh: $name ran out of time (the whole run has ${VELSEND_CI_MINUTES:-90} min)" >&2
+  fi
+  if ((status)); then
+    echo "test.sh: $name failed (status $status)" >&2
+    exit "$status"
+  fi
+}
 
-# --- Hardening: fuzzing and memcheck ----------------------------------------
-# Bounded for CI: about a minute per fuzz target, valgrind's memcheck on the
-# unit tests and on a handful of end-to-end runs (all of them ran under ASan
-# and UBSan above). Any finding, invalid access or leak fails the run.
-scripts/fuzz.sh "${VELSEND_FUZZ_SECONDS:-60}"
+stage "packages" scripts/install-deps.sh test windows
+stage "unit and end-to-end tests" scripts/check.sh
+stage "the same under ASan and UBSan" scripts/check.sh --sanitize
+stage "fuzzing" scripts/fuzz.sh "${VELSEND_FUZZ_SECONDS:-60}"
+stage "memcheck" scripts/memcheck.sh
+stage "the Windows program under Wine" scripts/test-windows.sh
 
-memcheck="valgrind --quiet --tool=memcheck --leak-check=full \
---show-leak-kinds=definite,indirect,possible \
---errors-for-leak-kinds=definite,indirect,possible --error-exitcode=99"
-$memcheck build/velsend_tests --gtest_brief=1
-
-# The program under memcheck, as the end-to-end suite starts it; each run
-# leaves a report, empty when memcheck found nothing.
-logs=$PWD/build/memcheck
-rm -rf "$logs"
-mkdir -p "$logs"
-printf '#!/bin/sh\nexec %s --log-file=%s/run.%%p.log %s "$@"\n' \
-  "$memcheck" "$logs" "$PWD/build/velsend" >"$logs/velsend"
-chmod +x "$logs/velsend"
-selected="every_kind or auth_with_relay or closes_at_each_step or garbage"
-selected+=" or (injection and CRLF) or standard_input_closed or vanishes or trickles_one"
-VELSEND_BIN="$logs/velsend" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
-  tests/e2e/test_delivery.py tests/e2e/test_session.py \
-  tests/e2e/test_hostile_peers.py tests/e2e/test_bad_input.py -k "$selected"
-runs=$(find "$logs" -name 'run.*.log' | wc -l)
-found=$(find "$logs" -name 'run.*.log' -size +0c)
-if [ "$runs" -eq 0 ] || [ -n "$found" ]; then
-  echo "memcheck: $runs end-to-end runs, reports:" >&2
-  for report in $found; do cat "$report" >&2; done
-  exit 1
-fi
-echo "memcheck: $runs end-to-end runs clean"
-
-# --- The Windows program -----------------------------------------------------
-# Cross-built for 32-bit Windows and run under Wine: its unit tests and the
-# same end-to-end suite.
-scripts/test-windows.sh
+echo "== All passed in $((SECONDS - start)) s"
+printf '%s\n' "${timings[@]}"

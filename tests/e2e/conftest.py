@@ -8,6 +8,13 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 
 
+def pytest_configure(config):
+    # --strict-markers would reject an unregistered name; a typo in a marker
+    # would otherwise select nothing.
+    config.addinivalue_line(
+        "markers", "memcheck: the runs scripts/memcheck.sh repeats under valgrind's memcheck")
+
+
 def velsend_path():
     path = os.path.abspath(os.environ.get("VELSEND_BIN") or str(ROOT / "build" / "velsend"))
     if not Path(path).exists():

@@ -81,7 +81,8 @@ INJECTION = [
 ]
 
 
-@pytest.mark.parametrize("brk", ["\r\n", "\n", "\r"], ids=["CRLF", "LF", "CR"])
+@pytest.mark.parametrize("brk", [pytest.param("\r\n", id="CRLF", marks=pytest.mark.memcheck),
+                                 pytest.param("\n", id="LF"), pytest.param("\r", id="CR")])
 @pytest.mark.parametrize("where,letter,place,arrives", INJECTION, ids=[i[0] for i in INJECTION])
 def test_line_break_injection_never_reaches_the_wire(velsend_bin, tmp_path, brk, where, letter,
                                                      place, arrives):
@@ -254,6 +255,7 @@ def make_unreadable(path, how):
         os.mkfifo(path)
 
 
+@pytest.mark.memcheck
 @pytest.mark.parametrize("how", ["deleted", "directory", "dangling link", "fifo"])
 def test_file_that_vanishes_after_the_text_is_typed(velsend_bin, tmp_path, how):
     # The text comes first: the file is taken away while the program waits
@@ -301,6 +303,7 @@ def test_short_standard_input(velsend_bin, stdin):
     assert body == text[stdin] + b"\r\n"
 
 
+@pytest.mark.memcheck
 @pytest.mark.parametrize("files,status", [(None, 0), (b",", 5), (b"#a.txt,,", 5)],
                          ids=["not needed", "text", "file then text"])
 def test_standard_input_closed(velsend_bin, tmp_path, files, status):

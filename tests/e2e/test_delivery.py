@@ -35,6 +35,7 @@ def send(velsend, relay, tmp_path, subject, *extra, files="", stdin=TYPED):
     return run, find(relay, subject.splitlines()[0])
 
 
+@pytest.mark.memcheck
 @pytest.mark.parametrize("mode", [[], ["-u"], ["-U"]], ids=["mime", "uuencode", "force-uuencode"])
 def test_every_kind_of_file_arrives_intact(velsend, relay, tmp_path, mode):
     subject = f"Files {' '.join(mode) or 'mime'}"

@@ -102,6 +102,7 @@ CLOSE_POINTS = [
 ]
 
 
+@pytest.mark.memcheck
 @pytest.mark.parametrize("point,steps,status,error_line", CLOSE_POINTS,
                          ids=[c[0] for c in CLOSE_POINTS])
 def test_relay_closes_at_each_step(velsend_bin, body, baseline_kb, point, steps, status,
@@ -128,6 +129,7 @@ GARBAGE = [
 ]
 
 
+@pytest.mark.memcheck
 @pytest.mark.parametrize("what,steps,status,error_line", GARBAGE, ids=[g[0] for g in GARBAGE])
 def test_garbage_replies(velsend_bin, body, baseline_kb, what, steps, status, error_line):
     peer, run = dialogue(velsend_bin, steps, body)
@@ -204,6 +206,7 @@ def trickled(steps, pause):
     return [trickle(arg, pause) if kind == "send" else (kind, arg) for kind, arg in steps]
 
 
+@pytest.mark.memcheck
 def test_relay_that_trickles_one_byte_at_a_time(velsend_bin, body, baseline_kb):
     # Each reply arrives a byte every 10 ms, well within the reply time-out.
     steps = trickled(WHOLE, 0.01)

@@ -138,6 +138,7 @@ def test_greeting_and_helo(velsend, ending):
     assert "<-- 250 hello\n" in run.err
 
 
+@pytest.mark.memcheck
 @pytest.mark.parametrize("method", ["PLAIN", "LOGIN", None])
 def test_auth_with_relay(velsend, method):
     args = [*REQUIRED, "-nann", "-ps3cret!"]

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The daily loop: configure, build, and run the unit tests and the end-to-end
+# suite through CTest. Installs nothing and needs no root (the packages come
+# from scripts/install-deps.sh test, once).
+#
+# Usage: scripts/check.sh [--sanitize] [CTEST ARGUMENTS...]
+#   (none)       build/ in RelWithDebInfo
+#   --sanitize   build-sanitize/ in Debug with AddressSanitizer and
+#                UndefinedBehaviorSanitizer; a finding fails the test
+# Further arguments go to ctest, e.g. -R e2e or -E e2e.
+# VELSEND_JOBS sets the parallel jobs (default: the processor count).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${VELSEND_JOBS:-$(nproc)}
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = --sanitize ]; then
+  shift
+  build='build-sanitize'
+  options=(-DCMAKE_BUILD_TYPE=Debug -DVELSEND_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+
+# A missing package shows here as one line, not as a failure deep in a suite.
+missing=()
+for tool in cmake g++ /usr/bin/python3; do
+  command -v "$tool" >/dev/null || missing+=("$tool")
+done
+/usr/bin/python3 -c 'import pytest, aiosmtpd' 2>/dev/null || missing+=("pytest/aiosmtpd")
+if ((${#missing[@]})); then
+  echo "check: missing ${missing[*]}; run scripts/install-deps.sh test" >&2
+  exit 1
+fi
+
+cmake -S . -B "$build" "${options[@]}" >/dev/null
+cmake --build "$build" -j"$jobs"
+ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@"

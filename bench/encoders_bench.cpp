@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mime/byte_source.h"
+#include "support/memory_source.h"
 #include "mime/message_part.h"
 
 namespace {

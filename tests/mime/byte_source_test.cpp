@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "mime/byte_source.h"
+#include "support/memory_source.h"
 #include "mime/message_part.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mime/byte_source.h"
+#include "support/memory_source.h"
 #include "smtp/smtp_client.h"
 
 namespace {

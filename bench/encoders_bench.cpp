@@ -7,8 +7,8 @@
 #include <string>
 
 #include "mime/byte_source.h"
-#include "support/memory_source.h"
 #include "mime/message_part.h"
+#include "support/memory_source.h"
 
 namespace {
 

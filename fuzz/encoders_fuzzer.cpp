@@ -21,8 +21,8 @@
 
 #include "fuzz_support.h"
 #include "mime/byte_source.h"
-#include "support/memory_source.h"
 #include "mime/message_part.h"
+#include "support/memory_source.h"
 
 namespace {
 

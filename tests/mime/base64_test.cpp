@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "mime/byte_source.h"
-#include "support/memory_source.h"
 #include "mime/message_part.h"
 #include "support/lines.h"
+#include "support/memory_source.h"
 
 namespace {
 

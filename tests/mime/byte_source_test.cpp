@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "mime/byte_source.h"
-#include "support/memory_source.h"
 #include "mime/message_part.h"
+#include "support/memory_source.h"
 
 namespace {
 

@@ -224,7 +224,7 @@ TEST(Boundary, OnlySevenBitLinesThatBeginWithTheDelimiterCollide) {
 // until IsBoundaryUnique holds finds.
 TEST(Boundary, MadeUniqueWithTheCounterTheStepwiseSearchFinds) {
   auto delimiter = [](unsigned counter) {
-    char head[32];
+    char head[64];
     std::snprintf(head, sizeof head, "--[=_%08x]: ++++ Section Boundry ++++", counter);
     return std::string(head);
   };

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "mime/byte_source.h"
-#include "support/memory_source.h"
 #include "smtp/smtp_client.h"
+#include "support/memory_source.h"
 
 namespace {
 

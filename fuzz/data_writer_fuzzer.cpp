@@ -23,6 +23,7 @@
 #include "mime/byte_source.h"
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
+#include "support/memory_source.h"
 #include "support/memory_stream.h"
 
 namespace {

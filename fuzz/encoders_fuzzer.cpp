@@ -22,6 +22,7 @@
 #include "fuzz_support.h"
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/memory_source.h"
 
 namespace {
 

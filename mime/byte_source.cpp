@@ -91,23 +91,6 @@ bool CFileSource::RewindSource() {
   return std::fseek(m_file, 0, SEEK_SET) == 0;
 }
 
-long CMemorySource::ReadSource(char* destination, size_t capacity) {
-  size_t limit = m_bytes.size();
-  if (m_failAfter >= 0) {
-    if (m_offset >= static_cast<size_t>(m_failAfter)) return -1;
-    limit = std::min(limit, static_cast<size_t>(m_failAfter));
-  }
-  size_t n = std::min(capacity, limit - m_offset);
-  std::memcpy(destination, m_bytes.data() + m_offset, n);
-  m_offset += n;
-  return static_cast<long>(n);
-}
-
-bool CMemorySource::RewindSource() {
-  m_offset = 0;
-  return true;
-}
-
 namespace {
 
 class CStandardInputSource : public CByteSource {

@@ -1,5 +1,5 @@
-// A body source read by the encoders: a file, the standard input, or bytes
-// in memory. Buffered, so that byte-wise reading costs no call per byte.
+// A body source read by the encoders: a file or the standard input.
+// Buffered, so that byte-wise reading costs no call per byte.
 #pragma once
 
 #include <cstddef>
@@ -86,28 +86,6 @@ class CFileSource : public CByteSource {
  private:
   std::FILE* m_file = nullptr;
   long long m_size = -1;
-};
-
-// Bytes in memory; for tests and fuzzing. stdinLike gives the standard
-// input's "." rule.
-class CMemorySource : public CByteSource {
- public:
-  explicit CMemorySource(std::string bytes, bool stdinLike = false)
-      : m_bytes(std::move(bytes)), m_stdinLike(stdinLike) {}
-  bool IsStandardInput() const override { return m_stdinLike; }
-  long long SizeHint() const override { return static_cast<long long>(m_bytes.size()); }
-  // Makes the read fail (not end) after failAfter bytes; -1 never fails.
-  void FailAfter(long failAfter) { m_failAfter = failAfter; }
-
- protected:
-  long ReadSource(char* destination, size_t capacity) override;
-  bool RewindSource() override;
-
- private:
-  std::string m_bytes;
-  bool m_stdinLike;
-  size_t m_offset = 0;
-  long m_failAfter = -1;
 };
 
 // The process's standard input; one object for the whole run, so that bytes

@@ -1,5 +1,7 @@
 #include "mime/charset_table.h"
 
+#include "mime/ascii_text.h"
+
 const std::array<SCharsetRow, 30> CharsetTable = {{
     {1252, "iso-8859-1"},
     {20105, "us-ascii"},
@@ -40,3 +42,43 @@ std::string CharsetForCodePage(unsigned codePage) {
   return std::string();
 }
 
+
+namespace {
+
+struct SCodeSetRow {
+  const char* codeSet;  // a registered name or alias
+  const char* charset;  // its preferred MIME name
+};
+
+// The code sets that locales use and that have a registered MIME name; the
+// others (ARMSCII-8, EUC-TW, GEORGIAN-PS, KOI8-T, TCVN5712-1, ...) have none.
+constexpr SCodeSetRow kRegisteredCodeSets[] = {
+    {"UTF-8", "UTF-8"},           {"US-ASCII", "US-ASCII"},     {"ANSI_X3.4-1968", "US-ASCII"},
+    {"ISO-8859-1", "ISO-8859-1"}, {"ISO-8859-2", "ISO-8859-2"}, {"ISO-8859-3", "ISO-8859-3"},
+    {"ISO-8859-4", "ISO-8859-4"}, {"ISO-8859-5", "ISO-8859-5"}, {"ISO-8859-6", "ISO-8859-6"},
+    {"ISO-8859-7", "ISO-8859-7"}, {"ISO-8859-8", "ISO-8859-8"}, {"ISO-8859-9", "ISO-8859-9"},
+    {"ISO-8859-10", "ISO-8859-10"}, {"ISO-8859-13", "ISO-8859-13"},
+    {"ISO-8859-14", "ISO-8859-14"}, {"ISO-8859-15", "ISO-8859-15"},
+    {"ISO-8859-16", "ISO-8859-16"}, {"KOI8-R", "KOI8-R"},       {"KOI8-U", "KOI8-U"},
+    {"EUC-JP", "EUC-JP"},         {"Shift_JIS", "Shift_JIS"},   {"EUC-KR", "EUC-KR"},
+    {"GB2312", "GB2312"},         {"GBK", "GBK"},               {"GB18030", "GB18030"},
+    {"Big5", "Big5"},             {"Big5-HKSCS", "Big5-HKSCS"}, {"TIS-620", "TIS-620"},
+    {"PTCP154", "PTCP154"},       {"PT154", "PTCP154"},         {"KZ-1048", "KZ-1048"},
+    {"RK1048", "KZ-1048"},
+};
+
+}  // namespace
+
+std::string CharsetForCodeSet(std::string_view codeSet) {
+  for (const SCodeSetRow& row : kRegisteredCodeSets) {
+    if (EqualsIgnoringCase(codeSet, row.codeSet)) return row.charset;
+  }
+  return std::string();
+}
+
+std::string DefaultCharset(unsigned codePage, std::string_view codeSet) {
+  std::string charset = CharsetForCodePage(codePage);
+  if (charset.empty()) charset = CharsetForCodeSet(codeSet);
+  if (charset.empty()) charset = "UTF-8";
+  return charset;
+}

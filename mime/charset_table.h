@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 struct SCharsetRow {
   unsigned codePage;
@@ -14,3 +15,14 @@ extern const std::array<SCharsetRow, 30> CharsetTable;
 
 // The name of the first row for codePage; empty when no row has it.
 std::string CharsetForCodePage(unsigned codePage);
+
+// The registered MIME charset name of a locale's code set name such as
+// "ISO-8859-15" (a registered name or alias, matched without regard to
+// case), written the way the registry prefers; empty when the code set has
+// no registered name.
+std::string CharsetForCodeSet(std::string_view codeSet);
+
+// The charset of text parts when none is asked for: the table's name for
+// codePage, else the registered name of the locale's codeSet, else "UTF-8".
+// Never empty.
+std::string DefaultCharset(unsigned codePage, std::string_view codeSet);

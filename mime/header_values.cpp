@@ -54,3 +54,8 @@ std::string FormatMessageId(const SMessageStamp& stamp, const std::string& domai
   id.append(left).append("@").append(domain).append(">");
   return id;
 }
+
+std::string_view LastPathName(std::string_view path, std::string_view separators) {
+  const size_t last = path.find_last_of(separators);
+  return last == std::string_view::npos ? path : path.substr(last + 1);
+}

@@ -13,6 +13,10 @@
 // command or the end of the data).
 std::string NeutraliseLineBreaks(std::string_view value);
 
+// The last name of path: the text after the last of its separators, or
+// the whole path when it holds none.
+std::string_view LastPathName(std::string_view path, std::string_view separators);
+
 // RFC 5322 date-time with English names whatever the locale, for example
 // "Thu, 10 Dec 2026 03:22:15 +0100".
 std::string FormatDateTime(const platform::LocalTime& time);

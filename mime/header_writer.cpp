@@ -1,12 +1,11 @@
 // The message header block and the MIME boundary.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "mime/ascii_text.h"
+#include "mime/boundary.h"
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
-
 
 bool CSmtpClient::WriteHeaders() {
   // Every value is written with its CR and LF bytes as blanks: a line break
@@ -82,11 +81,7 @@ bool CSmtpClient::WriteHeaders() {
 }
 
 void CSmtpClient::FormatBoundary(std::string& delimiter) const {
-  char head[32];
-  std::snprintf(head, sizeof head, "--[=_%08lx]: ",
-                static_cast<unsigned long>(m_boundaryCounter));
-  delimiter = head;
-  delimiter += m_boundaryText;
+  delimiter = FormatDelimiter(m_boundaryCounter, m_boundaryText);
 }
 
 bool CSmtpClient::IsBoundaryUnique() const {
@@ -101,4 +96,13 @@ bool CSmtpClient::IsBoundaryUnique() const {
     }
   }
   return true;
+}
+
+void CSmtpClient::MakeBoundaryUnique() {
+  CBoundaryCounters taken(m_boundaryText);
+  for (const CMessagePart& part : m_parts) {
+    if (!EqualsIgnoringCase(part.m_encoding, "7bit")) continue;
+    for (size_t i = 0; i < part.m_lines.size(); ++i) taken.NoteLine(part.m_lines[i]);
+  }
+  m_boundaryCounter = taken.FirstFree(m_boundaryCounter);
 }

@@ -33,7 +33,6 @@ CLineList& CLineList::operator=(const CLineList& other) {
   m_size = other.m_size;
   m_lineCount = other.m_lineCount;
   m_wraps = other.m_wraps;
-  m_offsetBits = other.m_offsetBits;
   return *this;
 }
 
@@ -50,7 +49,6 @@ CLineList& CLineList::operator=(CLineList&& other) noexcept {
   m_endCapacity = std::exchange(other.m_endCapacity, 0);
   m_wraps = std::move(other.m_wraps);
   other.m_wraps.clear();
-  m_offsetBits = other.m_offsetBits;
   return *this;
 }
 
@@ -88,8 +86,4 @@ void CLineList::GrowIndex(size_t more) {
   if (capacity - m_lineCount < more) capacity = m_lineCount + more;
   m_ends = Resize(m_ends, capacity);
   m_endCapacity = capacity;
-}
-
-void CLineList::NoteWraps() {
-  while (m_wraps.size() < (uint64_t{m_size} >> m_offsetBits)) m_wraps.push_back(m_lineCount);
 }

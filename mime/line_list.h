@@ -9,12 +9,33 @@
 #include <string_view>
 #include <vector>
 
+// Offsets kept in fewer bits than they need: a line stores the low `bits`
+// bits of its end offset, and wraps[k] is the first line whose end is at or
+// past (k + 1) << bits, so the high part is the count of wraps at or before
+// the line.
+namespace wrapped_offset {
+
+inline uint32_t Low(uint64_t end, unsigned bits) {
+  return static_cast<uint32_t>(end & ((uint64_t{1} << bits) - 1));
+}
+
+// Records the boundaries that end, the end of line `line`, reaches.
+inline void NoteWraps(std::vector<size_t>& wraps, uint64_t end, size_t line, unsigned bits) {
+  while (wraps.size() < (end >> bits)) wraps.push_back(line);
+}
+
+// The whole end offset of line `line` from its stored low part.
+inline uint64_t Join(const std::vector<size_t>& wraps, size_t line, uint32_t low, unsigned bits) {
+  uint64_t high = 0;
+  while (high < wraps.size() && wraps[high] <= line) ++high;
+  return high << bits | low;
+}
+
+}  // namespace wrapped_offset
+
 class CLineList {
  public:
   CLineList() = default;
-  // offsetBits: the width of the stored offsets; only tests set it below 32,
-  // to reach the wrap-around of offsets with little data.
-  explicit CLineList(unsigned offsetBits) : m_offsetBits(offsetBits) {}
   ~CLineList();
   CLineList(const CLineList& other);
   CLineList& operator=(const CLineList& other);
@@ -51,8 +72,11 @@ class CLineList {
     if (m_lineCount == m_endCapacity) GrowIndex(1);
     // 64-bit arithmetic: a shift by 32 is defined whatever the width of size_t.
     const uint64_t size = m_size;
-    if ((size >> m_offsetBits) != m_wraps.size()) NoteWraps();
-    m_ends[m_lineCount++] = static_cast<uint32_t>(size & ((uint64_t{1} << m_offsetBits) - 1));
+    if ((size >> kOffsetBits) != m_wraps.size()) {
+      wrapped_offset::NoteWraps(m_wraps, size, m_lineCount, kOffsetBits);
+    }
+    m_ends[m_lineCount] = wrapped_offset::Low(size, kOffsetBits);
+    ++m_lineCount;
   }
   // The bytes appended since the last EndLine.
   std::string_view OpenLine() const {
@@ -69,15 +93,15 @@ class CLineList {
 
  private:
   size_t End(size_t i) const {
-    size_t high = 0;
-    // Offsets past 4 GiB: the count of wraps at or before line i is the high part.
-    while (high < m_wraps.size() && m_wraps[high] <= i) ++high;
-    return static_cast<size_t>(uint64_t{high} << m_offsetBits | m_ends[i]);
+    return static_cast<size_t>(wrapped_offset::Join(m_wraps, i, m_ends[i], kOffsetBits));
   }
   size_t LineBegin(size_t i) const { return i == 0 ? 0 : End(i - 1); }
   void Grow(size_t more);
   void GrowIndex(size_t more);
-  void NoteWraps();
+
+  // A shift by a value's whole width is undefined (x86 shifts by 0): where
+  // size_t has 32 bits, offsets keep 31 and the wrap count holds the rest.
+  static constexpr unsigned kOffsetBits = sizeof(size_t) > 4 ? 32 : 31;
 
   // Held with malloc and realloc: a large block then grows in place, without
   // a second copy of the part at the moment of growing.
@@ -87,8 +111,5 @@ class CLineList {
   uint32_t* m_ends = nullptr;  // low 32 bits of each line's end offset
   size_t m_lineCount = 0;
   size_t m_endCapacity = 0;
-  std::vector<size_t> m_wraps;  // m_wraps[k]: first line ending at or past (k + 1) << m_offsetBits
-  // A shift by a value's whole width is undefined (x86 shifts by 0): where
-  // size_t has 32 bits, offsets keep 31 and the wrap count holds the rest.
-  unsigned m_offsetBits = sizeof(size_t) > 4 ? 32 : 31;
+  std::vector<size_t> m_wraps;  // see wrapped_offset
 };

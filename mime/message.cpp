@@ -16,7 +16,10 @@ const char kDefaultContentType[] = "application/octet-stream";
 
 // Fills part from file by the message mode. A non-text file in a MIME
 // message goes straight to base64: 7bit and quoted-printable rewrite line
-// breaks, which would alter it. False when a read failed on the way.
+// breaks, which would alter it. A message or multipart body may not be
+// base64 (RFC 2046), so it goes 7bit, or, when it is not 7-bit text, as
+// opaque data under a type that allows base64. False when a read failed on
+// the way.
 bool EncodeFile(CMessagePart& part, CFileSource& file, bool uuencodeMode, bool forceUuencode) {
   if (forceUuencode) {
     part.EncodeUuencode(file);
@@ -25,6 +28,12 @@ bool EncodeFile(CMessagePart& part, CFileSource& file, bool uuencodeMode, bool f
   } else if (StartsWithIgnoringCase(part.m_contentType, "text/")) {
     if (!part.EncodeSevenBit(file, false) && !file.Failed() &&
         !part.EncodeQuotedPrintable(file, true) && !file.Failed()) {
+      part.EncodeBase64(file);
+    }
+  } else if (StartsWithIgnoringCase(part.m_contentType, "message/") ||
+             StartsWithIgnoringCase(part.m_contentType, "multipart/")) {
+    if (!part.EncodeSevenBit(file, false) && !file.Failed()) {
+      part.m_contentType = kDefaultContentType;
       part.EncodeBase64(file);
     }
   } else {
@@ -89,7 +98,9 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
   try {
     CMessagePart part;
     part.m_contentType = LookupContentType(fileName);
-    part.m_charset = charset.empty() ? CharsetForCodePage(platform::DefaultCodePage()) : charset;
+    part.m_charset = charset.empty()
+                         ? DefaultCharset(platform::DefaultCodePage(), platform::LocaleCodeSet())
+                         : charset;
     part.m_fileName = fileName;
     part.m_attachment = attachment;
     part.m_withholdName = withholdName;

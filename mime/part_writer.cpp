@@ -4,16 +4,17 @@
 
 #include "mime/ascii_text.h"
 #include "mime/header_values.h"
+#include "platform/path.h"
 #include "smtp/smtp_client.h"
 
 namespace {
 
-// The name a part is announced with: the text after the last backslash of
-// its file name; empty when it has none or it is withheld.
+// The name a part is announced with: the last name of its file's path, so
+// that the sender's directories stay private; empty when it has none or it
+// is withheld.
 std::string DisplayName(const CMessagePart& part) {
   if (part.m_fileName.empty() || part.m_withholdName) return std::string();
-  size_t slash = part.m_fileName.rfind('\\');
-  return slash == std::string::npos ? part.m_fileName : part.m_fileName.substr(slash + 1);
+  return std::string(LastPathName(part.m_fileName, platform::PathSeparators()));
 }
 
 }  // namespace

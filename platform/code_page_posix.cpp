@@ -60,14 +60,16 @@ unsigned CodePageForCodeSet(std::string_view codeSet) {
 
 // Reads the code set of the locale that the environment selects, then puts
 // the process's own LC_CTYPE back, so that nothing else changes behaviour.
-unsigned DefaultCodePage() {
+std::string LocaleCodeSet() {
   const char* current = std::setlocale(LC_CTYPE, nullptr);
   const std::string previous = current ? current : "C";
   std::setlocale(LC_CTYPE, "");
   const char* name = nl_langinfo(CODESET);
   const std::string codeSet = name ? name : "";
   std::setlocale(LC_CTYPE, previous.c_str());
-  return CodePageForCodeSet(codeSet);
+  return codeSet;
 }
+
+unsigned DefaultCodePage() { return CodePageForCodeSet(LocaleCodeSet()); }
 
 }  // namespace platform

@@ -8,4 +8,6 @@ namespace platform {
 // program handles, so it is the charset of text parts.
 unsigned DefaultCodePage() { return GetACP(); }
 
+std::string LocaleCodeSet() { return std::string(); }
+
 }  // namespace platform

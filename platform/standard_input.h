@@ -5,8 +5,9 @@
 
 namespace platform {
 
-// One read of whatever standard input has ready, blocking until something
-// arrives: the byte count, 0 at the end of input, -1 on an error.
+// One read of whatever standard input has ready, waiting until something
+// arrives (also when the input was inherited in non-blocking mode): the
+// byte count, 0 at the end of input, -1 on an error.
 long ReadStandardInput(char* destination, size_t capacity);
 
 }  // namespace platform

@@ -7,9 +7,7 @@
 bool CSmtpClient::SendMail() {
   // Before anything is sent, so that the header and every delimiter line
   // carry the same counter.
-  if (!m_uuencodeMode) {
-    while (!IsBoundaryUnique()) ++m_boundaryCounter;
-  }
+  if (!m_uuencodeMode) MakeBoundaryUnique();
 
   // A CR or LF in an address would end the command and start another.
   SendFormatted("MAIL FROM:<%s>\r\n", NeutraliseLineBreaks(m_originatorAddress).c_str());

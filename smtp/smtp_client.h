@@ -56,6 +56,9 @@ class CSmtpClient : public CLineSocket {
   bool WriteHeaders();
   void FormatBoundary(std::string& delimiter) const;
   bool IsBoundaryUnique() const;
+  // Raises the boundary counter to the first value from its own for which
+  // IsBoundaryUnique holds, in one pass over the 7bit lines.
+  void MakeBoundaryUnique();
 
   // --- Part writer (mime/part_writer.cpp) ---
   bool SendPart(size_t index);

@@ -2,7 +2,8 @@
 
 Postfix is strict where it matters for a mail client: bare LF in the data is
 rejected, envelopes must be RFC 821 clean, pipelining before the greeting is
-refused, and (with local_header_rewrite_clients empty) it adds no Date or
+refused, a message or multipart part must not be base64 or quoted-printable,
+and (with local_header_rewrite_clients empty) it adds no Date or
 Message-ID of its own, so a message missing them shows as missing.
 """
 import os
@@ -55,6 +56,7 @@ strict_rfc821_envelopes = yes
 smtpd_forbid_unauth_pipelining = yes
 local_header_rewrite_clients =
 always_add_missing_headers = no
+strict_mime_encoding_domain = yes
 """
 
 # Only the services a loopback delivery needs, none of them chrooted: the

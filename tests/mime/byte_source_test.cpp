@@ -11,6 +11,7 @@
 
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/memory_source.h"
 
 namespace {
 

@@ -38,4 +38,35 @@ TEST(CharsetForCodePage, FirstMatchingRowOrEmpty) {
   }
 }
 
+// Locales whose code page has no row keep their own code set's name when it
+// is a registered charset, and never give an empty charset.
+TEST(DefaultCharset, TableThenRegisteredCodeSetThenUtf8) {
+  struct Case {
+    unsigned codePage;
+    const char* codeSet;
+    const char* charset;
+  } cases[] = {
+      {1252, "ISO-8859-1", "iso-8859-1"},      // the table first
+      {65001, "UTF-8", "UTF-8"},
+      {28605, "ISO-8859-15", "ISO-8859-15"},  // de_DE@euro
+      {28605, "iso-8859-15", "ISO-8859-15"},
+      {54936, "GB18030", "GB18030"},
+      {21866, "KOI8-U", "KOI8-U"},
+      {28598, "ISO-8859-8", "ISO-8859-8"},
+      {0, "BIG5-HKSCS", "Big5-HKSCS"},
+      {0, "PT154", "PTCP154"},                // a registered alias
+      {0, "RK1048", "KZ-1048"},
+      {0, "TIS-620", "TIS-620"},
+      {0, "ANSI_X3.4-1968", "US-ASCII"},
+      {0, "EUC-TW", "UTF-8"},                 // no registered name
+      {0, "ARMSCII-8", "UTF-8"},
+      {0, "ISO-8859-15X", "UTF-8"},
+      {0, "ISO8859-15", "UTF-8"},             // not a registered spelling
+      {0, "", "UTF-8"},                       // a system that names none
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DefaultCharset(c.codePage, c.codeSet), c.charset) << c.codePage << " " << c.codeSet;
+  }
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -216,6 +217,87 @@ TEST(Boundary, OnlySevenBitLinesThatBeginWithTheDelimiterCollide) {
     CSmtpClient client(true);
     client.m_parts = {Part("7bit", {"x\r\n"}), Part(c.encoding, {"y\r\n", c.line})};
     EXPECT_EQ(client.IsBoundaryUnique(), c.unique) << c.encoding << " " << c.line;
+  }
+}
+
+// Whether the counter found in one pass is the one raising it step by step
+// until IsBoundaryUnique holds finds.
+TEST(Boundary, MadeUniqueWithTheCounterTheStepwiseSearchFinds) {
+  auto delimiter = [](unsigned counter) {
+    char head[64];
+    std::snprintf(head, sizeof head, "--[=_%08x]: ++++ Section Boundry ++++", counter);
+    return std::string(head);
+  };
+  struct Case {
+    const char* name;
+    unsigned start;
+    std::vector<std::string> lines;
+    std::string encoding = "7bit";
+  } cases[] = {
+      {"no delimiter lines", 0, {"a\r\n"}},
+      {"counters taken in reverse", 0,
+       {delimiter(4) + "\r\n", delimiter(3), delimiter(2) + " tail\r\n", delimiter(1), delimiter(0)}},
+      {"a gap", 0, {delimiter(0), delimiter(1), delimiter(3), delimiter(1)}},
+      {"taken below the start only", 5, {delimiter(4), delimiter(0)}},
+      {"from the start on", 5, {delimiter(6), delimiter(5)}},
+      {"past the last counter", 0xfffffffeu, {delimiter(0xffffffffu), delimiter(0xfffffffeu), delimiter(0)}},
+      {"upper-case digits are another text", 0, {delimiter(0), "--[=_0000000A]: ++++ Section Boundry ++++", delimiter(1)}},
+      {"cut short", 0, {delimiter(0).substr(0, 40)}},
+      {"not at the line start", 0, {" " + delimiter(0)}},
+      {"another text", 0, {"--[=_00000000]: ++++ Section Boundry +++-"}},
+      {"quoted-printable lines never collide", 0, {delimiter(0)}, "quoted-printable"},
+  };
+  for (const Case& c : cases) {
+    CSmtpClient stepwise(true);
+    stepwise.m_parts = {Part("7bit", {"x\r\n"}), Part(c.encoding, c.lines)};
+    stepwise.m_boundaryCounter = c.start;
+    while (!stepwise.IsBoundaryUnique()) ++stepwise.m_boundaryCounter;
+
+    CSmtpClient client(true);
+    client.m_parts = stepwise.m_parts;
+    client.m_boundaryCounter = c.start;
+    client.MakeBoundaryUnique();
+    EXPECT_EQ(client.m_boundaryCounter, stepwise.m_boundaryCounter) << c.name;
+  }
+}
+
+// A text whose lines are the delimiters of counters 0 to N - 1 took time in
+// N squared (minutes at this size); one pass takes well under a second.
+TEST(Boundary, EveryEarlierCounterTakenIsSearchedInOnePass) {
+  constexpr unsigned kTaken = 128000;
+  CMessagePart part = Part("7bit", {});
+  const std::string text = " ++++ Section Boundry ++++\r\n";
+  for (unsigned i = kTaken; i-- > 0;) {
+    char head[32];
+    std::snprintf(head, sizeof head, "--[=_%08x]:", i);
+    part.m_lines.push_back(head + text);
+  }
+  CSmtpClient client(true);
+  client.m_parts = {part};
+  client.MakeBoundaryUnique();
+  EXPECT_EQ(client.m_boundaryCounter, kTaken);
+  EXPECT_TRUE(client.IsBoundaryUnique());
+}
+
+TEST(HeaderValues, LastPathNameAfterTheGivenSeparators) {
+  struct Case {
+    const char* path;
+    const char* separators;
+    const char* name;
+  } cases[] = {
+      {"/srv/reports/q3.pdf", "/", "q3.pdf"},
+      {"docs/report.pdf", "/", "report.pdf"},
+      {"C:\\docs\\report.pdf", "/", "C:\\docs\\report.pdf"},  // a POSIX name may hold "\\"
+      {"dir/a\\b.txt", "/", "a\\b.txt"},
+      {"C:\\docs\\report.pdf", "\\/", "report.pdf"},
+      {"C:\\docs/sub\\x.txt", "\\/", "x.txt"},
+      {"C:/docs/report.pdf", "\\/", "report.pdf"},
+      {"report.pdf", "\\/", "report.pdf"},
+      {"dir/", "/", ""},
+      {"", "/", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LastPathName(c.path, c.separators), c.name) << c.path << " " << c.separators;
   }
 }
 

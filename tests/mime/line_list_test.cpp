@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,39 +31,62 @@ void Fill(CLineList& list, std::vector<std::string>& expected) {
   }
 }
 
-// Offsets are stored in 32 bits; past 4 GiB the high part is kept apart. A
-// list with 4-bit offsets reaches that point every 16 bytes: lines that end
-// on a boundary, span several, or are empty must all come back whole.
-TEST(LineList, LinesComeBackWholeAcrossOffsetWraps) {
-  for (unsigned bits : {4u, 32u}) {
-    CLineList list(bits);
-    list.Reserve(10, 2);  // too small: the list grows past it
-    std::vector<std::string> expected;
-    Fill(list, expected);
-    std::string all;
-    for (const std::string& line : expected) all += line;
-    EXPECT_EQ(Lines(list), expected) << bits;
-    EXPECT_EQ(std::string(list.Bytes()), all) << bits;
-
-    CLineList copy(list);
-    EXPECT_EQ(Lines(copy), expected) << bits;
-    CLineList moved(std::move(list));
-    EXPECT_EQ(Lines(moved), expected) << bits;
-    EXPECT_TRUE(list.empty());
-    list = moved;
-    EXPECT_EQ(Lines(list), expected) << bits;
-
-    list.clear();
-    EXPECT_TRUE(list.empty());
-    EXPECT_TRUE(list.Bytes().empty());
-    list.push_back("again\r\n");
-    EXPECT_EQ(Lines(list), std::vector<std::string>{"again\r\n"});
+// Offsets are stored in 32 bits; past 4 GiB the high part is kept apart.
+// With 4-bit offsets the same arithmetic wraps every 16 bytes: line ends on
+// a boundary, lines that span several and empty lines must all come back.
+TEST(WrappedOffset, EndsComeBackWholeAcrossWraps) {
+  struct Case {
+    unsigned bits;
+    std::vector<uint64_t> ends;
+  } cases[] = {
+      {4, {0, 5, 15, 16, 16, 17, 31, 40, 47, 48, 100, 100, 101}},
+      {4, {33, 34}},  // the first line already past two wraps
+      {32, {10, uint64_t{1} << 32, (uint64_t{1} << 32) + 1, (uint64_t{5} << 32) | 7}},
+      {31, {(uint64_t{1} << 31) - 1, uint64_t{1} << 31, uint64_t{3} << 31}},
+  };
+  for (const Case& c : cases) {
+    std::vector<size_t> wraps;
+    std::vector<uint32_t> lows;
+    for (uint64_t end : c.ends) {
+      wrapped_offset::NoteWraps(wraps, end, lows.size(), c.bits);
+      lows.push_back(wrapped_offset::Low(end, c.bits));
+      EXPECT_LT(lows.back(), uint64_t{1} << c.bits);
+    }
+    for (size_t i = 0; i < c.ends.size(); ++i) {
+      EXPECT_EQ(wrapped_offset::Join(wraps, i, lows[i], c.bits), c.ends[i])
+          << c.bits << " line " << i;
+    }
   }
 }
 
+TEST(LineList, LinesComeBackWholeAfterCopyMoveAndClear) {
+  CLineList list;
+  list.Reserve(10, 2);  // too small: the list grows past it
+  std::vector<std::string> expected;
+  Fill(list, expected);
+  std::string all;
+  for (const std::string& line : expected) all += line;
+  EXPECT_EQ(Lines(list), expected);
+  EXPECT_EQ(std::string(list.Bytes()), all);
+
+  CLineList copy(list);
+  EXPECT_EQ(Lines(copy), expected);
+  CLineList moved(std::move(list));
+  EXPECT_EQ(Lines(moved), expected);
+  EXPECT_TRUE(list.empty());
+  list = moved;
+  EXPECT_EQ(Lines(list), expected);
+
+  list.clear();
+  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(list.Bytes().empty());
+  list.push_back("again\r\n");
+  EXPECT_EQ(Lines(list), std::vector<std::string>{"again\r\n"});
+}
+
 TEST(LineList, OpenLineCanBeDropped) {
-  CLineList list(4);
-  list.push_back("0123456789abcdef-");  // past the first 16-byte boundary
+  CLineList list;
+  list.push_back("0123456789abcdef-");
   list.Append(".");
   EXPECT_EQ(list.OpenLine(), ".");
   list.DropOpenLine();

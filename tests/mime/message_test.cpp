@@ -12,11 +12,18 @@
 
 #include "mime/byte_source.h"
 #include "smtp/smtp_client.h"
+#include "support/memory_source.h"
 
 namespace {
 
 const std::string kTypes = VELSEND_TEST_DATA_DIR "/mime.types";
 const char kPrompt[] = "Type Message, end with .<CR>\n";
+
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  for (int i = 0; i < times; ++i) all += text;
+  return all;
+}
 
 // A directory of its own for each test, removed with it.
 class ScratchDir {
@@ -136,6 +143,17 @@ TEST(AddPart, FileEncodingByModeAndType) {
       {kMime, "blob.bin", "abc\n", "application/octet-stream", "base64", "YWJjCg==\r\n"},
       {kMime, "run.sh", "a\nb", "application/x-sh", "base64", "YQpi\r\n"},
       {kMime, "README", "x\r\n", "application/octet-stream", "base64", "eA0K\r\n"},
+      // A message or multipart body may only be 7bit here; one that is not
+      // 7-bit text travels as opaque data.
+      {kMime, "inner.eml", "From: a\nSubject: x\n\nbody", "message/rfc822", "7bit",
+       "From: a\r\nSubject: x\r\n\r\nbody"},
+      {kMime, "parts.mix", "--b\r\n\r\nx\r\n--b--\r\n", "MULTIPART/Mixed", "7bit",
+       "--b\r\n\r\nx\r\n--b--\r\n"},
+      {kMime, "latin.eml", "Subject: caf\xE9\n", "application/octet-stream", "base64",
+       "U3ViamVjdDogY2Fm6Qo=\r\n"},
+      {kMime, "long.eml", std::string(999, 'x'), "application/octet-stream", "base64",
+       Repeat(Repeat("eHh4", 19) + "\r\n", 17) + Repeat("eHh4", 10) + "\r\n"},
+      {kUuencode, "inner.eml", "From: a\n\nbody", "message/rfc822", "7bit", "From: a\r\n\r\nbody\r\n"},
       {kUuencode, "blob.bin", "abc\n", "application/octet-stream", "7bit", "abc\r\n"},
       {kUuencode, "plain.txt", "one\ntwo", "text/plain", "7bit", "one\r\ntwo\r\n"},
       {kUuencode, "high.txt", "\x80", "text/plain", "", "!@```\r\n"},

@@ -41,16 +41,18 @@ TEST(PartWriter, HeaderLinesOfAMimePart) {
        "Content-Disposition: inline"},
       {"text/plain", "", "", false, true, "Content-Type: text/plain; charset=",
        "Content-Disposition: inline"},
-      {"application/octet-stream", "utf-8", "C:\\docs\\report.pdf", true, false,
+      // The name leaves the sender's directories out ("/" separates them on
+      // every system).
+      {"application/octet-stream", "utf-8", "/srv/docs/report.pdf", true, false,
        "Content-Type: application/octet-stream; name=\"report.pdf\"",
        "Content-Disposition: attachment; filename=\"report.pdf\""},
-      {"text", "utf-8", "docs/report.pdf", false, false, "Content-Type: text; name=\"docs/report.pdf\"",
-       "Content-Disposition: inline; filename=\"docs/report.pdf\""},
-      {"text/x", "k", "C:\\docs\\report.pdf", true, true, "Content-Type: text/x; charset=k",
+      {"text", "utf-8", "docs/report.pdf", false, false, "Content-Type: text; name=\"report.pdf\"",
+       "Content-Disposition: inline; filename=\"report.pdf\""},
+      {"text/x", "k", "/srv/docs/report.pdf", true, true, "Content-Type: text/x; charset=k",
        "Content-Disposition: attachment"},
-      {"image/gif", "k", "C:\\docs\\", true, false, "Content-Type: image/gif",
+      {"image/gif", "k", "docs/", true, false, "Content-Type: image/gif",
        "Content-Disposition: attachment"},
-      {"text/plain", "k", "a\\b\\c.txt", false, false,
+      {"text/plain", "k", "c.txt", false, false,
        "Content-Type: text/plain; charset=k; name=\"c.txt\"",
        "Content-Disposition: inline; filename=\"c.txt\""},
   };
@@ -101,9 +103,9 @@ TEST(PartWriter, UuencodeModeFraming) {
     std::vector<std::string> lines;
     std::string wire;
   } cases[] = {
-      {true, "C:\\pics\\cat.gif", false, {"M86)C\r\n", ".86)C\r\n"},
+      {true, "pics/cat.gif", false, {"M86)C\r\n", ".86)C\r\n"},
        "begin 644 cat.gif\r\nM86)C\r\n..86)C\r\nend\r\n\r\n"},
-      {true, "C:\\pics\\cat.gif", true, {"!80``\r\n"}, "begin 644 noname\r\n!80``\r\nend\r\n\r\n"},
+      {true, "pics/cat.gif", true, {"!80``\r\n"}, "begin 644 noname\r\n!80``\r\nend\r\n\r\n"},
       {true, "", false, {}, "begin 644 noname\r\nend\r\n\r\n"},
       {false, "notes.txt", false, {"a\r\n", ".\r\n"}, "a\r\n..\r\n\r\n"},
   };
@@ -145,7 +147,7 @@ TEST(PartWriter, LineBreaksInHeaderValuesBecomeBlanks) {
   CMessagePart part = Part({"x\r\n"});
   part.m_contentType = "text/plain\r\nBcc: evil";
   part.m_charset = "utf-8\n.\n";
-  part.m_fileName = "C:\\a\r\n.\r\nQUIT.txt";
+  part.m_fileName = "dir/a\r\n.\r\nQUIT.txt";
   part.m_withholdName = false;
   w.client.m_parts = {part};
   EXPECT_EQ(w.Send(0),

@@ -7,6 +7,7 @@
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
 #include "support/lines.h"
+#include "support/memory_source.h"
 
 namespace {
 

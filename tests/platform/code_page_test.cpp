@@ -58,6 +58,7 @@ TEST(DefaultCodePage, ReadsTheUsersLocaleAndRestoresTheProcessOne) {
   {
     ScopedEnv all("LC_ALL", "C");
     EXPECT_EQ(platform::DefaultCodePage(), 65001u);
+    EXPECT_EQ(platform::LocaleCodeSet(), "ANSI_X3.4-1968");
   }
   EXPECT_EQ(std::string(std::setlocale(LC_CTYPE, nullptr)), process);
 
@@ -72,6 +73,7 @@ TEST(DefaultCodePage, ReadsTheUsersLocaleAndRestoresTheProcessOne) {
     ScopedEnv path("LOCPATH", dir.string());
     ScopedEnv all("LC_ALL", "cs_CZ.ISO-8859-2");
     EXPECT_EQ(platform::DefaultCodePage(), 28592u);
+    EXPECT_EQ(platform::LocaleCodeSet(), "ISO-8859-2");
   }
   std::filesystem::remove_all(dir);
   EXPECT_EQ(std::string(std::setlocale(LC_CTYPE, nullptr)), process);

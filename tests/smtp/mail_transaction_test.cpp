@@ -75,7 +75,7 @@ TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
   t.client.m_bccStart = 4;
   t.client.m_subject = "Report";
   CMessagePart file = Part("application/pdf", "base64", {"JVBERi0=\r\n"});
-  file.m_fileName = "C:\\docs\\report.pdf";
+  file.m_fileName = "docs/report.pdf";
   file.m_attachment = true;
   file.m_withholdName = false;
   t.client.m_parts = {Part("text/plain", "quoted-printable", {"Hello\r\n", ".\r\n"}), file};
@@ -120,7 +120,7 @@ TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
 TEST(MailTransaction, DataContentByModeAndPartCount) {
   CMessagePart uu = Part("application/octet-stream", "", {"#86)C\r\n"});
   uu.m_uuencoded = true;
-  uu.m_fileName = "C:\\f.bin";
+  uu.m_fileName = "dir/f.bin";
   uu.m_withholdName = false;
   const std::string head = "From:  <ann@example.org>\r\nTo:  <bob@b.example>\r\n" + kMailerAndStamp;
   struct Case {
@@ -248,7 +248,7 @@ TEST(MailTransaction, NoValueCanBreakALine) {
       {[](CSmtpClient& c, const std::string& v) { c.m_parts[0].m_contentType = "text/" + v; },
        "Content-Type: text/" + shown + "; charset=iso-8859-1\r\n"},
       {[](CSmtpClient& c, const std::string& v) {
-         c.m_parts[0].m_fileName = "C:\\" + v;
+         c.m_parts[0].m_fileName = "dir/" + v;
          c.m_parts[0].m_withholdName = false;
        },
        "Content-Disposition: inline; filename=\"" + shown + "\"\r\n"},

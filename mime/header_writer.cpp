@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
 

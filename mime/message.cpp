@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
 #include "platform/code_page.h"

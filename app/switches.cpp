@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 #include "platform/app_framework.h"
 
 void CSwitchCommandLineInfo::ParseParam(const std::string& word) {

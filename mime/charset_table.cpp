@@ -1,6 +1,6 @@
 #include "mime/charset_table.h"
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 
 const std::array<SCharsetRow, 30> CharsetTable = {{
     {1252, "iso-8859-1"},

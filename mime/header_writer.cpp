@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <string>
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 #include "mime/boundary.h"
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"

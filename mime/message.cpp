@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <new>
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
+#include "mime/content_type_table.h"
 #include "platform/code_page.h"
-#include "platform/content_type.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -87,9 +87,7 @@ bool CSmtpClient::SplitAddress(const std::string& entry, std::string& address, s
 std::string CSmtpClient::LookupContentType(const std::string& fileName) const {
   const size_t dot = fileName.rfind('.');
   if (dot == std::string::npos) return kDefaultContentType;
-  const std::string type = platform::RegisteredContentType(
-      fileName.substr(dot),
-      m_contentTypeTable.empty() ? platform::SystemContentTypeTable() : m_contentTypeTable);
+  const std::string type = RegisteredContentType(fileName.substr(dot), m_contentTypeTable);
   return type.empty() ? kDefaultContentType : type;
 }
 

@@ -2,7 +2,7 @@
 // dot-stuffed lines and the separator after it.
 #include <string>
 
-#include "mime/ascii_text.h"
+#include "base/ascii_text.h"
 #include "mime/header_values.h"
 #include "platform/path.h"
 #include "smtp/smtp_client.h"

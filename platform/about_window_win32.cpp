@@ -6,22 +6,13 @@
 #include <algorithm>
 
 #include "platform/shell.h"
+#include "windows/resource.h"
 
-// Dialog template 103 and its controls live in the program's resources
+// The dialog template and its controls live in the program's resources
 // (windows/velsend.rc.in).
 
 namespace platform {
 namespace {
-
-constexpr int kDialogTemplate = 103;
-constexpr int kProductVersionLabel = 1018;
-constexpr int kCopyrightLabel = 1019;
-constexpr int kProductNameLabel = 1020;
-constexpr int kVersionList = 1021;
-constexpr int kSupportAddressLabel = 1022;
-constexpr int kEmailButton = 1023;
-constexpr int kDocAddressLabel = 1025;
-constexpr int kOpenButton = 1026;
 
 // Created on first use and kept for the rest of the process.
 HBRUSH WhiteBrush() {
@@ -75,7 +66,7 @@ class CAboutDialog {
   bool DoModal() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kDialogTemplate), nullptr,
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), nullptr,
                            DialogProc, reinterpret_cast<LPARAM>(this)) != -1;
   }
 
@@ -97,10 +88,10 @@ class CAboutDialog {
           case IDCANCEL:  // Escape and the close box
             EndDialog(dialog, LOWORD(wParam));
             return TRUE;
-          case kEmailButton:
+          case IDC_EMAIL:
             self->OnEmail();
             return TRUE;
-          case kOpenButton:
+          case IDC_OPEN:
             self->OnOpenInfo();
             return TRUE;
         }
@@ -113,22 +104,22 @@ class CAboutDialog {
   }
 
   void OnInitDialog(HWND dialog) {
-    HWND list = GetDlgItem(dialog, kVersionList);
+    HWND list = GetDlgItem(dialog, IDC_VERSION_LIST);
     AddColumn(list, 0, "Name");
     AddColumn(list, 1, "Value");
 
-    SetDlgItemTextA(dialog, kProductNameLabel, m_content.productName.c_str());
+    SetDlgItemTextA(dialog, IDC_PRODUCT_NAME, m_content.productName.c_str());
     SetWindowTextA(dialog, m_content.title.c_str());
-    SetDlgItemTextA(dialog, kProductVersionLabel, m_content.productVersion.c_str());
-    SetDlgItemTextA(dialog, kSupportAddressLabel, m_content.supportAddress.c_str());
-    SetDlgItemTextA(dialog, kCopyrightLabel, m_content.copyright.c_str());
-    SetDlgItemTextA(dialog, kDocAddressLabel, m_content.docAddress.c_str());
+    SetDlgItemTextA(dialog, IDC_PRODUCT_VERSION, m_content.productVersion.c_str());
+    SetDlgItemTextA(dialog, IDC_SUPPORT_ADDRESS, m_content.supportAddress.c_str());
+    SetDlgItemTextA(dialog, IDC_COPYRIGHT, m_content.copyright.c_str());
+    SetDlgItemTextA(dialog, IDC_DOC_ADDRESS, m_content.docAddress.c_str());
     for (const auto& [name, value] : m_content.rows) AddRow(list, name, value);
 
     m_titleFont = CreateFontA(16, 0, 0, 0, 700, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY, 0x24,
                               nullptr);
-    SendDlgItemMessageA(dialog, kProductNameLabel, WM_SETFONT,
+    SendDlgItemMessageA(dialog, IDC_PRODUCT_NAME, WM_SETFONT,
                         reinterpret_cast<WPARAM>(m_titleFont), TRUE);
     FitColumn(list, 0);
     FitColumn(list, 1);
@@ -137,9 +128,9 @@ class CAboutDialog {
   // The three labels over the header picture stand on white.
   INT_PTR OnCtlColor(HDC dc, HWND control) {
     const int id = GetDlgCtrlID(control);
-    if (id != kProductNameLabel && id != kProductVersionLabel && id != kCopyrightLabel) return 0;
+    if (id != IDC_PRODUCT_NAME && id != IDC_PRODUCT_VERSION && id != IDC_COPYRIGHT) return 0;
     SetBkColor(dc, RGB(255, 255, 255));
-    if (id != kProductNameLabel) SetTextColor(dc, RGB(0, 0, 0));
+    if (id != IDC_PRODUCT_NAME) SetTextColor(dc, RGB(0, 0, 0));
     return reinterpret_cast<INT_PTR>(WhiteBrush());
   }
 

@@ -11,7 +11,11 @@ namespace platform {
 bool InitApplicationFramework(int argc, char** argv);
 
 // The words of the process's command line, the program name first, split by
-// the runtime's rules. Valid after InitApplicationFramework.
-const std::vector<std::string>& CommandLineWords();
+// the runtime's rules; InitApplicationFramework fills them.
+inline std::vector<std::string>& CommandLineWordStore() {
+  static std::vector<std::string> words;
+  return words;
+}
+inline const std::vector<std::string>& CommandLineWords() { return CommandLineWordStore(); }
 
 }  // namespace platform

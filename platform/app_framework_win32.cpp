@@ -3,22 +3,14 @@
 #include <windows.h>
 
 namespace platform {
-namespace {
-std::vector<std::string>& Words() {
-  static std::vector<std::string> words;
-  return words;
-}
-}  // namespace
 
 // The runtime has already split the process's command line (GetCommandLineA)
 // into argv by the Windows quoting rules; the only framework state this
 // program needs is its own module.
 bool InitApplicationFramework(int argc, char** argv) {
   if (GetModuleHandleA(nullptr) == nullptr) return false;
-  Words().assign(argv, argv + argc);
+  CommandLineWordStore().assign(argv, argv + argc);
   return true;
 }
-
-const std::vector<std::string>& CommandLineWords() { return Words(); }
 
 }  // namespace platform

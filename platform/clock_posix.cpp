@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+#include "base/fallback_random.h"
+
 namespace platform {
 
 LocalTime CurrentLocalTime() {
@@ -28,15 +30,9 @@ unsigned long CurrentProcessId() { return static_cast<unsigned long>(getpid()); 
 uint64_t RandomValue() {
   uint64_t value = 0;
   if (getentropy(&value, sizeof value) == 0) return value;
-  // No entropy source: the fine clock and the process id still differ
-  // between two runs in the same second.
-  value = static_cast<uint64_t>(
-      std::chrono::high_resolution_clock::now().time_since_epoch().count());
-  value ^= static_cast<uint64_t>(getpid()) << 40;
-  // One round of a 64-bit mixer so that close inputs give distant values.
-  value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  value = (value ^ (value >> 27)) * 0x94d049bb133111ebULL;
-  return value ^ (value >> 31);
+  return FallbackRandom(static_cast<uint64_t>(
+                            std::chrono::high_resolution_clock::now().time_since_epoch().count()),
+                        static_cast<uint64_t>(getpid()));
 }
 
 }  // namespace platform

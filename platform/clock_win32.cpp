@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "base/fallback_random.h"
+
 namespace platform {
 namespace {
 
@@ -42,15 +44,9 @@ uint64_t RandomValue() {
   unsigned int high = 0;
   unsigned int low = 0;
   if (rand_s(&high) == 0 && rand_s(&low) == 0) return (uint64_t{high} << 32) | low;
-  // No generator: the fine clock and the process id still differ between
-  // two runs in the same second.
   LARGE_INTEGER counter;
   QueryPerformanceCounter(&counter);
-  uint64_t value = static_cast<uint64_t>(counter.QuadPart) ^
-                   (static_cast<uint64_t>(GetCurrentProcessId()) << 40);
-  value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  value = (value ^ (value >> 27)) * 0x94d049bb133111ebULL;
-  return value ^ (value >> 31);
+  return FallbackRandom(static_cast<uint64_t>(counter.QuadPart), GetCurrentProcessId());
 }
 
 }  // namespace platform

@@ -1,18 +1,17 @@
-// The system's table of media types by file extension.
+// Where the system keeps its media types by file extension.
 #pragma once
 
 #include <string>
 
 namespace platform {
 
-// The system's own extension table (empty where the system keeps none in a file).
-const std::string& SystemContentTypeTable();
+// The system's extension table file in mime.types form; empty where the
+// system keeps its types in the registry instead.
+const std::string& SystemContentTypeFile();
 
-// The media type that the extension table at tablePath registers for
-// extension (its "." included, such as ".txt"), matched without regard to
-// case; the first type that lists the extension wins. When the table cannot
-// be read, a built-in table of common types answers instead. Empty when the
-// extension is not registered. Each table is read once per process.
-std::string RegisteredContentType(const std::string& extension, const std::string& tablePath);
+// The "Content Type" value of the registry key named by extension (its "."
+// included, such as ".txt"); empty when there is none, for any failure, and
+// where the system has no registry.
+std::string RegistryContentType(const std::string& extension);
 
 }  // namespace platform

@@ -30,18 +30,6 @@ set_source_files_properties(${CMAKE_BINARY_DIR}/generated/velsend.rc PROPERTIES
   OBJECT_DEPENDS ${VELSEND_HEADER_BITMAP})
 
 if(VELSEND_TESTS)
-  # Tests written against POSIX facilities (pipes, setenv, POSIX sockets,
-  # locale files, the POSIX content-type table) or against the POSIX version
-  # block's exact look-up (VerQueryValueA matches names without regard to
-  # case). They belong under *_posix_test.cpp names; until they carry one,
-  # this list keeps them out of the Windows test program.
-  set(VELSEND_EXCLUDED_TESTS
-    ${CMAKE_SOURCE_DIR}/tests/mime/byte_source_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/mime/message_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/net/loopback_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/platform/code_page_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/platform/content_type_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/about/version_block_test.cpp)
   # No GoogleTest is packaged for MinGW: build Debian's source copy of it.
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

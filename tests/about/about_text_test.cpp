@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "about/version_block.h"
 #include "about/version_info.h"
-#include "platform/version_block.h"
 
 namespace {
-
-using platform::CVersionBlockBuilder;
 
 // Every key but those listed in `without`.
 CVersionBlockBuilder Builder(const std::vector<std::string>& without = {}) {

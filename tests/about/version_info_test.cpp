@@ -5,12 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/version_block.h"
+#include "about/version_block.h"
 #include "product_config.h"
 
 namespace {
-
-using platform::CVersionBlockBuilder;
 
 const char* const kKeys[] = {"ProductName",     "ProductVersion", "LegalCopyright", "CompanyName",
                              "FileDescription", "FileVersion",    "X_TVSupport"};

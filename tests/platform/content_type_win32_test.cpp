@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "mime/content_type_table.h"
 
 namespace {
 
@@ -32,7 +35,7 @@ class ScopedKeys {
   std::vector<std::string> m_names;
 };
 
-TEST(RegisteredContentTypeWin32, FromTheRegistry) {
+TEST(RegistryContentTypeWin32, FromTheRegistry) {
   ScopedKeys keys;
   keys.Add(".vstxt", "Content Type", REG_SZ, std::string("text/x-vs\0", 10));
   keys.Add(".vsbare", nullptr, 0, "");
@@ -40,8 +43,7 @@ TEST(RegisteredContentTypeWin32, FromTheRegistry) {
   // Stored without its NUL: the text must still end where the value ends.
   keys.Add(".vsraw", "Content Type", REG_BINARY, "image/x-raw");
   keys.Add(".vsempty", "Content Type", REG_SZ, std::string("\0", 1));
-  const std::string system = platform::SystemContentTypeTable();
-  EXPECT_EQ(system, "");
+  EXPECT_EQ(platform::SystemContentTypeFile(), "");
   struct Case {
     const char* extension;
     const char* type;
@@ -51,8 +53,10 @@ TEST(RegisteredContentTypeWin32, FromTheRegistry) {
       {".vsmissing", ""},       {".vstxt\\README", ""},    {".", ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(platform::RegisteredContentType(c.extension, system), c.type) << c.extension;
+    EXPECT_EQ(platform::RegistryContentType(c.extension), c.type) << c.extension;
   }
+  // Without a table file of its own, the look-up asks the registry.
+  EXPECT_EQ(RegisteredContentType(".vstxt", ""), "text/x-vs");
 }
 
 }  // namespace

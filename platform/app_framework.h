@@ -14,4 +14,8 @@ bool InitApplicationFramework(int argc, char** argv);
 // the runtime's rules. Valid after InitApplicationFramework.
 const std::vector<std::string>& CommandLineWords();
 
+// The bytes that start a switch on this system's command lines: "-" on
+// POSIX systems, where "/" starts a path; "-" and "/" on Windows.
+const char* SwitchPrefixes();
+
 }  // namespace platform

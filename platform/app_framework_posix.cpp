@@ -17,4 +17,6 @@ bool InitApplicationFramework(int argc, char** argv) {
 
 const std::vector<std::string>& CommandLineWords() { return Words(); }
 
+const char* SwitchPrefixes() { return "-"; }
+
 }  // namespace platform

@@ -8,13 +8,15 @@
 #include "app/switches.h"
 #include "app/usage.h"
 #include "platform/app_framework.h"
+#include "platform/process.h"
 #include "platform/stdio_mode.h"
 
 namespace {
+
 int g_savedStdinMode = 0;
 int g_savedStdoutMode = 0;
-}  // namespace
 
+// Standard input and output in binary mode around the send run, and back.
 void SetBinaryStdio() {
   g_savedStdinMode = platform::SetBinaryMode(0);
   g_savedStdoutMode = platform::SetBinaryMode(1);
@@ -25,23 +27,35 @@ void RestoreStdio() {
   platform::RestoreMode(1, g_savedStdoutMode);
 }
 
+SendResult RejectUnexpectedWord() {
+  std::fprintf(stderr,
+               "Unexpected word %s (a switch's value is glued to its letter, as in -sSubject)\n",
+               SwitchTable().UnexpectedWordAsShown().c_str());
+  std::fflush(stderr);
+  PrintUsage();
+  return ERROR_INVALID_ARGUMENT;
+}
+
+}  // namespace
+
 unsigned VelsendMain(int argc, char** argv) {
   unsigned status = ERROR_NONE;
-  if (!platform::InitApplicationFramework(argc, argv)) {
+  // The process set-up belongs to starting the program: its failure is
+  // reported as the framework's.
+  if (!platform::PrepareProcess() || !platform::InitApplicationFramework(argc, argv)) {
     std::fputs("Fatal Error: MFC initialization failed\n", stderr);
     std::fflush(stderr);
     status = ERROR_NO_ORIGINATOR;
+  } else if (!ParseSwitches()) {
+    status = RejectUnexpectedWord();
+  } else if (HasSwitch("?")) {
+    PrintUsage();
+  } else if (HasSwitch("#")) {
+    RunAboutDialog();
   } else {
-    ParseSwitches();
-    if (HasSwitch("?")) {
-      PrintUsage();
-    } else if (HasSwitch("#")) {
-      RunAboutDialog();
-    } else {
-      SetBinaryStdio();
-      status = SendFromCommandLine();
-      RestoreStdio();
-    }
+    SetBinaryStdio();
+    status = SendFromCommandLine();
+    RestoreStdio();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));
   std::fflush(stderr);

@@ -3,7 +3,3 @@
 
 // Runs the whole program and returns the exit status (a SendResult).
 unsigned VelsendMain(int argc, char** argv);
-
-// Standard input and output in binary mode around the send run, and back.
-void SetBinaryStdio();
-void RestoreStdio();

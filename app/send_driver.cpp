@@ -9,9 +9,17 @@
 
 #include "app/switches.h"
 #include "app/usage.h"
+#include "mime/address.h"
 #include "smtp/smtp_client.h"
 
 namespace {
+
+using AddEntry = bool (CSmtpClient::*)(const std::string&);
+
+struct SRelay {
+  std::string host;
+  long port = 0;
+};
 
 SendResult Usage(SendResult status) {
   PrintUsage();
@@ -23,7 +31,128 @@ void Diagnostic(const char* format, const std::string& text) {
   std::fflush(stderr);
 }
 
+// Refused before any connection, so that nothing after the address reaches
+// the envelope; the entry is shown as it was given.
+bool CheckAddress(const std::string& entry) {
+  std::string address;
+  std::string name;
+  CSmtpClient::SplitAddress(entry, address, name);
+  if (IsValidAddress(address)) return true;
+  Diagnostic("Invalid address %s\n", entry);
+  return false;
+}
+
+// Adds every item of a comma list; false at the first invalid address.
+bool AddRecipients(CSmtpClient& client, AddEntry add, const std::string& value) {
+  std::vector<std::string> list;
+  SplitList(value, list, ',');
+  for (const std::string& entry : list) {
+    if (!CheckAddress(entry)) return false;
+    (client.*add)(entry);
+  }
+  return true;
+}
+
+// Every part is read and encoded here, before the relay is contacted.
+SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches) {
+  std::string value;
+  if (!switches.LookupSwitch("f", value)) return ERROR_NONE;
+  std::vector<std::string> files;
+  SplitList(value, files, ',');
+  std::string charset;
+  switches.LookupSwitch("l", charset);
+  for (const std::string& text : files) {
+    const SFileEntry entry = ParseFileEntry(text);
+    if (entry.marker != '\0' && client.m_uuencodeMode) {
+      Diagnostic(entry.marker == '+' ? "Warning: %s,'+' ignored on non MIME message\n"
+                                     : "Warning: %s,'#' ignored on non MIME message\n",
+                 text);
+    }
+    if (!client.AddPart(entry.fileName, entry.attachment, charset, entry.withholdName)) {
+      Diagnostic(">>Error attaching file %s\n", entry.fileName);
+      return ERROR_ATACHING_FILE;
+    }
+  }
+  return ERROR_NONE;
+}
+
+// Validates the switches in their fixed order and fills the client with the
+// whole message; relay receives the host and port.
+SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switches,
+                        SRelay& relay) {
+  std::string value;
+
+  if (!switches.LookupSwitch("o", value)) return Usage(ERROR_NO_ORIGINATOR);
+  if (!CheckAddress(value)) return ERROR_NO_ORIGINATOR;
+  client.SetOriginator(value);
+
+  if (!switches.LookupSwitch("r", value)) return Usage(ERROR_NO_RECIPIENTS);
+  if (!AddRecipients(client, &CSmtpClient::AddRecipient, value)) return ERROR_NO_RECIPIENTS;
+
+  if (!switches.LookupSwitch("s", client.m_subject)) return Usage(ERROR_NO_SUBJECT);
+
+  if (!switches.LookupSwitch("h", value)) return Usage(ERROR_NO_HOST);
+  SplitHostPort(value, relay.host, relay.port);
+
+  if (switches.LookupSwitch("n", value)) client.SetUserName(value);
+  if (switches.LookupSwitch("p", value)) client.SetPassword(value);
+
+  if (switches.LookupSwitch("m", value)) {
+    client.AuthMethod = ParseAuthMethod(value);
+    if (client.AuthMethod == 0) return Usage(ERROR_INVALID_ESMTP_METHOD);
+  }
+
+  if (switches.LookupSwitch("c", value) &&
+      !AddRecipients(client, &CSmtpClient::AddCcRecipient, value)) {
+    return ERROR_NO_RECIPIENTS;
+  }
+  if (switches.LookupSwitch("C", value) &&
+      !AddRecipients(client, &CSmtpClient::AddBccRecipient, value)) {
+    return ERROR_NO_RECIPIENTS;
+  }
+  // Reply-To only ever reaches the header block, never the envelope.
+  switches.LookupSwitch("R", client.m_replyTo);
+
+  // Set before the first part is added, which reads them.
+  client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
+  client.m_forceUuencode = switches.HasSwitch("U");
+
+  return AddParts(client, switches);
+}
+
+SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
+  if (!client.Connect(relay.host, relay.port)) {
+    Diagnostic("Couldn't connect to %s\n", relay.host);
+    return ERROR_CONNECTING_TO_HOST;
+  }
+  if (!client.Login()) {
+    Diagnostic("Couldn't authenticate with %s\n", relay.host);
+    return ERROR_AUTHENTICATING;
+  }
+  if (!client.SendMail()) {
+    Diagnostic("Error sending to %s\n", relay.host);
+    return ERROR_SENDING_MAIL;
+  }
+  if (!client.Quit()) {
+    Diagnostic("Error closing the connection to %s\n", relay.host);
+    return ERROR_CLOSING_CONNECTION;
+  }
+  return ERROR_NONE;
+}
+
 }  // namespace
+
+SFileEntry ParseFileEntry(const std::string& entry) {
+  SFileEntry parsed;
+  parsed.fileName = entry;
+  if (!entry.empty() && (entry[0] == '+' || entry[0] == '#')) {
+    parsed.marker = entry[0];
+    parsed.fileName = entry.substr(1);
+    parsed.attachment = entry[0] == '+';
+    parsed.withholdName = false;
+  }
+  return parsed;
+}
 
 SendResult SendFromCommandLine() {
   // Test aid: VELSEND_TIMEOUT_MS=N shortens every wait to N ms (the final
@@ -45,88 +174,8 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
                                const SLineTimeouts* timeouts) {
   CSmtpClient client(switches.HasSwitch("q"));
   if (timeouts) client.SetTimeouts(*timeouts);
-  std::string value;
-  std::vector<std::string> list;
-
-  if (!switches.LookupSwitch("o", value)) return Usage(ERROR_NO_ORIGINATOR);
-  client.SetOriginator(value);
-
-  if (!switches.LookupSwitch("r", value)) return Usage(ERROR_NO_RECIPIENTS);
-  SplitList(value, list, ',');
-  for (const std::string& entry : list) client.AddRecipient(entry);
-  list.clear();
-
-  if (!switches.LookupSwitch("s", client.m_subject)) return Usage(ERROR_NO_SUBJECT);
-
-  if (!switches.LookupSwitch("h", value)) return Usage(ERROR_NO_HOST);
-  std::string host;
-  long port = 0;
-  SplitHostPort(value, host, port);
-
-  if (switches.LookupSwitch("n", value)) client.SetUserName(value);
-  if (switches.LookupSwitch("p", value)) client.SetPassword(value);
-
-  if (switches.LookupSwitch("m", value)) {
-    client.AuthMethod = ParseAuthMethod(value);
-    if (client.AuthMethod == 0) return Usage(ERROR_INVALID_ESMTP_METHOD);
-  }
-
-  if (switches.LookupSwitch("c", value)) {
-    SplitList(value, list, ',');
-    for (const std::string& entry : list) client.AddCcRecipient(entry);
-    list.clear();
-  }
-  if (switches.LookupSwitch("C", value)) {
-    SplitList(value, list, ',');
-    for (const std::string& entry : list) client.AddBccRecipient(entry);
-    list.clear();
-  }
-  switches.LookupSwitch("R", client.m_replyTo);
-
-  client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
-  client.m_forceUuencode = switches.HasSwitch("U");
-
-  if (switches.LookupSwitch("f", value)) {
-    std::vector<std::string> files;
-    SplitList(value, files, ',');
-    std::string charset;
-    switches.LookupSwitch("l", charset);
-    for (const std::string& entry : files) {
-      std::string fileName = entry;
-      bool attachment = false;
-      bool withholdName = true;
-      if (!entry.empty() && (entry[0] == '+' || entry[0] == '#')) {
-        if (client.m_uuencodeMode) {
-          Diagnostic(entry[0] == '+' ? "Warning: %s,'+' ignored on non MIME message\n"
-                                     : "Warning: %s,'#' ignored on non MIME message\n",
-                     entry);
-        }
-        fileName = entry.substr(1);
-        attachment = entry[0] == '+';
-        withholdName = false;
-      }
-      if (!client.AddPart(fileName, attachment, charset, withholdName)) {
-        Diagnostic(">>Error attaching file %s\n", fileName);
-        return ERROR_ATACHING_FILE;
-      }
-    }
-  }
-
-  if (!client.Connect(host, port)) {
-    Diagnostic("Couldn't connect to %s\n", host);
-    return ERROR_CONNECTING_TO_HOST;
-  }
-  if (!client.Login()) {
-    Diagnostic("Couldn't authenticate with %s\n", host);
-    return ERROR_AUTHENTICATING;
-  }
-  if (!client.SendMail()) {
-    Diagnostic("Error sending to %s\n", host);
-    return ERROR_SENDING_MAIL;
-  }
-  if (!client.Quit()) {
-    Diagnostic("Error closing the connection to %s\n", host);
-    return ERROR_CLOSING_CONNECTION;
-  }
-  return ERROR_NONE;
+  SRelay relay;
+  const SendResult built = BuildMessage(client, switches, relay);
+  if (built != ERROR_NONE) return built;
+  return Deliver(client, relay);
 }

@@ -2,6 +2,8 @@
 // connect, log in, send and quit, turning the first failure into the status.
 #pragma once
 
+#include <string>
+
 #include "app/send_result.h"
 
 class CSwitchCommandLineInfo;
@@ -13,3 +15,14 @@ SendResult SendFromCommandLine();
 // connection's defaults.
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
                                const SLineTimeouts* timeouts = nullptr);
+
+// One entry of the -f list: a first "+" marks an attachment, a first "#" an
+// inline part shown under its name; an unmarked file goes inline without
+// its name. An empty file name stands for the message text.
+struct SFileEntry {
+  std::string fileName;  // the entry without its marker
+  char marker = '\0';    // '+', '#', or '\0' when unmarked
+  bool attachment = false;
+  bool withholdName = true;
+};
+SFileEntry ParseFileEntry(const std::string& entry);

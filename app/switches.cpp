@@ -5,14 +5,40 @@
 #include "base/ascii_text.h"
 #include "platform/app_framework.h"
 
-void CSwitchCommandLineInfo::ParseParam(const std::string& word) {
-  if (word.empty() || (word[0] != '-' && word[0] != '/')) return;
-  if (word.size() < 2) return;  // a bare prefix names no switch
-  m_switches[word.substr(1, 1)] = word.substr(2);
+namespace {
+constexpr char kPasswordLetter = 'p';
+}  // namespace
+
+bool CSwitchCommandLineInfo::IsSwitch(const std::string& word) const {
+  // A prefix alone names no switch.
+  return word.size() >= 2 && m_prefixes.find(word[0]) != std::string::npos;
 }
 
-void CSwitchCommandLineInfo::ParseWords(const std::vector<std::string>& words) {
-  for (size_t i = 1; i < words.size(); ++i) ParseParam(words[i]);
+bool CSwitchCommandLineInfo::ParseParam(const std::string& word) {
+  if (!IsSwitch(word)) return false;
+  // Long options ("--name") are to be recognised here, ahead of the letter
+  // rule; until then "--x" is the switch "-" with the value "x".
+  m_switches[word.substr(1, 1)] = word.substr(2);
+  return true;
+}
+
+// A word that is not a switch is most often a value typed apart from its
+// letter ("-f report.pdf") or, on POSIX, a path; ignoring it would lose it
+// silently.
+bool CSwitchCommandLineInfo::ParseWords(const std::vector<std::string>& words) {
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (ParseParam(words[i])) continue;
+    const std::string& before = words[i - 1];
+    m_unexpectedWord = words[i];
+    m_unexpectedWordIsSecret =
+        i > 1 && before.size() == 2 && IsSwitch(before) && before[1] == kPasswordLetter;
+    return false;
+  }
+  return true;
+}
+
+std::string CSwitchCommandLineInfo::UnexpectedWordAsShown() const {
+  return m_unexpectedWordIsSecret ? "***" : m_unexpectedWord;
 }
 
 bool CSwitchCommandLineInfo::HasSwitch(const std::string& letter) const {
@@ -37,7 +63,7 @@ bool LookupSwitch(const std::string& letter, std::string& value) {
   return SwitchTable().LookupSwitch(letter, value);
 }
 
-void ParseSwitches() { SwitchTable().ParseWords(platform::CommandLineWords()); }
+bool ParseSwitches() { return SwitchTable().ParseWords(platform::CommandLineWords()); }
 
 int SplitList(const std::string& text, std::vector<std::string>& list, char separator) {
   list.clear();

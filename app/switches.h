@@ -4,32 +4,51 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "platform/app_framework.h"
 
 class CSwitchCommandLineInfo {
  public:
-  // Takes one command-line word. A word starting with "-" or "/" stores the
-  // text after its letter under that letter, replacing an earlier value; any
-  // other word, and a prefix with no letter, is ignored.
-  void ParseParam(const std::string& word);
-  // Fills the table from the words of a command line, the program name first.
-  void ParseWords(const std::vector<std::string>& words);
-  void Clear() { m_switches.clear(); }
+  // prefixes: the bytes that start a switch; the system's own by default.
+  explicit CSwitchCommandLineInfo(std::string prefixes = platform::SwitchPrefixes())
+      : m_prefixes(std::move(prefixes)) {}
+
+  // Takes one command-line word. A word starting with a prefix byte and a
+  // letter stores the text after its letter under that letter, replacing an
+  // earlier value, and returns true. Any other word, a prefix alone
+  // included, stores nothing and returns false.
+  bool ParseParam(const std::string& word);
+  // Fills the table from the words of a command line, the program name
+  // first. Stops at the first word that is not a switch and returns false.
+  bool ParseWords(const std::vector<std::string>& words);
 
   bool HasSwitch(const std::string& letter) const;
   // True when present; then value receives the switch's text, else it is left.
   bool LookupSwitch(const std::string& letter, std::string& value) const;
 
+  // The word that stopped ParseWords as it may be shown: masked when it
+  // follows a password switch with nothing glued to it, being most likely
+  // the password itself.
+  std::string UnexpectedWordAsShown() const;
+
  private:
+  bool IsSwitch(const std::string& word) const;
+
+  std::string m_prefixes;
   std::map<std::string, std::string> m_switches;
+  std::string m_unexpectedWord;
+  bool m_unexpectedWordIsSecret = false;
 };
 
 // The process-wide switch table.
 CSwitchCommandLineInfo& SwitchTable();
 bool HasSwitch(const std::string& letter);
 bool LookupSwitch(const std::string& letter, std::string& value);
-// Fills the process-wide table from the process's command line.
-void ParseSwitches();
+// Fills the process-wide table from the process's command line; false when
+// a word is not a switch.
+bool ParseSwitches();
 
 // Splits text on separator. Each separator ends an item, empty ones included;
 // a trailing separator adds no empty last item; items are not trimmed.

@@ -18,4 +18,8 @@ inline std::vector<std::string>& CommandLineWordStore() {
 }
 inline const std::vector<std::string>& CommandLineWords() { return CommandLineWordStore(); }
 
+// The bytes that start a switch on this system's command lines: "-" on
+// POSIX systems, where "/" starts a path; "-" and "/" on Windows.
+const char* SwitchPrefixes();
+
 }  // namespace platform

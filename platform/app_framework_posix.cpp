@@ -9,4 +9,6 @@ bool InitApplicationFramework(int argc, char** argv) {
   return true;
 }
 
+const char* SwitchPrefixes() { return "-"; }
+
 }  // namespace platform

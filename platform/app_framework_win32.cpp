@@ -13,4 +13,6 @@ bool InitApplicationFramework(int argc, char** argv) {
   return true;
 }
 
+const char* SwitchPrefixes() { return "-/"; }
+
 }  // namespace platform

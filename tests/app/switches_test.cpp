@@ -4,21 +4,25 @@
 
 namespace {
 
-CSwitchCommandLineInfo Parse(std::vector<std::string> words) {
+CSwitchCommandLineInfo Parse(std::vector<std::string> words, const char* prefixes = "-",
+                             bool* allSwitches = nullptr) {
   words.insert(words.begin(), "velsend");
-  CSwitchCommandLineInfo table;
-  table.ParseWords(words);
+  CSwitchCommandLineInfo table(prefixes);
+  const bool ok = table.ParseWords(words);
+  if (allSwitches) *allSwitches = ok;
   return table;
 }
 
 TEST(SwitchTable, StoresValueGluedToLetter) {
-  CSwitchCommandLineInfo t = Parse({"-sMonthly report", "/oann", "-h", "relay", "-q", "-X1"});
+  bool ok = false;
+  CSwitchCommandLineInfo t = Parse({"-sMonthly report", "/oann", "-h", "-q", "-X1"}, "-/", &ok);
+  EXPECT_TRUE(ok);
   std::string v = "unchanged";
   EXPECT_TRUE(t.LookupSwitch("s", v));
   EXPECT_EQ(v, "Monthly report");
   EXPECT_TRUE(t.LookupSwitch("o", v));
   EXPECT_EQ(v, "ann");
-  EXPECT_TRUE(t.LookupSwitch("h", v));  // present, empty; "relay" is not a switch
+  EXPECT_TRUE(t.LookupSwitch("h", v));  // present, empty
   EXPECT_EQ(v, "");
   EXPECT_TRUE(t.HasSwitch("q"));
   EXPECT_TRUE(t.HasSwitch("X"));
@@ -39,19 +43,53 @@ TEST(SwitchTable, LettersAreCaseSensitiveAndLaterWordsWin) {
   EXPECT_FALSE(t.HasSwitch("o"));
 }
 
-TEST(SwitchTable, ValueMayStartWithPrefixAndBarePrefixStoresNothing) {
-  CSwitchCommandLineInfo t = Parse({"-s-/x", "-", "/", "", "plain"});
+TEST(SwitchTable, ValueMayStartWithAPrefix) {
+  bool ok = false;
+  CSwitchCommandLineInfo t = Parse({"-s-/x", "--x"}, "-/", &ok);
+  EXPECT_TRUE(ok);
   std::string v;
   ASSERT_TRUE(t.LookupSwitch("s", v));
   EXPECT_EQ(v, "-/x");
-  EXPECT_FALSE(t.HasSwitch(""));
-  EXPECT_FALSE(t.HasSwitch("-"));
-  EXPECT_FALSE(t.HasSwitch("/"));
+  ASSERT_TRUE(t.LookupSwitch("-", v));  // no long options yet
+  EXPECT_EQ(v, "x");
+}
+
+TEST(SwitchTable, WordsThatAreNotSwitches) {
+  struct Case {
+    const char* name;
+    const char* prefixes;
+    std::vector<std::string> words;
+    const char* shown;  // nullptr: every word is a switch
+  } cases[] = {
+      {"value apart from its letter", "-", {"-f", "report.pdf"}, "report.pdf"},
+      {"path on POSIX", "-", {"-f", "/srv/reports/q3.pdf"}, "/srv/reports/q3.pdf"},
+      {"path-like switch on Windows", "-/", {"-f", "/srv/reports/q3.pdf"}, nullptr},
+      {"dash prefix alone", "-", {"-oa", "-"}, "-"},
+      {"slash prefix alone", "-/", {"/"}, "/"},
+      {"empty word", "-", {"-oa", ""}, ""},
+      {"first of several", "-", {"one", "two"}, "one"},
+      {"after a bare password switch", "-", {"-p", "hunter2"}, "***"},
+      {"after a bare Windows password switch", "-/", {"/p", "hunter2"}, "***"},
+      {"after a password with its value", "-", {"-px", "hunter2"}, "hunter2"},
+      {"after another bare switch", "-", {"-n", "ann"}, "ann"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool ok = true;
+    CSwitchCommandLineInfo t = Parse(c.words, c.prefixes, &ok);
+    EXPECT_EQ(ok, c.shown == nullptr);
+    if (c.shown) {
+      EXPECT_EQ(t.UnexpectedWordAsShown(), c.shown);
+    }
+  }
+  // The Windows reading of the path is a switch; POSIX stores nothing of it.
+  EXPECT_TRUE(Parse({"/srv"}, "-/").HasSwitch("s"));
+  EXPECT_FALSE(Parse({"/srv"}, "-").HasSwitch("s"));
 }
 
 TEST(SwitchTable, ProgramNameIsSkipped) {
-  CSwitchCommandLineInfo table;
-  table.ParseWords({"-oFromName"});
+  CSwitchCommandLineInfo table("-");
+  EXPECT_TRUE(table.ParseWords({"-oFromName"}));
   EXPECT_FALSE(table.HasSwitch("o"));
 }
 

@@ -48,7 +48,7 @@ def expected_display():
     return "\n".join(lines) + "\n"
 
 
-@pytest.mark.parametrize("args", [["-#"], ["/#"], ["-#x", "-q"],
+@pytest.mark.parametrize("args", [["-#"], ["-#x", "-q"],
                                   ["-#", "-oa", "-rb", "-sc", "-h127.0.0.1:1", "-f,"]])
 def test_display_without_terminal_reads_no_input(binary, tmp_path, args):
     # Standard input is a pipe holding data and never closed: reading it as a

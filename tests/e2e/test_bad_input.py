@@ -14,6 +14,7 @@ import time
 
 import pytest
 
+from conftest import WINE
 from reliability import HostilePeer, Measured, accept_all, record, run_measured
 
 BASE = {"o": b"ann@x.test", "r": b"bob@x.test", "s": b"Subject"}
@@ -63,15 +64,15 @@ def blanked(value):
 
 
 # where, switch, how to place the payload v, where v must arrive (line
-# breaks blanked)
+# breaks blanked), or the status of a run refused before connecting: an
+# envelope address may hold no control byte
 INJECTION = [
-    ("o-address", "o", lambda v: v + b"@x.test",
-     lambda v: b"MAIL FROM:<" + v + b"@x.test>\r\n"),
+    ("o-address", "o", lambda v: v + b"@x.test", 1),
     ("o-name", "o", lambda v: v + b" <ann@x.test>",
      lambda v: b"From: " + v + b"  <ann@x.test>\r\n"),
-    ("r", "r", lambda v: b"bob@x.test," + v, lambda v: b"RCPT TO:<" + v + b">\r\n"),
+    ("r", "r", lambda v: b"bob@x.test," + v, 2),
     ("c-name", "c", lambda v: v + b" <cc@x.test>", lambda v: b"Cc: " + v + b"  <cc@x.test>\r\n"),
-    ("C", "C", lambda v: v, lambda v: b"RCPT TO:<" + v + b">\r\n"),
+    ("C", "C", lambda v: v, 2),
     ("s", "s", lambda v: v, lambda v: b"Subject: " + v + b"\r\n"),
     ("R", "R", lambda v: v, lambda v: b"Reply-To: " + v + b"\r\n"),
     ("l", "l", lambda v: v, lambda v: b"; charset=" + v + b"\r\n"),
@@ -97,6 +98,12 @@ def test_line_break_injection_never_reaches_the_wire(velsend_bin, tmp_path, brk,
         switches["f"] = b"body.txt"
     switches[letter] = placed
     run, raw = send(velsend_bin, switches, cwd=tmp_path)
+    if isinstance(arrives, int):
+        record("bad input", f"injection through -{where} ({brk!r})", run, f"status {run.status}",
+               injections=injected_lines(raw), bytes_lost=0)
+        assert run.status == arrives, run.err
+        assert b"Invalid address " in run.stderr and raw == b""
+        return
     assert run.status == 0, run.err
     injections = injected_lines(raw)
     if arrives:
@@ -304,11 +311,11 @@ def test_short_standard_input(velsend_bin, stdin):
 
 
 @pytest.mark.memcheck
-@pytest.mark.parametrize("files,status", [(None, 0), (b",", 5), (b"#a.txt,,", 5)],
+@pytest.mark.parametrize("files", [None, b",", b"#a.txt,,"],
                          ids=["not needed", "text", "file then text"])
-def test_standard_input_closed(velsend_bin, tmp_path, files, status):
-    # With descriptor 0 closed a file opened first takes that number; the
-    # text must still not be read from it.
+def test_standard_input_closed(velsend_bin, tmp_path, files):
+    # A closed descriptor 0 reads as the null device: an empty text, never
+    # a file or socket opened later under that number.
     (tmp_path / "a.txt").write_bytes(b"file content\r\n")
     switches = dict(BASE)
     if files is not None:
@@ -318,10 +325,14 @@ def test_standard_input_closed(velsend_bin, tmp_path, files, status):
         run = run_measured(velsend_bin, [*args, f"-h127.0.0.1:{peer.port}".encode()],
                            cwd=tmp_path, close_stdin=True)
     record("bad input", f"standard input closed, -f {files!r}", run, f"status {run.status}")
-    assert run.status == status, run.err
-    if status:
+    if WINE and files:
+        # Wine hands the program a handle to a file of its own that fails to
+        # read; the text is refused rather than sent short.
         assert run.stderr.endswith(b">>Error attaching file \n"
                                    b"Program Exiting[5 (ERROR_ATACHING_FILE)]\n")
         assert not peer.connected.is_set()
-    else:
-        assert run.stderr.endswith(OK_TAIL)
+        return
+    assert run.status == 0, run.err
+    assert run.stderr.endswith(OK_TAIL)
+    data = data_of(peer.received)
+    assert data.count(b"file content") == (1 if files == b"#a.txt,," else 0)

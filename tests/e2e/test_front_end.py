@@ -1,6 +1,11 @@
 """The command-line front end: usage, dispatch, validation order, statuses."""
 import pytest
 
+from conftest import WINE
+
+# "/" starts a switch on Windows only.
+SLASH = "/" if WINE else "-"
+
 USAGE = (
     "Usage:\n"
     "  velsend [-b] [-c<CC recipients>] [-C<BCC recipients>] [-f<files>]\n"
@@ -48,7 +53,7 @@ def assert_usage_then(run, status, name):
     assert run.stdout == b""
 
 
-@pytest.mark.parametrize("args", [["-?"], ["/?"], ["-?junk"], ["-#", "-?"],
+@pytest.mark.parametrize("args", [["-?"], [SLASH + "?"], ["-?junk"], ["-#", "-?"],
                                   ["-?", "-oa", "-rb", "-sc", "-hd", "-f,"]])
 def test_usage_wins_and_reads_nothing(velsend, args):
     run = velsend(*args, stdin=b"must not be read\n")
@@ -59,7 +64,7 @@ def test_usage_wins_and_reads_nothing(velsend, args):
     ([], 1, "ERROR_NO_ORIGINATOR"),
     (["-Oa", "-rb", "-sc", "-hd"], 1, "ERROR_NO_ORIGINATOR"),
     (["-q", "-rb", "-sc", "-hd"], 1, "ERROR_NO_ORIGINATOR"),
-    (["/oa", "-sc", "-hd"], 2, "ERROR_NO_RECIPIENTS"),
+    ([SLASH + "oa", "-sc", "-hd"], 2, "ERROR_NO_RECIPIENTS"),
     (["-oa", "-rb", "-hd", "-mCRAM-MD5"], 3, "ERROR_NO_SUBJECT"),
     (["-oa", "-rb", "-sc"], 4, "ERROR_NO_HOST"),
     (["-oa", "-rb", "-sc", "-hd", "-m"], 8, "ERROR_INVALID_ESMTP_METHOD"),

@@ -8,6 +8,11 @@ enable_language(RC)
 target_link_options(velsend_core INTERFACE -static -static-libgcc -static-libstdc++)
 target_compile_definitions(velsend_core PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
 
+# TLS through the system's own library (SChannel), so no TLS DLL ships with
+# the program.
+target_sources(velsend_core PRIVATE ${CMAKE_SOURCE_DIR}/platform/tls_schannel.cpp)
+target_link_libraries(velsend_core PUBLIC secur32 crypt32)
+
 # The header picture of the about dialog is drawn by a script, not kept as a
 # binary in the repository.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -38,6 +38,7 @@ constexpr DWORD kCredentialFlags =
     SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
 constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 constexpr int kCloseNotifyTimeoutMs = 1000;
+constexpr unsigned char kAlertRecord = 21;  // TLS record content type
 constexpr size_t kReadChunk = 32 * 1024;
 // Records are encrypted into one buffer of about this size and sent at once.
 constexpr size_t kSendBatch = 256 * 1024;
@@ -399,6 +400,36 @@ std::string ProtocolName(DWORD protocol) {
   return "protocol " + Hex(protocol);
 }
 
+// The cipher suite's standard name. Wine names the hash of an AEAD suite
+// "<unknown>": that hash is SHA-384 for AES-256-GCM, SHA-256 for the others.
+std::string SuiteName(const std::string& name) {
+  const size_t unknown = name.find("_<unknown>");
+  if (unknown == std::string::npos) return name.empty() ? "unknown cipher" : name;
+  const std::string base = name.substr(0, unknown);
+  auto endsWith = [&base](const std::string& tail) {
+    return base.size() >= tail.size() && base.compare(base.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (endsWith("_AES_256_GCM")) return base + "_SHA384";
+  if (endsWith("_AES_128_GCM") || endsWith("_CHACHA20_POLY1305")) return base + "_SHA256";
+  return base;
+}
+
+// What the relay's next record says before SChannel sees it, since Wine's
+// waits for more after a plain-text answer or a fatal alert instead of
+// failing. Empty while the bytes may be a TLS handshake going on.
+std::string ReasonBeforeHandshakeStep(const std::string& in) {
+  if (in.empty()) return std::string();
+  const auto byte = [&in](size_t i) { return static_cast<unsigned char>(in[i]); };
+  if (byte(0) < 20 || byte(0) > 23 || (in.size() >= 2 && byte(1) != 3)) {
+    return "the relay's answer is not TLS";
+  }
+  const bool fatalAlert = byte(0) == kAlertRecord && in.size() >= 7 && byte(3) == 0 &&
+                          byte(4) == 2 && byte(5) == 2;
+  if (!fatalAlert) return std::string();
+  if (byte(6) == 70) return kVersionReason;  // protocol_version
+  return "the relay broke off the TLS handshake (alert " + std::to_string(byte(6)) + ")";
+}
+
 bool AcquireCredentials(CredHandle& credentials, SECURITY_STATUS& status) {
   TimeStamp expiry;
   // Systems that know TLS 1.3 take SCH_CREDENTIALS, where the versions
@@ -476,7 +507,7 @@ class CSchannelStream : public CByteStream {
       if (!VerifyRelay(leaf.get(), anchors.get(), options.hostName, reason)) return false;
     }
     info.protocol = ProtocolName(connection.dwProtocol);
-    info.cipher = CipherName(connection);
+    info.cipher = CipherName();
     m_established = true;
     return true;
   }
@@ -614,6 +645,8 @@ class CSchannelStream : public CByteStream {
           return false;
         }
       }
+      reason = ReasonBeforeHandshakeStep(m_in);
+      if (!reason.empty()) return false;
       SecBuffer in[2] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_TOKEN, m_in.data()},
                          {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc inDescription = {SECBUFFER_VERSION, 2, in};
@@ -656,6 +689,11 @@ class CSchannelStream : public CByteStream {
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
+    // Some SChannels (Wine's) hand a close_notify back as an empty record
+    // instead of SEC_I_CONTEXT_EXPIRED; after the handshake the only alert
+    // that decrypts without an error is a warning, and this client never
+    // renegotiates, so an alert record here ends the stream.
+    const bool alertRecord = static_cast<unsigned char>(m_in[0]) == kAlertRecord;
     SECURITY_STATUS status = DecryptMessage(&m_context, &description, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) return Decrypted::kNeedMore;
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
@@ -673,7 +711,7 @@ class CSchannelStream : public CByteStream {
       }
     }
     m_in = extra;
-    if (status == SEC_I_CONTEXT_EXPIRED) {
+    if (status == SEC_I_CONTEXT_EXPIRED || (alertRecord && m_plain.empty())) {
       m_peerClosed = true;  // close_notify
     } else if (status == SEC_I_RENEGOTIATE) {
       // Post-handshake messages (TLS 1.3 tickets, key updates) go back to
@@ -693,15 +731,13 @@ class CSchannelStream : public CByteStream {
     Step(nullptr, DeadlineFrom(kCloseNotifyTimeoutMs), sent);
   }
 
-  std::string CipherName(const SecPkgContext_ConnectionInfo& connection) {
+  std::string CipherName() {
     SecPkgContext_CipherInfo cipher = {};
     cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
-    if (QueryContextAttributesW(&m_context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK &&
-        cipher.szCipherSuite[0]) {
-      return Narrow(cipher.szCipherSuite);
+    if (QueryContextAttributesW(&m_context, SECPKG_ATTR_CIPHER_INFO, &cipher) != SEC_E_OK) {
+      return "unknown cipher";
     }
-    return "cipher " + Hex(connection.aiCipher) + ", " +
-           std::to_string(connection.dwCipherStrength) + " bits";
+    return SuiteName(Narrow(cipher.szCipherSuite));
   }
 
   std::unique_ptr<CByteStream> m_transport;

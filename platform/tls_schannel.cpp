@@ -407,7 +407,8 @@ std::string SuiteName(const std::string& name) {
   if (unknown == std::string::npos) return name.empty() ? "unknown cipher" : name;
   const std::string base = name.substr(0, unknown);
   auto endsWith = [&base](const std::string& tail) {
-    return base.size() >= tail.size() && base.compare(base.size() - tail.size(), tail.size(), tail) == 0;
+    return base.size() >= tail.size() &&
+           base.compare(base.size() - tail.size(), tail.size(), tail) == 0;
   };
   if (endsWith("_AES_256_GCM")) return base + "_SHA384";
   if (endsWith("_AES_128_GCM") || endsWith("_CHACHA20_POLY1305")) return base + "_SHA256";

@@ -132,8 +132,8 @@ int ChangeRoots(const char* path, bool add) {
         ++changed;
       }
     } else {
-      const CERT_CONTEXT* found =
-          CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr);
+      const CERT_CONTEXT* found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                             CERT_FIND_EXISTING, cert, nullptr);
       if (found && CertDeleteCertificateFromStore(found)) ++changed;  // frees found
     }
     CertFreeCertificateContext(cert);

@@ -8,6 +8,11 @@ enable_language(RC)
 target_link_options(velsend_core INTERFACE -static -static-libgcc -static-libstdc++)
 target_compile_definitions(velsend_core PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
 
+# TLS through the system's own library (SChannel), so no TLS DLL ships with
+# the program.
+target_sources(velsend_core PRIVATE ${CMAKE_SOURCE_DIR}/platform/tls_schannel.cpp)
+target_link_libraries(velsend_core PUBLIC secur32 crypt32)
+
 # The header picture of the about dialog is drawn by a script, not kept as a
 # binary in the repository.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -40,6 +45,10 @@ if(VELSEND_TESTS)
   add_executable(wine_probe ${CMAKE_SOURCE_DIR}/tests/windows/wine_probe.cpp)
   target_link_libraries(wine_probe PRIVATE comctl32 user32 gdi32)
   target_link_options(wine_probe PRIVATE -static -static-libgcc -static-libstdc++)
+  # Drives the TLS client on its own against scripted TLS peers
+  # (tests/e2e/test_schannel.py) and adds a test CA to Wine's trusted roots.
+  add_executable(tls_probe ${CMAKE_SOURCE_DIR}/tests/windows/tls_probe.cpp)
+  target_link_libraries(tls_probe PRIVATE velsend_core)
   # Tests are listed when ctest runs (under Wine), not at build time, and
   # the end-to-end suite runs the program through Wine (inside a Wine
   # session such as scripts/test-windows.sh sets up).

@@ -1,0 +1,25 @@
+// Matching the relay's name, as the user gave it, against the names a
+// certificate carries. No system calls: both TLS libraries' sides use it.
+#pragma once
+
+#include <string>
+
+namespace tls_names {
+
+// An address literal: dotted IPv4 ("192.0.2.1", four decimal parts) or IPv6
+// ("::1", "2001:db8::25", with an optional trailing dotted IPv4 part),
+// optionally in brackets. On success bytes holds the 4 or 16 bytes in
+// network order, as a certificate's IP address entry carries them.
+bool ParseAddressLiteral(const std::string& host, std::string& bytes);
+
+// A certificate DNS name against a host name, without regard to ASCII case
+// and to one trailing dot. A wildcard is accepted only as the whole leftmost
+// label of a name with at least two more labels ("*.example.org"), matches
+// exactly one non-empty label, and never an address literal.
+bool MatchesDnsName(const std::string& pattern, const std::string& host);
+
+// "certificate is for CERTNAME, not HOST" ("certificate is not for HOST"
+// when the certificate names nothing), the reason a person sees on a mismatch.
+std::string NameMismatchReason(const std::string& certName, const std::string& host);
+
+}  // namespace tls_names

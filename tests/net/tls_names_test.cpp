@@ -1,0 +1,99 @@
+#include "net/tls_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(TlsNames, AddressLiterals) {
+  struct Case {
+    const char* host;
+    bool valid;
+    std::string bytes;
+  } cases[] = {
+      {"127.0.0.1", true, std::string("\x7f\0\0\x01", 4)},
+      {"192.0.2.255", true, std::string("\xc0\x00\x02\xff", 4)},
+      {"0.0.0.0", true, std::string(4, '\0')},
+      {"256.0.0.1", false, ""},
+      {"1.2.3", false, ""},
+      {"1.2.3.4.5", false, ""},
+      {"1.2.3.", false, ""},
+      {"01.2.3.4", false, ""},  // octal to some parsers
+      {"1.2.3.4a", false, ""},
+      {"localhost", false, ""},
+      {"smtp.example.org", false, ""},
+      {"::1", true, std::string(15, '\0') + "\x01"},
+      {"[::1]", true, std::string(15, '\0') + "\x01"},
+      {"::", true, std::string(16, '\0')},
+      {"2001:db8::25", true,
+       std::string("\x20\x01\x0d\xb8", 4) + std::string(10, '\0') + std::string("\x00\x25", 2)},
+      {"2001:DB8:0:0:0:0:0:25", true,
+       std::string("\x20\x01\x0d\xb8", 4) + std::string(10, '\0') + std::string("\x00\x25", 2)},
+      {"fe80::", true, "\xfe\x80" + std::string(14, '\0')},
+      {"::ffff:192.0.2.1", true,
+       std::string(10, '\0') + std::string("\xff\xff\xc0\x00\x02\x01", 6)},
+      {"1:2:3:4:5:6:7:8:9", false, ""},
+      {"1:2:3:4:5:6:7", false, ""},
+      {"1::2::3", false, ""},
+      {"1:2:3:4:5:6:7::8", false, ""},
+      {"12345::", false, ""},
+      {"1:", false, ""},
+      {":1", false, ""},
+      {"g::1", false, ""},
+      {"::1.2.3", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    std::string bytes = "unchanged";
+    EXPECT_EQ(tls_names::ParseAddressLiteral(c.host, bytes), c.valid);
+    if (c.valid) {
+      ASSERT_EQ(bytes.size(), c.bytes.size());
+      EXPECT_EQ(bytes, c.bytes);
+    }
+  }
+}
+
+TEST(TlsNames, DnsNamesAndWildcards) {
+  struct Case {
+    const char* pattern;
+    const char* host;
+    bool matches;
+  } cases[] = {
+      {"smtp.example.org", "smtp.example.org", true},
+      {"SMTP.Example.ORG", "smtp.example.org", true},
+      {"smtp.example.org.", "smtp.example.org", true},
+      {"smtp.example.org", "smtp.example.org.", true},
+      {"smtp.example.org", "mail.example.org", false},
+      {"example.org", "smtp.example.org", false},
+      {"smtp.example.org", "example.org", false},
+      {"smtp.example.org", "smtp.example.org.evil", false},
+      {"*.example.org", "smtp.example.org", true},
+      {"*.example.org", "SMTP.EXAMPLE.ORG", true},
+      {"*.example.org", "example.org", false},
+      {"*.example.org", ".example.org", false},
+      {"*.example.org", "a.b.example.org", false},
+      {"*.example.org", "smtp.example.net", false},
+      {"*.org", "example.org", false},
+      {"*", "localhost", false},
+      {"f*.example.org", "foo.example.org", false},
+      {"*smtp.example.org", "xsmtp.example.org", false},
+      {"smtp.*.org", "smtp.example.org", false},
+      {"*.*.org", "a.example.org", false},
+      {"*.0.0.1", "127.0.0.1", false},
+      {"127.0.0.1", "127.0.0.1", false},
+      {"", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " / " + c.host);
+    EXPECT_EQ(tls_names::MatchesDnsName(c.pattern, c.host), c.matches);
+  }
+}
+
+TEST(TlsNames, MismatchReason) {
+  EXPECT_EQ(tls_names::NameMismatchReason("mail.example.net", "smtp.example.org"),
+            "certificate is for mail.example.net, not smtp.example.org");
+  EXPECT_EQ(tls_names::NameMismatchReason("", "127.0.0.1"), "certificate is not for 127.0.0.1");
+}
+
+}  // namespace

@@ -33,7 +33,9 @@ unsigned VelsendMain(int argc, char** argv) {
     status = ERROR_NO_ORIGINATOR;
   } else {
     ParseSwitches();
-    if (HasSwitch("?")) {
+    if (SwitchTable().LongOptions().Has("help")) {
+      PrintHelp();
+    } else if (HasSwitch("?")) {
       PrintUsage();
     } else if (HasSwitch("#")) {
       RunAboutDialog();

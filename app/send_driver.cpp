@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/long_options.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "smtp/smtp_client.h"
@@ -21,6 +22,19 @@ SendResult Usage(SendResult status) {
 void Diagnostic(const char* format, const std::string& text) {
   std::fprintf(stderr, format, text.c_str());
   std::fflush(stderr);
+}
+
+// TLS from the long options; a port of 465 can only be implicit TLS.
+void ConfigureTls(const CLongOptions& options, const std::string& host, long port,
+                  CSmtpClient& client) {
+  if (options.Has("starttls")) {
+    client.m_tlsMode = CSmtpClient::kStartTls;
+  } else if (options.Has("tls") || port == 465) {
+    client.m_tlsMode = CSmtpClient::kImplicitTls;
+  }
+  client.m_tlsOptions.hostName = host;
+  options.Lookup("cacert", client.m_tlsOptions.caFile);
+  client.m_tlsOptions.verify = !options.Has("insecure");
 }
 
 }  // namespace
@@ -43,8 +57,23 @@ SendResult SendFromCommandLine() {
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
                                const SLineTimeouts* timeouts) {
+  // A mistyped long option must never let the run go ahead, in clear text
+  // or otherwise.
+  const CLongOptions& options = switches.LongOptions();
+  bool showUsage = false;
+  const std::string fault = options.Fault(showUsage);
+  if (!fault.empty()) {
+    Diagnostic("%s", fault);
+    return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
+  }
+
   CSmtpClient client(switches.HasSwitch("q"));
-  if (timeouts) client.SetTimeouts(*timeouts);
+  SLineTimeouts fromOption;
+  if (options.Timeouts(fromOption)) {
+    client.SetTimeouts(fromOption);
+  } else if (timeouts) {
+    client.SetTimeouts(*timeouts);
+  }
   std::string value;
   std::vector<std::string> list;
 
@@ -62,6 +91,7 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   std::string host;
   long port = 0;
   SplitHostPort(value, host, port);
+  ConfigureTls(options, host, port, client);
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
   if (switches.LookupSwitch("p", value)) client.SetPassword(value);
@@ -117,6 +147,12 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     return ERROR_CONNECTING_TO_HOST;
   }
   if (!client.Login()) {
+    if (!client.m_tlsFailure.empty()) {
+      std::fprintf(stderr, "Couldn't secure the connection to %s: %s\n", host.c_str(),
+                   client.m_tlsFailure.c_str());
+      std::fflush(stderr);
+      return ERROR_TLS;
+    }
     Diagnostic("Couldn't authenticate with %s\n", host);
     return ERROR_AUTHENTICATING;
   }

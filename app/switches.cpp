@@ -6,6 +6,10 @@
 #include "platform/app_framework.h"
 
 void CSwitchCommandLineInfo::ParseParam(const std::string& word) {
+  if (word.size() >= 2 && word[0] == '-' && word[1] == '-') {
+    m_longOptions.Parse(word);
+    return;
+  }
   if (word.empty() || (word[0] != '-' && word[0] != '/')) return;
   if (word.size() < 2) return;  // a bare prefix names no switch
   m_switches[word.substr(1, 1)] = word.substr(2);

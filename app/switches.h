@@ -6,22 +6,30 @@
 #include <string>
 #include <vector>
 
+#include "app/long_options.h"
+
 class CSwitchCommandLineInfo {
  public:
-  // Takes one command-line word. A word starting with "-" or "/" stores the
-  // text after its letter under that letter, replacing an earlier value; any
-  // other word, and a prefix with no letter, is ignored.
+  // Takes one command-line word. A word starting with "--" is a long option;
+  // one starting with "-" or "/" stores the text after its letter under that
+  // letter, replacing an earlier value; any other word, and a prefix with no
+  // letter, is ignored.
   void ParseParam(const std::string& word);
   // Fills the table from the words of a command line, the program name first.
   void ParseWords(const std::vector<std::string>& words);
-  void Clear() { m_switches.clear(); }
+  void Clear() {
+    m_switches.clear();
+    m_longOptions = CLongOptions();
+  }
 
   bool HasSwitch(const std::string& letter) const;
   // True when present; then value receives the switch's text, else it is left.
   bool LookupSwitch(const std::string& letter, std::string& value) const;
+  const CLongOptions& LongOptions() const { return m_longOptions; }
 
  private:
   std::map<std::string, std::string> m_switches;
+  CLongOptions m_longOptions;
 };
 
 // The process-wide switch table.

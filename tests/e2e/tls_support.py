@@ -1,6 +1,6 @@
 """Certificates made at test time, and server-side TLS contexts for the peers.
 
-    pki = TestPki(directory)      # a test CA and the certificates below
+    pki = Pki(directory)      # a test CA and the certificates below
     pki.ca                        # path of the CA certificate (PEM), for --cacert
     pki.server_context("valid")   # ssl.SSLContext for a server
 
@@ -15,6 +15,7 @@ Certificate kinds (all but "self-signed" and "untrusted" issued by the CA):
 import datetime
 import ipaddress
 import ssl
+import warnings
 from pathlib import Path
 
 from cryptography import x509
@@ -75,7 +76,7 @@ def _key_pem(key):
                              serialization.NoEncryption())
 
 
-class TestPki:
+class Pki:
     KINDS = ("valid", "expired", "wrong-name", "wildcard", "self-signed", "untrusted")
 
     def __init__(self, directory):
@@ -122,6 +123,8 @@ class TestPki:
         if maximum is not None:
             # Versions below TLS 1.2 are only reachable at security level 0.
             context.set_ciphers("DEFAULT:@SECLEVEL=0")
-            context.minimum_version = ssl.TLSVersion.TLSv1
-            context.maximum_version = maximum
+            with warnings.catch_warnings():  # old versions are what this server is for
+                warnings.simplefilter("ignore", DeprecationWarning)
+                context.minimum_version = ssl.TLSVersion.TLSv1
+                context.maximum_version = maximum
         return context

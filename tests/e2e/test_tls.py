@@ -247,3 +247,44 @@ def test_help_lists_the_long_options(velsend):
                  "--help"):
         assert f"\n  {name} " in run.out
     assert "--starttls" not in usage.err
+
+
+# --- Postfix: submission with STARTTLS required, and implicit TLS ------------
+
+@pytest.fixture(scope="module")
+def postfix_tls(pki):
+    from postfix_relay import PostfixRelay, PostfixUnavailable, postfix_command
+    if not postfix_command():
+        pytest.skip("Postfix is not installed; scripts/install-deps.sh test installs it")
+    try:
+        server = PostfixRelay(tls=pki.files["valid"], password="secret")
+        server.start()
+    except PostfixUnavailable as error:
+        pytest.skip(str(error))
+    try:
+        yield server
+    finally:
+        server.stop()
+
+
+@pytest.mark.parametrize("mode,method", [("starttls", "PLAIN"), ("starttls", "LOGIN"),
+                                         ("tls", "PLAIN")])
+def test_postfix_delivers_over_tls_with_auth(velsend, pki, postfix_tls, mode, method):
+    port = postfix_tls.submission_port if mode == "starttls" else postfix_tls.submissions_port
+    subject = f"Postfix {mode} {method}"
+    run = velsend("-oann@example.test", "-rbob@example.test", f"-s{subject}",
+                  f"-hlocalhost:{port}", f"--{mode}", f"--cacert={pki.ca}", "-nann",
+                  "-psecret", f"-m{method}", "-f,", stdin=b"Over TLS\r\n.\r\n")
+    assert run.status == 0, run.err[-2000:] + postfix_tls.log()[-2000:]
+    assert HANDSHAKE_DONE.search(run.err).group(1) == "localhost"
+    message = postfix_tls.wait_for_message("bob", f"Subject: {subject}".encode())
+    assert b"Over TLS" in message
+    assert b"ESMTPSA" in message  # Postfix's mark of an authenticated TLS session
+
+
+def test_postfix_submission_refuses_clear_text(velsend, postfix_tls):
+    # The port that requires STARTTLS does not let a clear-text run through.
+    run = velsend("-oann@example.test", "-rbob@example.test", "-sClear",
+                  f"-h127.0.0.1:{postfix_tls.submission_port}", "-nann", "-psecret")
+    assert run.status == 9
+    assert "530" in run.err or "503" in run.err

@@ -180,20 +180,28 @@ def test_silence_in_the_handshake_is_bounded(velsend, mode, steps):
     assert elapsed < 8
 
 
-def test_close_without_close_notify_after_quit(velsend, pki):
-    steps = EHLO_STARTTLS + [send("220 go"), tls(pki.server_context()),
+@pytest.mark.parametrize("host,sni", [("localhost", "localhost"), ("127.0.0.1", None)])
+def test_close_without_close_notify_after_quit(velsend, pki, host, sni):
+    context = pki.server_context()
+    names = []
+    context.sni_callback = lambda sock, name, ctx: names.append(name)
+    steps = EHLO_STARTTLS + [send("220 go"), tls(context),
                              expect("EHLO "), send("250 relay"), expect("MAIL FROM:"),
                              send("250 ok"), expect("RCPT TO:"), send("250 ok"),
                              expect("DATA"), send("354 go"), until("."), send("250 queued"),
                              expect("QUIT"), send("221 bye"), close()]
     with ScriptedPeer(steps) as peer:
-        run = velsend(*REQUIRED, f"-hlocalhost:{peer.port}", "--starttls", f"--cacert={pki.ca}")
+        run = velsend(*REQUIRED, f"-h{host}:{peer.port}", "--starttls", f"--cacert={pki.ca}")
     assert run.status == 0, run.err
     assert not peer.mismatches
     assert b"Subject: Over TLS" in peer.received and b"Subject" not in peer.clear
+    # The name goes out as SNI; an address literal sends none.
+    assert names == [sni]
 
 
-def test_port_465_means_implicit_tls(velsend):
+@pytest.mark.parametrize("args", [["-h127.0.0.1:465"], ["-h127.0.0.1", "--tls"]],
+                         ids=["port 465", "--tls without a port"])
+def test_port_465_means_implicit_tls(velsend, args):
     listener = socket.socket()
     try:
         listener.bind(("127.0.0.1", 465))
@@ -203,7 +211,7 @@ def test_port_465_means_implicit_tls(velsend):
     listener.listen(1)
     listener.settimeout(10)
     try:
-        run = velsend(*REQUIRED, "-h127.0.0.1:465", "--timeout=1", timeout=30)
+        run = velsend(*REQUIRED, *args, "--timeout=1", timeout=30)
         conn, _ = listener.accept()
         with conn:
             conn.settimeout(2)

@@ -3,11 +3,12 @@
 # is missing. Usage: scripts/install-deps.sh [build|test|demo]
 set -euo pipefail
 what=${1:-test}
-packages=(g++ cmake make python3)
+packages=(g++ cmake make python3 libssl-dev)
 case "$what" in
   build) ;;
   demo) packages+=(python3-aiosmtpd media-types) ;;
   test) packages+=(libgtest-dev python3-pytest python3-aiosmtpd media-types
+                  python3-cryptography sasl2-bin libsasl2-modules
                   clang libclang-rt-14-dev valgrind time) ;;
   *) echo "usage: $0 [build|test|demo]" >&2; exit 2 ;;
 esac

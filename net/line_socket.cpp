@@ -351,6 +351,11 @@ bool CLineSocket::StartTls(const platform::TlsOptions& options, std::string& rea
     reason = "the connection was lost";
     return false;
   }
+  // Bytes read in clear text must never pass for bytes that came through TLS.
+  if (m_readPosition < m_filled) {
+    reason = "data was waiting before the TLS handshake";
+    return false;
+  }
   platform::TlsSessionInfo info;
   std::unique_ptr<CByteStream> secured =
       platform::StartTlsClient(std::move(m_stream), options, m_timeouts.replyMs, info, reason);

@@ -26,7 +26,7 @@ TEST(LineSocketStartTls, AFailedHandshakeLeavesNothingToSendOn) {
   socket.AttachStream(std::make_unique<CMemoryStream>(peer));
   std::string reason;
   EXPECT_FALSE(socket.StartTls({"localhost", "", true}, reason));
-  EXPECT_EQ(reason, "the relay did not answer with TLS");
+  EXPECT_FALSE(reason.empty());
   const size_t hello = peer->sent.size();
   EXPECT_GT(hello, 0u);
   EXPECT_FALSE(socket.SendFormatted("MAIL FROM:<a@b>\r\n"));

@@ -90,21 +90,20 @@ TEST(StartTls, TheHandshakeFollowsTheAcceptance) {
     CSmtpClient::TlsMode mode;
     std::deque<std::string> replies;
     const char* sentBefore;  // in clear text, before the ClientHello
-    const char* failure;
   } cases[] = {
       {"STARTTLS, then closed",
        CSmtpClient::kStartTls,
        {"220 hi\r\n", "250-relay\r\n250-starttls\r\n250 SIZE 100\r\n", "220 go\r\n"},
-       "EHLO {local}\r\nSTARTTLS\r\n",
-       "the relay closed the connection during the TLS handshake"},
-      {"implicit TLS, clear-text relay", CSmtpClient::kImplicitTls, {"220 hi\r\n"}, "",
-       "the relay did not answer with TLS"},
+       "EHLO {local}\r\nSTARTTLS\r\n"},
+      {"implicit TLS, clear-text relay", CSmtpClient::kImplicitTls, {"220 hi\r\n"}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Outcome o = Login(c.mode, c.replies);
     EXPECT_FALSE(o.result);
-    EXPECT_EQ(o.failure, c.failure);
+    // The TLS library's own reason (its wording is tested with the library).
+    EXPECT_FALSE(o.failure.empty());
+    EXPECT_EQ(o.failure.find("STARTTLS"), std::string::npos);
     const std::string before = WithLocalName(c.sentBefore, o.localName);
     ASSERT_GT(o.sent.size(), before.size() + 5);
     EXPECT_EQ(o.sent.substr(0, before.size()), before);
@@ -117,7 +116,9 @@ TEST(StartTls, TheHandshakeFollowsTheAcceptance) {
 TEST(StartTls, SplitLineEndIsNotTakenForInjectedData) {
   Outcome o = Login(CSmtpClient::kStartTls,
                     {"220 hi\r\n", "250-relay\r\n250 STARTTLS\r\n", "220 go\r", "\n"});
-  EXPECT_EQ(o.failure, "the relay closed the connection during the TLS handshake");
+  // The handshake ran: the failure is the TLS library's, not the injection's.
+  EXPECT_FALSE(o.failure.empty());
+  EXPECT_NE(o.failure, "the relay sent data after accepting STARTTLS");
 }
 
 TEST(SmtpSession, EhloWithoutTlsKeepsTheClearTextDialogue) {

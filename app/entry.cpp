@@ -48,6 +48,8 @@ unsigned VelsendMain(int argc, char** argv) {
     status = ERROR_NO_ORIGINATOR;
   } else if (!ParseSwitches()) {
     status = RejectUnexpectedWord();
+  } else if (SwitchTable().LongOptions().Has("help")) {
+    PrintHelp();
   } else if (HasSwitch("?")) {
     PrintUsage();
   } else if (HasSwitch("#")) {

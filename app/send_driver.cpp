@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/long_options.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
@@ -29,6 +30,18 @@ SendResult Usage(SendResult status) {
 void Diagnostic(const char* format, const std::string& text) {
   std::fprintf(stderr, format, text.c_str());
   std::fflush(stderr);
+}
+
+// TLS from the long options; a port of 465 can only be implicit TLS.
+void ConfigureTls(const CLongOptions& options, const SRelay& relay, CSmtpClient& client) {
+  if (options.Has("starttls")) {
+    client.m_tlsMode = CSmtpClient::kStartTls;
+  } else if (options.Has("tls") || relay.port == 465) {
+    client.m_tlsMode = CSmtpClient::kImplicitTls;
+  }
+  client.m_tlsOptions.hostName = relay.host;
+  options.Lookup("cacert", client.m_tlsOptions.caFile);
+  client.m_tlsOptions.verify = !options.Has("insecure");
 }
 
 // Refused before any connection, so that nothing after the address reaches
@@ -93,6 +106,7 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
   if (!switches.LookupSwitch("h", value)) return Usage(ERROR_NO_HOST);
   SplitHostPort(value, relay.host, relay.port);
+  ConfigureTls(switches.LongOptions(), relay, client);
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
   if (switches.LookupSwitch("p", value)) client.SetPassword(value);
@@ -126,6 +140,12 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
     return ERROR_CONNECTING_TO_HOST;
   }
   if (!client.Login()) {
+    if (!client.m_tlsFailure.empty()) {
+      std::fprintf(stderr, "Couldn't secure the connection to %s: %s\n", relay.host.c_str(),
+                   client.m_tlsFailure.c_str());
+      std::fflush(stderr);
+      return ERROR_TLS;
+    }
     Diagnostic("Couldn't authenticate with %s\n", relay.host);
     return ERROR_AUTHENTICATING;
   }
@@ -172,8 +192,23 @@ SendResult SendFromCommandLine() {
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
                                const SLineTimeouts* timeouts) {
+  // A mistyped long option must never let the run go ahead, in clear text
+  // or otherwise.
+  const CLongOptions& options = switches.LongOptions();
+  bool showUsage = false;
+  const std::string fault = options.Fault(showUsage);
+  if (!fault.empty()) {
+    Diagnostic("%s", fault);
+    return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
+  }
+
   CSmtpClient client(switches.HasSwitch("q"));
-  if (timeouts) client.SetTimeouts(*timeouts);
+  SLineTimeouts fromOption;
+  if (options.Timeouts(fromOption)) {
+    client.SetTimeouts(fromOption);
+  } else if (timeouts) {
+    client.SetTimeouts(*timeouts);
+  }
   SRelay relay;
   const SendResult built = BuildMessage(client, switches, relay);
   if (built != ERROR_NONE) return built;

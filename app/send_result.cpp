@@ -6,6 +6,7 @@ const char* SendResultName(unsigned status) {
       "ERROR_NO_SUBJECT",    "ERROR_NO_HOST",            "ERROR_ATACHING_FILE",
       "ERROR_CONNECTING_TO_HOST", "ERROR_SENDING_MAIL", "ERROR_INVALID_ESMTP_METHOD",
       "ERROR_AUTHENTICATING", "ERROR_CLOSING_CONNECTION", "ERROR_INVALID_ARGUMENT",
+      "ERROR_TLS",
   };
   if (status < sizeof kNames / sizeof kNames[0]) return kNames[status];
   return "UNKNOWN_ERROR";

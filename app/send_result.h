@@ -13,7 +13,8 @@ enum SendResult : unsigned {
   ERROR_INVALID_ESMTP_METHOD = 8,
   ERROR_AUTHENTICATING = 9,
   ERROR_CLOSING_CONNECTION = 10,
-  ERROR_INVALID_ARGUMENT = 11,  // a command-line word that is not a switch
+  ERROR_INVALID_ARGUMENT = 11,  // a faulty command-line word or long option
+  ERROR_TLS = 12,
 };
 
 // The fixed name printed in the status line; "UNKNOWN_ERROR" for any value

@@ -15,9 +15,11 @@ bool CSwitchCommandLineInfo::IsSwitch(const std::string& word) const {
 }
 
 bool CSwitchCommandLineInfo::ParseParam(const std::string& word) {
+  if (word.size() >= 2 && word[0] == '-' && word[1] == '-') {
+    m_longOptions.Parse(word);  // a faulty one is reported before anything runs
+    return true;
+  }
   if (!IsSwitch(word)) return false;
-  // Long options ("--name") are to be recognised here, ahead of the letter
-  // rule; until then "--x" is the switch "-" with the value "x".
   m_switches[word.substr(1, 1)] = word.substr(2);
   return true;
 }

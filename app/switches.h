@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/long_options.h"
 #include "platform/app_framework.h"
 
 class CSwitchCommandLineInfo {
@@ -15,10 +16,11 @@ class CSwitchCommandLineInfo {
   explicit CSwitchCommandLineInfo(std::string prefixes = platform::SwitchPrefixes())
       : m_prefixes(std::move(prefixes)) {}
 
-  // Takes one command-line word. A word starting with a prefix byte and a
-  // letter stores the text after its letter under that letter, replacing an
-  // earlier value, and returns true. Any other word, a prefix alone
-  // included, stores nothing and returns false.
+  // Takes one command-line word. A word starting with "--" is a long option
+  // (see CLongOptions), whatever the system's prefixes. A word starting with
+  // a prefix byte and a letter stores the text after its letter under that
+  // letter, replacing an earlier value. Both return true. Any other word, a
+  // prefix alone included, stores nothing and returns false.
   bool ParseParam(const std::string& word);
   // Fills the table from the words of a command line, the program name
   // first. Stops at the first word that is not a switch and returns false.
@@ -27,6 +29,7 @@ class CSwitchCommandLineInfo {
   bool HasSwitch(const std::string& letter) const;
   // True when present; then value receives the switch's text, else it is left.
   bool LookupSwitch(const std::string& letter, std::string& value) const;
+  const CLongOptions& LongOptions() const { return m_longOptions; }
 
   // The word that stopped ParseWords as it may be shown: masked when it
   // follows a password switch with nothing glued to it, being most likely
@@ -40,6 +43,7 @@ class CSwitchCommandLineInfo {
   std::map<std::string, std::string> m_switches;
   std::string m_unexpectedWord;
   bool m_unexpectedWordIsSecret = false;
+  CLongOptions m_longOptions;
 };
 
 // The process-wide switch table.

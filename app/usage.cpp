@@ -1,6 +1,10 @@
 #include "app/usage.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "app/long_options.h"
 
 #include "product_config.h"
 
@@ -40,4 +44,17 @@ const char* UsageText() {
 void PrintUsage() {
   std::fputs(UsageText(), stderr);
   std::fflush(stderr);
+}
+
+void PrintHelp() {
+  std::string text = UsageText();
+  text += "Options:\n";
+  for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
+    std::string form = std::string("--") + option->name;
+    if (option->value) form += std::string("=") + option->value;
+    form.resize(std::max<size_t>(form.size() + 1, 19), ' ');
+    text += "  " + form + option->help + "\n";
+  }
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
 }

@@ -15,6 +15,15 @@ constexpr char kSecret[] = "*** SECRET! ***\r\n";
 // Gathered sends and trace go out in blocks of about this size.
 constexpr size_t kBlock = 256 * 1024;
 
+// What is left of a connection whose TLS handshake failed: the transport
+// is gone, and every later send or read fails at once.
+class CFailedStream : public CByteStream {
+ public:
+  bool SendAll(const char*, size_t, int) override { return false; }
+  long Receive(char*, size_t, int) override { return kReceiveError; }
+  int Close() override { return 0; }
+};
+
 }  // namespace
 
 CLineSocket::CLineSocket(bool quiet) : m_quiet(quiet) {
@@ -315,4 +324,53 @@ void CLineSocket::SetReadDeadline(int timeoutMs) {
 void CLineSocket::AttachStream(std::unique_ptr<CByteStream> stream) {
   Close();
   m_stream = std::move(stream);
+}
+
+bool CLineSocket::InputPending() {
+  if (!m_stream || m_inputEnded) return false;
+  if (m_readPosition >= m_filled) {
+    m_readPosition = 0;
+    m_filled = 0;
+    if (m_receiveBuffer.size() < kReceiveChunk) m_receiveBuffer.resize(kReceiveChunk);
+    long received = m_stream->Receive(&m_receiveBuffer[0], kReceiveChunk, 0);
+    if (received <= 0) return false;
+    m_filled = static_cast<size_t>(received);
+  }
+  // The LF of a line end split from its CR belongs to the line before.
+  if (std::exchange(m_dropLeadingBreak, false)) {
+    char c = m_receiveBuffer[m_readPosition];
+    if (c == kCr || c == kLf) ++m_readPosition;
+    if (m_readPosition >= m_filled) return InputPending();
+  }
+  return true;
+}
+
+bool CLineSocket::StartTls(const platform::TlsOptions& options, std::string& reason) {
+  FlushSends();
+  if (!m_stream || m_sendFailed) {
+    reason = "the connection was lost";
+    return false;
+  }
+  // Bytes read in clear text must never pass for bytes that came through TLS.
+  if (m_readPosition < m_filled) {
+    reason = "data was waiting before the TLS handshake";
+    return false;
+  }
+  platform::TlsSessionInfo info;
+  std::unique_ptr<CByteStream> secured =
+      platform::StartTlsClient(std::move(m_stream), options, m_timeouts.replyMs, info, reason);
+  if (!secured) {
+    m_stream = std::make_unique<CFailedStream>();
+    return false;
+  }
+  m_stream = std::move(secured);
+  m_dropLeadingBreak = false;
+  if (options.verify) {
+    Trace("%s (%s), certificate verified for %s\n", info.protocol.c_str(), info.cipher.c_str(),
+          options.hostName.c_str());
+  } else {
+    Trace("%s (%s), certificate not verified (--insecure)\n", info.protocol.c_str(),
+          info.cipher.c_str());
+  }
+  return true;
 }

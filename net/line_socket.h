@@ -9,6 +9,7 @@
 
 #include "net/byte_stream.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 // How long the connection waits for its peer. The defaults are the client
 // timeouts that RFC 5321 section 4.5.3.2 recommends; tests shorten them.
@@ -83,6 +84,14 @@ class CLineSocket {
   // Takes over an already open stream as the connection (tests use an
   // in-memory one).
   void AttachStream(std::unique_ptr<CByteStream> stream);
+
+  // True when a byte from the peer is waiting: unread in the buffer or
+  // already on the connection (looked at without waiting).
+  bool InputPending();
+  // Secures the connection: the TLS handshake within the reply timeout, then
+  // the stream carries plain text through TLS. The read buffer must be empty.
+  // False with reason set; the connection can then carry nothing more.
+  bool StartTls(const platform::TlsOptions& options, std::string& reason);
 
  private:
   void WriteTrace(std::string_view text);

@@ -23,8 +23,7 @@ class CTraceMask {
 }  // namespace
 
 bool CSmtpClient::AuthLogin() {
-  SendFormatted("EHLO %s\r\n", GetLocalHostName().c_str());
-  if (!ReadReply("250")) return false;
+  if (!m_identified && !Ehlo()) return false;
   SendFormatted("AUTH LOGIN\r\n");
   if (!ReadReply("334")) return false;
   CBase64Encoder encoder;
@@ -42,8 +41,7 @@ bool CSmtpClient::AuthLogin() {
 }
 
 bool CSmtpClient::AuthPlain() {
-  SendFormatted("EHLO %s\r\n", GetLocalHostName().c_str());
-  if (!ReadReply("250")) return false;
+  if (!m_identified && !Ehlo()) return false;
   std::string encoded;
   {
     // No authorisation identity: NUL, user name, NUL, password.

@@ -7,6 +7,8 @@
 
 #include "mime/message_part.h"
 #include "net/line_socket.h"
+#include "platform/tls.h"
+#include "smtp/ehlo.h"
 
 class CByteSource;
 struct SMessageStamp;
@@ -28,10 +30,20 @@ class CSmtpClient : public CLineSocket {
   // Reads one reply, continuation lines included, and judges its last line
   // by expected as a prefix.
   bool ReadReply(const char* expected);
-  // As ReadReply, waiting at most timeoutMs for the whole reply.
-  bool ReadReply(const char* expected, int timeoutMs);
+  // As ReadReply, waiting at most timeoutMs for the whole reply; lines, when
+  // given, receives every line of it.
+  bool ReadReply(const char* expected, int timeoutMs, std::vector<std::string>* lines = nullptr);
   bool SetUserName(const std::string& text);
   bool SetPassword(const std::string& text);
+
+  // --- EHLO and TLS (smtp/ehlo.cpp, smtp/smtp_tls.cpp) ---
+  enum TlsMode { kNoTls, kStartTls, kImplicitTls };
+  // EHLO; on success the relay's keywords replace any earlier ones.
+  bool Ehlo();
+  // EHLO, STARTTLS, the handshake; false with m_tlsFailure set.
+  bool SendStartTls();
+  // The handshake on the connection as it is; false with m_tlsFailure set.
+  bool SecureConnection();
 
   // --- Authentication (smtp/smtp_auth.cpp) ---
   bool AuthLogin();
@@ -68,6 +80,11 @@ class CSmtpClient : public CLineSocket {
   std::string m_password;
   int AuthMethod = 0;  // 0 none given, 1 PLAIN, 2 LOGIN
   int m_recipientCursor = 0;
+  TlsMode m_tlsMode = kNoTls;
+  platform::TlsOptions m_tlsOptions;
+  std::string m_tlsFailure;     // why the connection could not be secured
+  EhloKeywords m_ehloKeywords;  // of the last accepted EHLO
+  bool m_identified = false;    // an EHLO was accepted on this connection
 
   // Message members.
   std::string m_originatorAddress;

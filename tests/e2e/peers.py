@@ -19,6 +19,10 @@ Steps:
     close()             close the connection now
     silent()            say nothing more; keep reading until the client
                         closes (or the peer is stopped)
+    tls(context)        run the server side of a TLS handshake with an
+                        ssl.SSLContext; later steps go through TLS, and
+                        peer.clear keeps the bytes received before it. The
+                        peer never sends close_notify.
 When the steps run out the peer keeps reading, without answering, until the
 client closes. After stop() (or the with block), peer.received holds the raw
 bytes, peer.lines() the lines, and peer.connected tells whether the client
@@ -32,6 +36,7 @@ closed_port(): a port on which nothing listens.
 """
 import contextlib
 import socket
+import ssl
 import threading
 import time
 
@@ -70,6 +75,10 @@ def close():
     return ("close", None)
 
 
+def tls(context):
+    return ("tls", context)
+
+
 def silent():
     return ("silent", None)
 
@@ -81,6 +90,7 @@ class ScriptedPeer:
         self.steps = list(steps)
         self.timeout = timeout
         self.received = b""
+        self.clear = None  # the bytes received before a tls() step
         self.mismatches = []
         self.connected = threading.Event()
         self.finished = threading.Event()
@@ -147,7 +157,7 @@ class ScriptedPeer:
                 data = conn.recv(65536)
             except socket.timeout:
                 continue
-            except ConnectionResetError:
+            except (ConnectionResetError, ssl.SSLError):
                 return b""
             self.received += data
             return data
@@ -174,6 +184,12 @@ class ScriptedPeer:
                         break
                     if line.rstrip(b"\r") == arg:
                         break
+            elif kind == "tls":
+                self.clear = self.received + pending
+                conn.settimeout(10)
+                conn = arg.wrap_socket(conn, server_side=True)
+                conn.settimeout(0.1)
+                self.received = b""
             elif kind == "delay":
                 time.sleep(arg)
             elif kind == "close":

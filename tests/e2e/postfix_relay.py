@@ -85,6 +85,39 @@ scache unix - - n - 1 scache
 postlog unix-dgram n - n - 1 postlogd
 """
 
+# With TLS: a submission-style service that requires STARTTLS and offers
+# AUTH (Cyrus sasldb) only over it, and one with implicit TLS. Postfix needs
+# tlsmgr, else it answers STARTTLS with "454 4.7.0 TLS not available due to
+# local problem".
+TLS_MAIN_CF = """\
+smtpd_tls_cert_file = {cert}
+smtpd_tls_key_file = {key}
+smtpd_sasl_type = cyrus
+smtpd_sasl_path = smtpd
+cyrus_sasl_config_path = {base}/config/sasl
+smtpd_sasl_local_domain = $myhostname
+"""
+
+TLS_MASTER_CF = """\
+{submission} inet n - n - - smtpd
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_tls_auth_only=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+{submissions} inet n - n - - smtpd
+  -o smtpd_tls_wrappermode=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+tlsmgr unix - - n 1000? 1 tlsmgr
+"""
+
+SASL_CONF = """\
+pwcheck_method: auxprop
+auxprop_plugin: sasldb
+mech_list: PLAIN LOGIN
+sasldb_path: {base}/config/sasl/sasldb2
+"""
+
 # The users of the domain, each with a Maildir of its own name (the trailing
 # "/" makes it a Maildir). Any other recipient is refused at RCPT TO.
 USERS = ("ann", "bob", "carl", "dora", "eve")
@@ -106,7 +139,9 @@ def free_port():
 
 
 class PostfixRelay:
-    def __init__(self):
+    def __init__(self, tls=None, password=None):
+        """tls: (certificate file, key file) adds the TLS services, where
+        every user logs in with password."""
         self.postfix = postfix_command()
         if not self.postfix:
             raise PostfixUnavailable("postfix is not installed (scripts/install-deps.sh test installs it)")
@@ -126,8 +161,31 @@ class PostfixRelay:
         (self.config / "main.cf").write_text(MAIN_CF.format(
             base=self.base, domain=DOMAIN, uid=owner.pw_uid, gid=owner.pw_gid,
             mailboxes=", ".join(f"{u}@{DOMAIN}={u}/" for u in USERS)))
-        (self.config / "master.cf").write_text(MASTER_CF.format(port=self.port))
+        master = MASTER_CF.format(port=self.port)
+        if tls:
+            self.submission_port, self.submissions_port = free_port(), free_port()
+            with (self.config / "main.cf").open("a") as main:
+                main.write(TLS_MAIN_CF.format(base=self.base, cert=tls[0], key=tls[1]))
+            master += TLS_MASTER_CF.format(submission=self.submission_port,
+                                           submissions=self.submissions_port)
+            self._sasl_users(password)
+        (self.config / "master.cf").write_text(master)
         self.started = False
+
+    def _sasl_users(self, password):
+        saslpasswd2 = shutil.which("saslpasswd2") or "/usr/sbin/saslpasswd2"
+        if not os.access(saslpasswd2, os.X_OK):
+            raise PostfixUnavailable("saslpasswd2 is not installed (package sasl2-bin)")
+        # Debian's Postfix reads smtpd.conf from the configuration directory's
+        # sasl/ whatever cyrus_sasl_config_path says.
+        sasl = self.config / "sasl"
+        sasl.mkdir()
+        (sasl / "smtpd.conf").write_text(SASL_CONF.format(base=self.base))
+        for user in USERS:
+            subprocess.run([saslpasswd2, "-p", "-c", "-f", str(sasl / "sasldb2"),
+                            "-u", "mta.velsend.test", user],
+                           input=password.encode(), check=True, timeout=30)
+        os.chown(sasl / "sasldb2", pwd.getpwnam("postfix").pw_uid, -1)
 
     def _postfix(self, *args, check=True):
         proc = subprocess.run([self.postfix, "-c", str(self.config), *args],

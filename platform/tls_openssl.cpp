@@ -1,0 +1,327 @@
+// The TLS client on OpenSSL. The session runs over memory BIOs and this file
+// moves the bytes between them and the transport stream itself, so that
+// every wait is bounded by the transport's own timeouts and the transport
+// can be any CByteStream.
+#include "platform/tls.h"
+
+#include <openssl/err.h>
+#include <openssl/opensslv.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Milliseconds left until deadline (-1: none, wait for ever).
+int Left(int64_t deadline) {
+  if (deadline < 0) return -1;
+  int64_t left = deadline - NowMs();
+  return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
+}
+
+// Writes of plain text go to the session in slices of this size, each sent
+// on before the next, so that a large block never sits encrypted in memory.
+constexpr size_t kWriteSlice = 64 * 1024;
+
+// The certificate being verified, kept by the verify callback: after a
+// failed handshake OpenSSL no longer hands out the peer's certificate, and
+// the names it holds are the most useful part of the reason.
+int g_leafIndex = -1;
+
+int RememberLeaf(int preverified, X509_STORE_CTX* store) {
+  SSL* ssl = static_cast<SSL*>(
+      X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  X509* leaf = X509_STORE_CTX_get0_cert(store);
+  if (ssl && leaf && SSL_get_ex_data(ssl, g_leafIndex) == nullptr) {
+    X509_up_ref(leaf);
+    SSL_set_ex_data(ssl, g_leafIndex, leaf);
+  }
+  return preverified;
+}
+
+void FreeLeaf(void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
+  X509_free(static_cast<X509*>(data));
+}
+
+// "192.0.2.7" or "2001:db8:0:0:0:0:0:1" (not shortened).
+std::string AddressText(const ASN1_OCTET_STRING* address) {
+  const unsigned char* bytes = ASN1_STRING_get0_data(address);
+  const int length = ASN1_STRING_length(address);
+  char part[8];
+  std::string text;
+  if (length == 4) {
+    for (int i = 0; i < 4; ++i) {
+      std::snprintf(part, sizeof part, i ? ".%u" : "%u", bytes[i]);
+      text += part;
+    }
+  } else if (length == 16) {
+    for (int i = 0; i < 16; i += 2) {
+      std::snprintf(part, sizeof part, i ? ":%x" : "%x", (bytes[i] << 8) | bytes[i + 1]);
+      text += part;
+    }
+  }
+  return text.empty() ? "an address" : text;
+}
+
+// "mail.example.net, 192.0.2.7" from the certificate's DNS and IP entries,
+// else its common name.
+std::string CertificateNames(X509* certificate) {
+  std::string names;
+  auto add = [&names](const std::string& name) {
+    if (!names.empty()) names += ", ";
+    names += name;
+  };
+  auto* entries = static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+  for (int i = 0; entries && i < sk_GENERAL_NAME_num(entries); ++i) {
+    const GENERAL_NAME* entry = sk_GENERAL_NAME_value(entries, i);
+    if (entry->type == GEN_DNS) {
+      const ASN1_STRING* text = entry->d.dNSName;
+      add(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
+                      static_cast<size_t>(ASN1_STRING_length(text))));
+    } else if (entry->type == GEN_IPADD) {
+      add(AddressText(entry->d.iPAddress));
+    }
+  }
+  GENERAL_NAMES_free(entries);
+  if (names.empty()) {
+    char common[256] = "";
+    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common,
+                              sizeof common);
+    names = common[0] ? common : "no name";
+  }
+  return names;
+}
+
+std::string VersionName(const SSL* ssl) {
+  switch (SSL_version(ssl)) {
+    case TLS1_3_VERSION: return "TLS 1.3";
+    case TLS1_2_VERSION: return "TLS 1.2";
+    default: return SSL_get_version(ssl);
+  }
+}
+
+class COpenSslStream : public CByteStream {
+ public:
+  explicit COpenSslStream(std::unique_ptr<CByteStream> transport)
+      : m_transport(std::move(transport)) {}
+
+  ~COpenSslStream() override {
+    Close();
+    SSL_free(m_ssl);  // frees both BIOs
+    SSL_CTX_free(m_context);
+  }
+
+  // Sets up the session and runs the handshake; false with reason set.
+  bool Handshake(const TlsOptions& options, int timeoutMs, std::string& reason) {
+    if (g_leafIndex < 0) g_leafIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeLeaf);
+    m_context = SSL_CTX_new(TLS_client_method());
+    if (!m_context || !SSL_CTX_set_min_proto_version(m_context, TLS1_2_VERSION)) {
+      reason = "the TLS library could not be set up";
+      return false;
+    }
+    if (options.caFile.empty()) {
+      SSL_CTX_set_default_verify_paths(m_context);
+    } else if (SSL_CTX_load_verify_locations(m_context, options.caFile.c_str(), nullptr) != 1) {
+      reason = "no certificate could be read from " + options.caFile;
+      return false;
+    }
+    m_ssl = SSL_new(m_context);
+    BIO* in = BIO_new(BIO_s_mem());
+    BIO* out = BIO_new(BIO_s_mem());
+    if (!m_ssl || !in || !out) {
+      BIO_free(in);
+      BIO_free(out);
+      reason = "the TLS library could not be set up";
+      return false;
+    }
+    SSL_set_bio(m_ssl, in, out);
+    m_in = in;
+    m_out = out;
+
+    const std::string& host = options.hostName;
+    X509_VERIFY_PARAM* param = SSL_get0_param(m_ssl);
+    // An address literal is checked against the IP entries and sends no SNI.
+    const bool literal = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1;
+    if (!literal) {
+      X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+      if (X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1 ||
+          SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
+        reason = "the name " + host + " cannot be checked against a certificate";
+        return false;
+      }
+    }
+    SSL_set_verify(m_ssl, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, RememberLeaf);
+
+    const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    for (;;) {
+      ERR_clear_error();
+      int result = SSL_connect(m_ssl);
+      // Whatever the outcome, what the session wrote (the ClientHello, the
+      // Finished message, or an alert) goes to the peer.
+      if (!Flush(Left(deadline))) {
+        reason = "the connection failed during the TLS handshake";
+        return false;
+      }
+      if (result == 1) return true;
+      int error = SSL_get_error(m_ssl, result);
+      if (error != SSL_ERROR_WANT_READ) {
+        reason = HandshakeFailure(host);
+        return false;
+      }
+      long received = Pull(Left(deadline));
+      if (received == kReceiveTimeout) {
+        reason = "the relay did not complete the TLS handshake in time";
+        return false;
+      }
+      if (received <= 0) {
+        reason = "the relay closed the connection during the TLS handshake";
+        return false;
+      }
+    }
+  }
+
+  void Describe(TlsSessionInfo& info) const {
+    info.protocol = VersionName(m_ssl);
+    info.cipher = SSL_get_cipher_name(m_ssl);
+  }
+
+  bool SendAll(const char* data, size_t size, int timeoutMs) override {
+    if (!m_ssl || m_failed) return false;
+    while (size > 0) {
+      const int slice = static_cast<int>(std::min(size, kWriteSlice));
+      ERR_clear_error();
+      // Memory BIOs never push back, so a write takes the whole slice.
+      int written = SSL_write(m_ssl, data, slice);
+      if (written <= 0) {
+        m_failed = true;
+        return false;
+      }
+      if (!Flush(timeoutMs)) return false;
+      data += written;
+      size -= static_cast<size_t>(written);
+    }
+    return true;
+  }
+
+  long Receive(char* buffer, size_t size, int timeoutMs) override {
+    if (!m_ssl || m_failed) return kReceiveError;
+    const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    const int want = static_cast<int>(std::min<size_t>(size, INT32_MAX));
+    for (;;) {
+      ERR_clear_error();
+      int read = SSL_read(m_ssl, buffer, want);
+      if (read > 0) return read;
+      int error = SSL_get_error(m_ssl, read);
+      if (error == SSL_ERROR_ZERO_RETURN) return 0;  // close_notify
+      if (error != SSL_ERROR_WANT_READ) {
+        m_failed = true;
+        return kReceiveError;
+      }
+      // Post-handshake messages (a key update) may need an answer.
+      if (!Flush(Left(deadline))) return kReceiveError;
+      // The peer closing without close_notify ends input like a close: the
+      // line reader already knows whether a reply was complete.
+      long received = Pull(Left(deadline));
+      if (received <= 0) return received;
+    }
+  }
+
+  int Close() override {
+    if (!m_transport) return 0;
+    if (m_ssl && !m_failed && SSL_is_init_finished(m_ssl)) {
+      ERR_clear_error();
+      SSL_shutdown(m_ssl);  // queues close_notify; the peer's answer is not awaited
+      Flush(kCloseNotifyMs);
+    }
+    int result = m_transport->Close();
+    m_transport.reset();
+    return result;
+  }
+
+ private:
+  // close_notify is a courtesy: a peer that has stopped reading must not
+  // hold up the end of the run.
+  static constexpr int kCloseNotifyMs = 1000;
+
+  // Sends what the session has written to the transport.
+  bool Flush(int timeoutMs) {
+    char* data = nullptr;
+    long pending = BIO_get_mem_data(m_out, &data);
+    if (pending <= 0) return true;
+    bool sent = m_transport->SendAll(data, static_cast<size_t>(pending), timeoutMs);
+    (void)BIO_reset(m_out);
+    if (!sent) m_failed = true;
+    return sent;
+  }
+
+  // Feeds the next bytes from the transport to the session.
+  long Pull(int timeoutMs) {
+    char chunk[16 * 1024];
+    long received = m_transport->Receive(chunk, sizeof chunk, timeoutMs);
+    if (received > 0) BIO_write(m_in, chunk, static_cast<int>(received));
+    return received;
+  }
+
+  std::string HandshakeFailure(const std::string& host) {
+    long verify = SSL_get_verify_result(m_ssl);
+    if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+      auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl, g_leafIndex));
+      return "certificate is for " + (leaf ? CertificateNames(leaf) : std::string("another name")) +
+             ", not " + host;
+    }
+    if (verify != X509_V_OK) {
+      return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify);
+    }
+    unsigned long error = ERR_peek_last_error();
+    int code = ERR_GET_REASON(error);
+    if (code == SSL_R_UNSUPPORTED_PROTOCOL || code == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION ||
+        code == SSL_R_NO_PROTOCOLS_AVAILABLE) {
+      return "the relay does not offer TLS 1.2 or later";
+    }
+    if (code == SSL_R_WRONG_VERSION_NUMBER || code == SSL_R_PACKET_LENGTH_TOO_LONG) {
+      return "the relay did not answer with TLS";
+    }
+    const char* text = error ? ERR_reason_error_string(error) : nullptr;
+    return std::string("TLS handshake failed: ") + (text ? text : "unknown error");
+  }
+
+  std::unique_ptr<CByteStream> m_transport;
+  SSL_CTX* m_context = nullptr;
+  SSL* m_ssl = nullptr;
+  BIO* m_in = nullptr;   // owned by m_ssl
+  BIO* m_out = nullptr;  // owned by m_ssl
+  bool m_failed = false;  // a fatal error or a lost write: no close_notify
+};
+
+}  // namespace
+
+std::unique_ptr<CByteStream> StartTlsClient(std::unique_ptr<CByteStream> transport,
+                                            const TlsOptions& options, int timeoutMs,
+                                            TlsSessionInfo& info, std::string& reason) {
+  auto stream = std::make_unique<COpenSslStream>(std::move(transport));
+  if (!stream->Handshake(options, timeoutMs, reason)) return nullptr;  // destroyed: closed
+  stream->Describe(info);
+  return stream;
+}
+
+std::string TlsLibraryVersion() {
+  // "OpenSSL 3.0.11 19 Sep 2023": the name and the version, without the date.
+  std::string text = OpenSSL_version(OPENSSL_VERSION);
+  size_t blank = text.find(' ');
+  if (blank != std::string::npos) blank = text.find(' ', blank + 1);
+  return blank == std::string::npos ? text : text.substr(0, blank);
+}
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+// Securing the session: implicit TLS before the greeting, or STARTTLS after
+// the first EHLO. Nothing falls back to clear text.
+#include <string>
+#include <vector>
+
+#include "smtp/smtp_client.h"
+
+namespace {
+
+// A relay's reply line made fit for an error line: no control bytes reach
+// the terminal, and a flood is cut.
+std::string Printable(const std::string& line) {
+  constexpr size_t kLongest = 200;
+  std::string text;
+  for (char c : line.substr(0, kLongest)) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    text.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
+  }
+  return text;
+}
+
+}  // namespace
+
+bool CSmtpClient::SecureConnection() {
+  std::string reason;
+  if (StartTls(m_tlsOptions, reason)) return true;
+  m_tlsFailure = reason;
+  return false;
+}
+
+bool CSmtpClient::SendStartTls() {
+  if (!Ehlo()) {
+    // Answering EHLO with an error is how a relay would push a client back
+    // to HELO and clear text.
+    m_tlsFailure = "the relay refused EHLO, so it does not offer STARTTLS";
+    return false;
+  }
+  if (m_ehloKeywords.count("STARTTLS") == 0) {
+    m_tlsFailure = "the relay does not offer STARTTLS";
+    return false;
+  }
+  SendFormatted("STARTTLS\r\n");
+  std::vector<std::string> lines;
+  if (!ReadReply("220", Timeouts().replyMs, &lines)) {
+    m_tlsFailure = lines.empty() || lines.back().empty()
+                       ? "the relay gave no answer to STARTTLS"
+                       : "the relay refused STARTTLS: " + Printable(lines.back());
+    return false;
+  }
+  // Bytes sent before the handshake would otherwise be read as if they had
+  // come through TLS.
+  if (InputPending()) {
+    m_tlsFailure = "the relay sent data after accepting STARTTLS";
+    return false;
+  }
+  // What the relay said in clear text may have been forged.
+  m_ehloKeywords.clear();
+  m_identified = false;
+  return SecureConnection();
+}

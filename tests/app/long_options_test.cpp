@@ -1,0 +1,111 @@
+#include "app/long_options.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/send_driver.h"
+#include "app/switches.h"
+#include "app/usage.h"
+#include "net/line_socket.h"
+
+namespace {
+
+CSwitchCommandLineInfo Parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "velsend");
+  CSwitchCommandLineInfo table;
+  table.ParseWords(words);
+  return table;
+}
+
+TEST(LongOptions, FaultsStopTheRun) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* fault;
+    bool usage;
+  } cases[] = {
+      {{"--starttls", "--tls=", "-q"}, "Option --tls takes no value\n", true},
+      {{"--startls"}, "Unknown option --startls\n", true},
+      {{"--pasword=hunter2"}, "Unknown option --pasword\n", true},  // never the value
+      {{"--"}, "Unknown option --\n", true},
+      {{"--TLS"}, "Unknown option --TLS\n", true},
+      {{"--timeout"}, "Option --timeout needs a value\n", true},
+      {{"--cacert="}, "Option --cacert needs a value\n", true},
+      {{"--timeout=0"}, "Invalid value for --timeout: 0\n", false},
+      {{"--bogus", "--timeout=0"}, "Unknown option --bogus\n", true},  // the first fault
+      {{"--tls", "--starttls"}, "Options --tls and --starttls exclude each other\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words[0]);
+    bool usage = false;
+    EXPECT_EQ(Parse(c.words).LongOptions().Fault(usage), c.fault);
+    EXPECT_EQ(usage, c.usage);
+  }
+}
+
+TEST(LongOptions, ValuesAndSwitchesApart) {
+  CSwitchCommandLineInfo table =
+      Parse({"--cacert=a=b.pem", "--insecure", "-hrelay", "--timeout=5", "--timeout=7"});
+  bool usage = false;
+  EXPECT_EQ(table.LongOptions().Fault(usage), "");
+  std::string value;
+  EXPECT_TRUE(table.LongOptions().Lookup("cacert", value));
+  EXPECT_EQ(value, "a=b.pem");
+  EXPECT_TRUE(table.LongOptions().Has("insecure"));
+  EXPECT_FALSE(table.LongOptions().Has("tls"));
+  // A long option is never the switch "-".
+  EXPECT_FALSE(table.HasSwitch("-"));
+  EXPECT_TRUE(table.LookupSwitch("h", value));
+  EXPECT_EQ(value, "relay");
+  SLineTimeouts timeouts;
+  ASSERT_TRUE(table.LongOptions().Timeouts(timeouts));
+  EXPECT_EQ(timeouts.connectMs, 7000);
+  EXPECT_EQ(timeouts.replyMs, 7000);
+  EXPECT_EQ(timeouts.finalReplyMs, 14000);
+  EXPECT_EQ(timeouts.sendMs, 7000);
+  EXPECT_FALSE(Parse({}).LongOptions().Timeouts(timeouts));
+}
+
+TEST(LongOptions, TimeoutSeconds) {
+  struct Case {
+    const char* text;
+    int seconds;  // 0: refused
+  } cases[] = {
+      {"1", 1},    {"86400", 86400}, {"030", 30},   {"0", 0},     {"86401", 0},
+      {"", 0},     {"-5", 0},        {"+5", 0},     {" 5", 0},    {"5s", 0},
+      {"0x10", 0}, {"4294967297", 0}, {"1.5", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int seconds = 0;
+    EXPECT_EQ(ParseTimeoutSeconds(c.text, seconds), c.seconds != 0);
+    EXPECT_EQ(seconds, c.seconds);
+  }
+}
+
+TEST(LongOptions, FaultComesBeforeEveryOtherCheck) {
+  // No originator either: the option is reported, with its own status.
+  CSwitchCommandLineInfo table = Parse({"--startls", "-rb", "-sc", "-hd"});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(SendFromCommandLine(table), ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string("Unknown option --startls\n") + UsageText());
+}
+
+TEST(LongOptions, HelpListsEveryOption) {
+  testing::internal::CaptureStdout();
+  PrintHelp();
+  const std::string help = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(help.compare(0, std::string(UsageText()).size(), UsageText()), 0);
+  const std::string section = help.substr(std::string(UsageText()).size());
+  size_t lines = 0;
+  for (const SLongOption* option = LongOptionTable(); option->name; ++option, ++lines) {
+    EXPECT_NE(section.find(std::string("\n  --") + option->name), std::string::npos)
+        << option->name;
+  }
+  EXPECT_EQ(static_cast<size_t>(std::count(section.begin(), section.end(), '\n')), lines + 1);
+}
+
+}  // namespace

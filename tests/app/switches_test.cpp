@@ -50,8 +50,10 @@ TEST(SwitchTable, ValueMayStartWithAPrefix) {
   std::string v;
   ASSERT_TRUE(t.LookupSwitch("s", v));
   EXPECT_EQ(v, "-/x");
-  ASSERT_TRUE(t.LookupSwitch("-", v));  // no long options yet
-  EXPECT_EQ(v, "x");
+  // "--x" is a long option, never the switch "-".
+  EXPECT_FALSE(t.HasSwitch("-"));
+  bool showUsage = false;
+  EXPECT_EQ(t.LongOptions().Fault(showUsage), "Unknown option --x\n");
 }
 
 TEST(SwitchTable, WordsThatAreNotSwitches) {

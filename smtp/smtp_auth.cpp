@@ -23,16 +23,20 @@ class CTraceMask {
 }  // namespace
 
 bool CSmtpClient::AuthLogin() {
-  SendFormatted("EHLO %s\r\n", GetLocalHostName().c_str());
+  if (!NothingWaiting()) return false;
+  SendFormatted("EHLO %s\r\n", GreetingName().c_str());
   if (!ReadReply("250")) return false;
+  if (!NothingWaiting()) return false;
   SendFormatted("AUTH LOGIN\r\n");
   if (!ReadReply("334")) return false;
   CBase64Encoder encoder;
+  if (!NothingWaiting()) return false;
   {
     CTraceMask mask(*this, 0);
     SendFormatted("%s\r\n", encoder.EncodeText(m_userName.c_str()).c_str());
   }
   if (!ReadReply("334")) return false;
+  if (!NothingWaiting()) return false;
   {
     CTraceMask mask(*this, 0);
     SendFormatted("%s\r\n", encoder.EncodeText(m_password.c_str()).c_str());
@@ -42,7 +46,8 @@ bool CSmtpClient::AuthLogin() {
 }
 
 bool CSmtpClient::AuthPlain() {
-  SendFormatted("EHLO %s\r\n", GetLocalHostName().c_str());
+  if (!NothingWaiting()) return false;
+  SendFormatted("EHLO %s\r\n", GreetingName().c_str());
   if (!ReadReply("250")) return false;
   std::string encoded;
   {
@@ -55,6 +60,7 @@ bool CSmtpClient::AuthPlain() {
     credential += m_password;
     encoded = CBase64Encoder().EncodeBytes(credential.data(), credential.size());
   }
+  if (!NothingWaiting()) return false;
   {
     CTraceMask mask(*this, 11);  // after "AUTH PLAIN "
     SendFormatted("AUTH PLAIN %s\r\n", encoded.c_str());

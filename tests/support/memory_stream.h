@@ -17,6 +17,9 @@ class CMemoryStream : public CByteStream {
     bool timeoutAtEnd = false;       // after the chunks: time out instead of closing
     bool closed = false;
     long sendCapacity = -1;          // fail sends beyond this many bytes; -1 unlimited
+    // A zero-time receive (a poll for bytes already waiting) finds the next
+    // chunk only when set: a scripted peer otherwise answers only once asked.
+    bool answersAhead = false;
   };
 
   explicit CMemoryStream(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
@@ -30,9 +33,10 @@ class CMemoryStream : public CByteStream {
     return true;
   }
 
-  long Receive(char* buffer, size_t size, int) override {
+  long Receive(char* buffer, size_t size, int timeoutMs) override {
     auto& chunks = m_shared->chunks;
     if (chunks.empty()) return m_shared->timeoutAtEnd ? kReceiveTimeout : 0;
+    if (timeoutMs == 0 && !m_shared->answersAhead) return kReceiveTimeout;
     std::string& front = chunks.front();
     size_t n = front.size() < size ? front.size() : size;
     std::memcpy(buffer, front.data(), n);

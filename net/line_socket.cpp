@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -302,6 +303,7 @@ long CLineSocket::ReadLine(std::string& line) {
   line.clear();
   bool dropBreak = std::exchange(c.dropLeadingBreak, false);
   for (;;) {
+    if (!dropBreak) TakeLineBytes(line);
     int byte = ReadByte();
     if (byte < 0) {
       // A line cut short by a timeout is not a reply; one cut by the peer's
@@ -342,6 +344,30 @@ long CLineSocket::ReadLine(std::string& line) {
   }
   TraceReceived(line);
   return static_cast<long>(line.size());
+}
+
+// Moves the held bytes up to the next line end into line at once, within
+// the line and reply bounds; the byte loop of ReadLine does the rest.
+void CLineSocket::TakeLineBytes(std::string& line) {
+  SConnection& c = m_connection;
+  if (c.readPosition >= c.filled) return;
+  const char* begin = c.receiveBuffer.data() + c.readPosition;
+  size_t run = c.filled - c.readPosition;
+  if (const void* cr = std::memchr(begin, kCr, run)) {
+    run = static_cast<size_t>(static_cast<const char*>(cr) - begin);
+  }
+  if (const void* lf = std::memchr(begin, kLf, run)) {
+    run = static_cast<size_t>(static_cast<const char*>(lf) - begin);
+  }
+  const size_t lineRoom = line.size() < kMaxLineLength ? kMaxLineLength - line.size() : 0;
+  if (run > lineRoom) run = lineRoom;
+  if (c.inReply) {
+    const size_t replyRoom = c.replyBytes < kMaxReplyLength ? kMaxReplyLength - c.replyBytes : 0;
+    if (run > replyRoom) run = replyRoom;
+  }
+  line.append(begin, run);
+  c.readPosition += run;
+  c.replyBytes += run;
 }
 
 bool CLineSocket::NothingWaiting() {

@@ -142,6 +142,7 @@ class CLineSocket {
   };
 
   bool SendBytes(std::string_view text);
+  void TakeLineBytes(std::string& line);
   void TraceSent(std::string_view text);
   void TraceReceived(std::string_view line);
   void WriteTrace(std::string_view text);

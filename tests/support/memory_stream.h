@@ -20,6 +20,7 @@ class CMemoryStream : public CByteStream {
     // A zero-time receive (a poll for bytes already waiting) finds the next
     // chunk only when set: a scripted peer otherwise answers only once asked.
     bool answersAhead = false;
+    size_t frontTaken = 0;           // bytes of the first chunk already handed out
   };
 
   explicit CMemoryStream(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
@@ -37,11 +38,16 @@ class CMemoryStream : public CByteStream {
     auto& chunks = m_shared->chunks;
     if (chunks.empty()) return m_shared->timeoutAtEnd ? kReceiveTimeout : 0;
     if (timeoutMs == 0 && !m_shared->answersAhead) return kReceiveTimeout;
-    std::string& front = chunks.front();
-    size_t n = front.size() < size ? front.size() : size;
-    std::memcpy(buffer, front.data(), n);
-    front.erase(0, n);
-    if (front.empty()) chunks.pop_front();
+    // Taken by an offset, not erased: a large chunk would cost quadratic time.
+    const std::string& front = chunks.front();
+    size_t& taken = m_shared->frontTaken;
+    size_t n = front.size() - taken < size ? front.size() - taken : size;
+    std::memcpy(buffer, front.data() + taken, n);
+    taken += n;
+    if (taken == front.size()) {
+      chunks.pop_front();
+      taken = 0;
+    }
     return static_cast<long>(n);
   }
 

@@ -9,9 +9,6 @@ endif()
 add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
                     -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 add_link_options(-fsanitize=address,undefined)
-# The printf checks of net/line_socket.h name GCC's gnu_printf, which clang
-# does not know; the GCC builds keep those checks.
-add_compile_options(-Wno-ignored-attributes)
 
 set(VELSEND_FUZZ_TARGETS reply_reader command_line encoders data_writer)
 foreach(name IN LISTS VELSEND_FUZZ_TARGETS)

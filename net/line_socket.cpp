@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -15,14 +16,31 @@ constexpr char kSecret[] = "*** SECRET! ***\r\n";
 // Gathered sends and trace go out in blocks of about this size.
 constexpr size_t kBlock = 256 * 1024;
 
-// What is left of a connection whose TLS handshake failed: the transport
-// is gone, and every later send or read fails at once.
-class CFailedStream : public CByteStream {
+// What is left of a connection whose stream a wrapper could not take over.
+class CClosedStream : public CByteStream {
  public:
   bool SendAll(const char*, size_t, int) override { return false; }
   long Receive(char*, size_t, int) override { return kReceiveError; }
   int Close() override { return 0; }
 };
+
+bool IsBreak(int c) { return c == kCr || c == kLf; }
+
+// A received line as the trace shows it: control bytes (tab excepted) as
+// \xHH, so that a relay cannot drive the terminal.
+void AppendPrintable(std::string& out, std::string_view line) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char c : line) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+}
 
 }  // namespace
 
@@ -30,9 +48,10 @@ CLineSocket::CLineSocket(bool quiet) : m_quiet(quiet) {
   m_startupStatus = platform::StartSocketLibrary();
   std::string name;
   // Found once and silently: the greeting announces it.
-  if (platform::GetHostName(name) && LookupHostByName(name)) m_localHostName = m_remoteHostName;
-  m_remoteHostName.clear();
-  m_remoteAddress.clear();
+  if (platform::GetHostName(name) && LookupHostByName(name)) {
+    m_localHostName = m_connection.remoteHostName;
+  }
+  m_connection = {};
   m_hasHostEntry = false;
   m_hostEntry = platform::HostEntry();
 }
@@ -67,6 +86,38 @@ void CLineSocket::FlushTrace() {
   m_traceBlock.clear();
 }
 
+// "--> " and the text as sent, masked past the trace-mask position; built
+// where it is written: in the gathered block, or in a string written at once.
+void CLineSocket::TraceSent(std::string_view text) {
+  if (m_quiet) return;
+  std::string direct;
+  std::string& trace = m_connection.gather ? m_traceBlock : direct;
+  trace.append("--> ");
+  if (m_traceMask >= 0 && text.size() > static_cast<size_t>(m_traceMask)) {
+    trace.append(text.substr(0, static_cast<size_t>(m_traceMask)));
+    trace.append(kSecret);
+  } else {
+    trace.append(text);
+  }
+  if (!m_connection.gather) {
+    WriteTrace(direct);
+  } else if (m_traceBlock.size() >= kBlock) {
+    FlushTrace();
+  }
+}
+
+void CLineSocket::TraceReceived(std::string_view line) {
+  if (m_quiet) return;
+  std::string trace = "<-- ";
+  AppendPrintable(trace, line);
+  trace += '\n';
+  WriteTrace(trace);
+}
+
+const char* CLineSocket::PeerName() const {
+  return m_connection.remoteHostName.empty() ? "the peer" : m_connection.remoteHostName.c_str();
+}
+
 bool CLineSocket::Open(const std::string& host, const char* service, int defaultPort,
                        long overridePort) {
   Close();
@@ -75,7 +126,8 @@ bool CLineSocket::Open(const std::string& host, const char* service, int default
   std::unique_ptr<platform::CSocketStream> socket = platform::CSocketStream::Create();
   if (!socket) return false;
   // Kept even if the connect fails: Close reports it like any other socket.
-  m_stream = std::move(socket);
+  m_connection.socket = socket.get();
+  m_connection.stream = std::move(socket);
   m_port = ResolvePort(service, defaultPort, overridePort);
   if (m_port == 0) return false;
   return ConnectSocket();
@@ -95,8 +147,8 @@ bool CLineSocket::ResolveHost(const std::string& host) {
   }
   m_hostEntry = std::move(entry);
   m_hasHostEntry = true;
-  m_remoteHostName = m_hostEntry.officialName;
-  m_remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
+  m_connection.remoteHostName = m_hostEntry.officialName;
+  m_connection.remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
   return true;
 }
 
@@ -106,8 +158,8 @@ bool CLineSocket::LookupHostByName(const std::string& name) {
   if (!platform::LookupHostByName(name, entry) || entry.addresses.empty()) return false;
   m_hostEntry = std::move(entry);
   m_hasHostEntry = true;
-  m_remoteHostName = m_hostEntry.officialName;
-  m_remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
+  m_connection.remoteHostName = m_hostEntry.officialName;
+  m_connection.remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
   return true;
 }
 
@@ -127,16 +179,18 @@ uint16_t CLineSocket::ResolvePort(const char* service, int defaultPort, long ove
 }
 
 bool CLineSocket::ConnectSocket() {
-  auto* socket = dynamic_cast<platform::CSocketStream*>(m_stream.get());
+  platform::CSocketStream* socket = m_connection.socket;
   if (socket == nullptr || !m_hasHostEntry || m_hostEntry.addresses.empty()) return false;
   unsigned port = platform::NetworkToHost16(m_port);
+  const char* name = m_connection.remoteHostName.c_str();
+  const char* address = m_connection.remoteAddress.c_str();
   if (!socket->Connect(m_hostEntry.addresses.front(), m_port, m_timeouts.connectMs)) {
-    Trace("Failed to connect to %s (%s) on port %u\n", m_remoteHostName.c_str(),
-          m_remoteAddress.c_str(), port);
+    Trace("Failed to connect to %s (%s) on port %u\n", name, address, port);
     return false;
   }
-  Trace("Connected to %s (%s) on port %u\n", m_remoteHostName.c_str(), m_remoteAddress.c_str(),
-        port);
+  uint32_t local = 0;
+  if (socket->LocalAddress(local)) m_connection.localAddress = platform::FormatDottedAddress(local);
+  Trace("Connected to %s (%s) on port %u\n", name, address, port);
   return true;
 }
 
@@ -166,205 +220,254 @@ bool CLineSocket::SendFormatted(const char* format, ...) {
 }
 
 bool CLineSocket::SendText(std::string_view text) {
+  const bool sent = SendBytes(text);
+  TraceSent(text);
+  return sent;
+}
+
+// Sends now, or gathers while gathering is on.
+bool CLineSocket::SendBytes(std::string_view text) {
+  SConnection& c = m_connection;
   // Once a send has failed the peer has lost bytes and nothing later can be
   // delivered; trying again would also wait out the send timeout once for
   // every remaining line when the peer has stopped reading.
-  bool sent = m_stream && !m_sendFailed;
-  if (sent && m_gather) {
-    m_sendBlock.append(text);
-    if (m_sendBlock.size() >= kBlock) sent = FlushSends();
-  } else if (sent) {
-    sent = m_stream->SendAll(text.data(), text.size(), m_timeouts.sendMs);
+  if (!c.stream || c.sendFailed) {
+    c.sendFailed = true;
+    return false;
   }
-  if (!sent) m_sendFailed = true;
-  if (!m_quiet) {
-    // The trace line is built where it is written: in the gathered block, or
-    // in a string written at once.
-    std::string direct;
-    std::string& trace = m_gather ? m_traceBlock : direct;
-    trace.append("--> ");
-    if (m_traceMask >= 0 && text.size() > static_cast<size_t>(m_traceMask)) {
-      trace.append(text.substr(0, static_cast<size_t>(m_traceMask)));
-      trace.append(kSecret);
-    } else {
-      trace.append(text);
-    }
-    if (!m_gather) {
-      WriteTrace(direct);
-    } else if (m_traceBlock.size() >= kBlock) {
-      FlushTrace();
-    }
+  if (c.gather) {
+    c.sendBlock.append(text);
+    return c.sendBlock.size() < kBlock || FlushSends();
   }
-  return sent;
+  if (!c.stream->SendAll(text.data(), text.size(), m_timeouts.sendMs)) c.sendFailed = true;
+  return !c.sendFailed;
 }
 
 void CLineSocket::GatherSends(bool on) {
   if (!on) FlushSends();
-  m_gather = on;
+  m_connection.gather = on;
 }
 
 bool CLineSocket::FlushSends() {
   FlushTrace();
-  if (m_sendBlock.empty()) return m_stream && !m_sendFailed;
-  bool sent = m_stream && !m_sendFailed &&
-              m_stream->SendAll(m_sendBlock.data(), m_sendBlock.size(), m_timeouts.sendMs);
-  if (!sent) m_sendFailed = true;
-  m_sendBlock.clear();
+  SConnection& c = m_connection;
+  if (c.sendBlock.empty()) return c.stream && !c.sendFailed;
+  bool sent = c.stream && !c.sendFailed && NothingWaiting() &&
+              c.stream->SendAll(c.sendBlock.data(), c.sendBlock.size(), m_timeouts.sendMs);
+  if (!sent) c.sendFailed = true;
+  c.sendBlock.clear();
   return sent;
 }
 
 long CLineSocket::FillBuffer() {
   // The peer answers only what it has been sent.
   FlushSends();
-  if (!m_stream) return CByteStream::kReceiveError;
-  while (m_receiveBuffer.size() - m_filled < kReceiveChunk) {
-    m_receiveBuffer.resize(m_receiveBuffer.size() + 1024);
+  SConnection& c = m_connection;
+  if (!c.stream) return CByteStream::kReceiveError;
+  while (c.receiveBuffer.size() - c.filled < kReceiveChunk) {
+    c.receiveBuffer.resize(c.receiveBuffer.size() + 1024);
   }
+  long received = CByteStream::kReceiveTimeout;
   int wait = m_timeouts.replyMs;
-  if (m_readDeadline >= 0) {
-    int64_t left = m_readDeadline - platform::MonotonicMs();
+  if (c.readDeadline >= 0) {
+    const int64_t left = c.readDeadline - platform::MonotonicMs();
     wait = left > 0 ? static_cast<int>(left) : 0;
   }
-  long received = m_stream->Receive(&m_receiveBuffer[m_filled], kReceiveChunk, wait);
+  // Past the deadline nothing more is read, even when bytes wait: a peer
+  // that keeps talking must not hold the reply open.
+  if (c.readDeadline < 0 || wait > 0) {
+    received = c.stream->Receive(&c.receiveBuffer[c.filled], kReceiveChunk, wait);
+  }
   if (received > 0) {
-    m_filled += static_cast<size_t>(received);
+    c.filled += static_cast<size_t>(received);
   } else if (received == CByteStream::kReceiveTimeout) {
-    m_readFailed = true;
-    Trace("Timed out waiting for %s\n",
-          m_remoteHostName.empty() ? "the peer" : m_remoteHostName.c_str());
+    c.readFailed = true;
+    Trace("Timed out waiting for %s\n", PeerName());
   }
   return received;
 }
 
 int CLineSocket::ReadByte() {
-  if (m_inputEnded) return -1;
-  if (m_readPosition >= m_filled) {
-    m_readPosition = 0;
-    m_filled = 0;
+  SConnection& c = m_connection;
+  if (c.inputEnded) return -1;
+  if (c.readPosition >= c.filled) {
+    c.readPosition = 0;
+    c.filled = 0;
     // Whatever ended input (close, error, timeout), nothing more is read.
     if (FillBuffer() <= 0) {
-      m_inputEnded = true;
+      c.inputEnded = true;
       return -1;
     }
   }
-  return static_cast<unsigned char>(m_receiveBuffer[m_readPosition++]);
+  return static_cast<unsigned char>(c.receiveBuffer[c.readPosition++]);
 }
 
 void CLineSocket::UnreadByte(int) {
-  if (m_readPosition > 0) --m_readPosition;
+  if (m_connection.readPosition > 0) --m_connection.readPosition;
 }
 
 long CLineSocket::ReadLine(std::string& line) {
+  SConnection& c = m_connection;
   line.clear();
-  bool dropBreak = std::exchange(m_dropLeadingBreak, false);
+  bool dropBreak = std::exchange(c.dropLeadingBreak, false);
   for (;;) {
-    int c = ReadByte();
-    if (c < 0) {
+    if (!dropBreak) TakeLineBytes(line);
+    int byte = ReadByte();
+    if (byte < 0) {
       // A line cut short by a timeout is not a reply; one cut by the peer's
       // close is handed out as it is.
-      if (m_readFailed) line.clear();
+      if (c.readFailed) line.clear();
       if (line.empty()) return -1;
       break;
     }
     if (dropBreak) {
       dropBreak = false;
-      if (c == kCr || c == kLf) continue;
+      if (IsBreak(byte)) continue;
     }
-    if (c == kCr || c == kLf) {
+    if (IsBreak(byte)) {
       // The companion byte of the line end is taken only when it is already
       // here; waiting for it would stall on a peer that ends lines with LF.
-      if (m_readPosition < m_filled) {
+      if (c.readPosition < c.filled) {
         int next = ReadByte();
-        if (next != kCr && next != kLf) UnreadByte(next);
+        if (!IsBreak(next)) UnreadByte(next);
       } else {
-        m_dropLeadingBreak = true;
+        c.dropLeadingBreak = true;
       }
       break;
     }
-    if (line.size() >= kMaxLineLength) {
-      Trace("Line longer than %zu bytes received\n", kMaxLineLength);
-      m_inputEnded = true;
-      m_readFailed = true;
+    const bool longLine = line.size() >= kMaxLineLength;
+    if (longLine || (c.inReply && c.replyBytes >= kMaxReplyLength)) {
+      if (longLine) {
+        Trace("Line longer than %zu bytes received\n", kMaxLineLength);
+      } else {
+        Trace("Reply longer than %zu bytes received\n", kMaxReplyLength);
+      }
+      c.inputEnded = true;
+      c.readFailed = true;
       line.clear();
       return -1;
     }
-    line.push_back(static_cast<char>(c));
+    line.push_back(static_cast<char>(byte));
+    ++c.replyBytes;
   }
-  if (!m_quiet) WriteTrace("<-- " + line + "\n");
+  TraceReceived(line);
   return static_cast<long>(line.size());
+}
+
+// Moves the held bytes up to the next line end into line at once, within
+// the line and reply bounds; the byte loop of ReadLine does the rest.
+void CLineSocket::TakeLineBytes(std::string& line) {
+  SConnection& c = m_connection;
+  if (c.readPosition >= c.filled) return;
+  const char* begin = c.receiveBuffer.data() + c.readPosition;
+  size_t run = c.filled - c.readPosition;
+  if (const void* cr = std::memchr(begin, kCr, run)) {
+    run = static_cast<size_t>(static_cast<const char*>(cr) - begin);
+  }
+  if (const void* lf = std::memchr(begin, kLf, run)) {
+    run = static_cast<size_t>(static_cast<const char*>(lf) - begin);
+  }
+  const size_t lineRoom = line.size() < kMaxLineLength ? kMaxLineLength - line.size() : 0;
+  if (run > lineRoom) run = lineRoom;
+  if (c.inReply) {
+    const size_t replyRoom = c.replyBytes < kMaxReplyLength ? kMaxReplyLength - c.replyBytes : 0;
+    if (run > replyRoom) run = replyRoom;
+  }
+  line.append(begin, run);
+  c.readPosition += run;
+  c.replyBytes += run;
+}
+
+bool CLineSocket::NothingWaiting() {
+  SConnection& c = m_connection;
+  if (c.readPosition >= c.filled && !c.inputEnded && c.stream) {
+    c.readPosition = 0;
+    c.filled = 0;
+    if (c.receiveBuffer.size() < kReceiveChunk) c.receiveBuffer.resize(kReceiveChunk);
+    const long received = c.stream->Receive(c.receiveBuffer.data(), kReceiveChunk, 0);
+    if (received > 0) {
+      c.filled = static_cast<size_t>(received);
+    } else if (received != CByteStream::kReceiveTimeout) {
+      // Closed or broken: nothing waits, and the next read ends at once.
+      c.inputEnded = true;
+    }
+  }
+  // The second byte of a line end split across receives is no answer.
+  if (c.dropLeadingBreak && c.readPosition < c.filled &&
+      IsBreak(static_cast<unsigned char>(c.receiveBuffer[c.readPosition]))) {
+    ++c.readPosition;
+    c.dropLeadingBreak = false;
+    return NothingWaiting();
+  }
+  if (c.readPosition >= c.filled) return true;
+  Trace("%s replied before it was asked\n", PeerName());
+  return false;
 }
 
 bool CLineSocket::Close() {
   FlushSends();
-  if (m_stream) {
-    m_closeResult = m_stream->Close();
-    m_stream.reset();
-    Trace("Connection Closed [%u]\n", static_cast<unsigned>(m_closeResult));
+  if (m_connection.stream) {
+    const int closeResult = m_connection.stream->Close();
+    m_connection.stream.reset();
+    Trace("Connection Closed [%u]\n", static_cast<unsigned>(closeResult));
   }
-  m_closeResult = 0;
-  m_remoteHostName.clear();
-  m_remoteAddress.clear();
-  m_receiveBuffer.clear();
-  m_filled = 0;
-  m_readPosition = 0;
-  m_inputEnded = false;
-  m_dropLeadingBreak = false;
-  m_readFailed = false;
-  m_sendFailed = false;
-  m_gather = false;
-  m_sendBlock.clear();
-  m_readDeadline = -1;
+  m_connection = {};
   return true;
 }
 
-void CLineSocket::SetReadDeadline(int timeoutMs) {
-  m_readDeadline = timeoutMs < 0 ? -1 : platform::MonotonicMs() + timeoutMs;
+void CLineSocket::BeginReply(int timeoutMs) {
+  m_connection.readDeadline = timeoutMs < 0 ? -1 : platform::MonotonicMs() + timeoutMs;
+  m_connection.replyBytes = 0;
+  m_connection.inReply = true;
+}
+
+void CLineSocket::EndReply() {
+  m_connection.readDeadline = -1;
+  m_connection.inReply = false;
 }
 
 void CLineSocket::AttachStream(std::unique_ptr<CByteStream> stream) {
   Close();
-  m_stream = std::move(stream);
+  m_connection.stream = std::move(stream);
 }
 
-bool CLineSocket::InputPending() {
-  if (!m_stream || m_inputEnded) return false;
-  if (m_readPosition >= m_filled) {
-    m_readPosition = 0;
-    m_filled = 0;
-    if (m_receiveBuffer.size() < kReceiveChunk) m_receiveBuffer.resize(kReceiveChunk);
-    long received = m_stream->Receive(&m_receiveBuffer[0], kReceiveChunk, 0);
-    if (received <= 0) return false;
-    m_filled = static_cast<size_t>(received);
-  }
-  // The LF of a line end split from its CR belongs to the line before.
-  if (std::exchange(m_dropLeadingBreak, false)) {
-    char c = m_receiveBuffer[m_readPosition];
-    if (c == kCr || c == kLf) ++m_readPosition;
-    if (m_readPosition >= m_filled) return InputPending();
-  }
-  return true;
+bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
+  SConnection& c = m_connection;
+  FlushSends();
+  if (!c.stream || c.sendFailed || !NothingWaiting()) return false;
+  // The new stream starts with an empty read buffer and a fresh line.
+  c.receiveBuffer.clear();
+  c.filled = 0;
+  c.readPosition = 0;
+  c.dropLeadingBreak = false;
+  c.stream = wrap(std::move(c.stream));
+  if (c.stream) return true;
+  // The wrapper owned the socket and closed it; what is left fails every
+  // send and read at once, and Close still reports the connection closed.
+  c.socket = nullptr;
+  c.stream = std::make_unique<CClosedStream>();
+  return false;
 }
 
 bool CLineSocket::StartTls(const platform::TlsOptions& options, std::string& reason) {
-  FlushSends();
-  if (!m_stream || m_sendFailed) {
+  if (!m_connection.stream || m_connection.sendFailed) {
     reason = "the connection was lost";
     return false;
   }
   // Bytes read in clear text must never pass for bytes that came through TLS.
-  if (m_readPosition < m_filled) {
+  if (!NothingWaiting()) {
     reason = "data was waiting before the TLS handshake";
     return false;
   }
   platform::TlsSessionInfo info;
-  std::unique_ptr<CByteStream> secured =
-      platform::StartTlsClient(std::move(m_stream), options, m_timeouts.replyMs, info, reason);
+  const int timeoutMs = m_timeouts.replyMs;
+  const bool secured = WrapStream([&](std::unique_ptr<CByteStream> plain) {
+    return platform::StartTlsClient(std::move(plain), options, timeoutMs, info, reason);
+  });
   if (!secured) {
-    m_stream = std::make_unique<CFailedStream>();
+    if (reason.empty()) reason = "the connection was lost";
     return false;
   }
-  m_stream = std::move(secured);
-  m_dropLeadingBreak = false;
   if (options.verify) {
     Trace("%s (%s), certificate verified for %s\n", info.protocol.c_str(), info.cipher.c_str(),
           options.hostName.c_str());

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "base/printf_format.h"
 #include "net/byte_stream.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
@@ -24,6 +26,9 @@ class CLineSocket {
  public:
   // The longest reply line accepted; a longer one ends input as a failure.
   static constexpr size_t kMaxLineLength = 64 * 1024;
+  // The most bytes the lines of one reply may hold together (line ends not
+  // counted); more ends input as an over-long line does.
+  static constexpr size_t kMaxReplyLength = 1024 * 1024;
 
   explicit CLineSocket(bool quiet);
   virtual ~CLineSocket();
@@ -39,22 +44,21 @@ class CLineSocket {
   bool LookupHostByName(const std::string& name);
   // The port to connect to in network byte order; 0 on failure.
   uint16_t ResolvePort(const char* service, int defaultPort, long overridePort);
+  // Connects the socket Open created to the host and port found before.
   bool ConnectSocket();
 
   // printf-style; the whole text reaches the peer or the result is false.
   // Traced as "--> %s" unless quiet (masked past the trace-mask position).
-  bool SendFormatted(const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(gnu_printf, 2, 3)))
-#endif
-      ;
+  bool SendFormatted(const char* format, ...) VELSEND_PRINTF(2, 3);
   // Sends text as it is, with the same accounting and trace as SendFormatted.
   bool SendText(std::string_view text);
 
   // While on, sent texts and their trace lines are gathered and written in
   // large blocks: before every wait for the peer, whenever a block is full,
   // and at Close. A send then reports false once a block has failed, and
-  // every later one does too. Turning it off writes what is gathered.
+  // every later one does too. The peer must stay silent meanwhile: a block
+  // is withheld, as a failed one, when bytes from the peer already wait.
+  // Turning it off writes what is gathered.
   void GatherSends(bool on);
   // Writes what is gathered; false when the connection has lost bytes.
   bool FlushSends();
@@ -62,69 +66,103 @@ class CLineSocket {
   // Reads one line without its terminator: its length, or -1 when input
   // ended (or failed, or timed out) before any byte of a line.
   long ReadLine(std::string& line);
+  // The next received byte (0 to 255), receiving more once the buffer is
+  // used up; -1 when input has ended, and for every call after that.
   int ReadByte();
+  // Steps back over the byte the last ReadByte returned; valid only once
+  // after a ReadByte that returned a byte.
   void UnreadByte(int byte);
+  // Writes gathered sends, then receives once behind the held bytes, waiting
+  // until the read deadline (or the reply timeout without one). The count,
+  // 0 when the peer closed, or CByteStream's error or (traced) timeout.
   long FillBuffer();
 
+  // True when no byte from the peer waits unread: the read buffer is used up
+  // and a zero-time poll of the stream finds nothing but the rest of a line
+  // end. Costs no wait. Otherwise the peer has answered something it was not
+  // yet sent: that is traced, and the bytes stay unread.
+  bool NothingWaiting();
+
   const std::string& GetLocalHostName() const { return m_localHostName; }
-  const std::string& GetRemoteHostName() const { return m_remoteHostName; }
-  const std::string& GetRemoteAddress() const { return m_remoteAddress; }
+  // The local end of the connection as a dotted address; empty without a
+  // connected socket.
+  const std::string& GetLocalAddress() const { return m_connection.localAddress; }
+  const std::string& GetRemoteHostName() const { return m_connection.remoteHostName; }
+  const std::string& GetRemoteAddress() const { return m_connection.remoteAddress; }
   bool Close();
 
   // From position p on, "--> %s" shows "*** SECRET! ***\r\n" instead of the
   // rest of each sent text; -1 turns masking off.
   void SetTraceMask(int position) { m_traceMask = position; }
-  bool IsQuiet() const { return m_quiet; }
 
   void SetTimeouts(const SLineTimeouts& timeouts) { m_timeouts = timeouts; }
   const SLineTimeouts& Timeouts() const { return m_timeouts; }
-  // Bounds the time the following reads may wait, in total, from now.
-  void SetReadDeadline(int timeoutMs);
+  // Bounds the reads of one reply, until EndReply: together they may wait
+  // timeoutMs from now (negative: no bound) and their lines may hold
+  // kMaxReplyLength bytes. Past either bound input ends as a failure.
+  void BeginReply(int timeoutMs);
+  void EndReply();
 
   // Takes over an already open stream as the connection (tests use an
   // in-memory one).
   void AttachStream(std::unique_ptr<CByteStream> stream);
 
-  // True when a byte from the peer is waiting: unread in the buffer or
-  // already on the connection (looked at without waiting).
-  bool InputPending();
-  // Secures the connection: the TLS handshake within the reply timeout, then
-  // the stream carries plain text through TLS. The read buffer must be empty.
-  // False with reason set; the connection can then carry nothing more.
+  // Hands the stream to wrap and reads and writes through what it returns
+  // from then on (a TLS session over the stream). Refused, keeping the
+  // stream, while bytes from the peer wait unread: they came before the
+  // switch and must not pass for what the wrapper delivers. False as well
+  // when wrap returns nothing; the connection then carries nothing more.
+  using StreamWrapper =
+      std::function<std::unique_ptr<CByteStream>(std::unique_ptr<CByteStream>)>;
+  bool WrapStream(const StreamWrapper& wrap);
+  // Secures the connection through WrapStream: the TLS handshake within the
+  // reply timeout, then the stream carries plain text through TLS. False with
+  // reason set; the connection can then carry nothing more.
   bool StartTls(const platform::TlsOptions& options, std::string& reason);
 
  private:
+  // Everything that lives as long as one connection; Close resets it whole.
+  struct SConnection {
+    std::unique_ptr<CByteStream> stream;
+    // The socket at the bottom of stream, owned through it; null when the
+    // stream was attached.
+    platform::CSocketStream* socket = nullptr;
+    std::string remoteHostName;
+    std::string remoteAddress;
+    std::string localAddress;
+
+    std::string receiveBuffer;
+    size_t filled = 0;
+    size_t readPosition = 0;
+    bool inputEnded = false;
+    bool dropLeadingBreak = false;
+    bool readFailed = false;  // input ended by a timeout or an over-long line or reply
+    int64_t readDeadline = -1;  // platform::MonotonicMs() value, -1 = none
+    size_t replyBytes = 0;
+    bool inReply = false;
+
+    bool sendFailed = false;  // a send failed: the stream has lost bytes
+    bool gather = false;
+    std::string sendBlock;    // gathered bytes not yet sent
+  };
+
+  bool SendBytes(std::string_view text);
+  void TakeLineBytes(std::string& line);
+  void TraceSent(std::string_view text);
+  void TraceReceived(std::string_view line);
   void WriteTrace(std::string_view text);
   void FlushTrace();
-  void Trace(const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(gnu_printf, 2, 3)))
-#endif
-      ;
+  void Trace(const char* format, ...) VELSEND_PRINTF(2, 3);
+  const char* PeerName() const;
 
   bool m_quiet;
   int m_startupStatus = 0;
-  int m_closeResult = 0;
   int m_traceMask = -1;
-  std::string m_remoteHostName;
-  std::string m_remoteAddress;
   std::string m_localHostName;
   uint16_t m_port = 0;  // network byte order
   platform::HostEntry m_hostEntry;
   bool m_hasHostEntry = false;
-  std::unique_ptr<CByteStream> m_stream;
-
-  std::string m_receiveBuffer;
-  size_t m_filled = 0;
-  size_t m_readPosition = 0;
-  bool m_inputEnded = false;
-  bool m_dropLeadingBreak = false;
-  bool m_readFailed = false;  // input ended by a timeout or an overlong line
-  bool m_sendFailed = false;  // a send failed: the stream has lost bytes
-  bool m_gather = false;
-  std::string m_sendBlock;    // gathered bytes not yet sent
-  std::string m_traceBlock;   // gathered trace not yet written
-
+  SConnection m_connection;
+  std::string m_traceBlock;  // gathered trace not yet written
   SLineTimeouts m_timeouts;
-  int64_t m_readDeadline = -1;  // platform::MonotonicMs() value, -1 = none
 };

@@ -51,6 +51,8 @@ class CSocketStream : public CByteStream {
   static std::unique_ptr<CSocketStream> Create();
   // Connects to address:port (network byte order), waiting at most timeoutMs.
   virtual bool Connect(uint32_t address, uint16_t port, int timeoutMs) = 0;
+  // The local end of the connected socket, IPv4 in network byte order.
+  virtual bool LocalAddress(uint32_t& address) = 0;
 };
 
 // Milliseconds from an arbitrary fixed point, never going backwards.

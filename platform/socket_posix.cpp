@@ -59,6 +59,17 @@ class CPosixSocketStream : public CSocketStream {
     return error == 0;
   }
 
+  bool LocalAddress(uint32_t& address) override {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+        local.sin_family != AF_INET) {
+      return false;
+    }
+    address = local.sin_addr.s_addr;
+    return true;
+  }
+
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
     if (m_fd < 0) return false;
     size_t sent = 0;

@@ -114,6 +114,18 @@ class CWinsockStream : public CSocketStream {
            error == 0;
   }
 
+  bool LocalAddress(uint32_t& address) override {
+    sockaddr_in local;
+    std::memset(&local, 0, sizeof local);
+    int length = sizeof local;
+    if (getsockname(m_socket, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+        local.sin_family != AF_INET) {
+      return false;
+    }
+    address = static_cast<uint32_t>(local.sin_addr.s_addr);
+    return true;
+  }
+
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
     while (size > 0) {
       if (WaitFor(m_socket, true, timeoutMs) != 1) return false;

@@ -30,7 +30,8 @@ EhloKeywords ParseEhloKeywords(const std::vector<std::string>& lines) {
 }
 
 bool CSmtpClient::Ehlo() {
-  SendFormatted("EHLO %s\r\n", GetLocalHostName().c_str());
+  if (!NothingWaiting()) return false;
+  SendFormatted("EHLO %s\r\n", GreetingName().c_str());
   std::vector<std::string> lines;
   m_identified = ReadReply("250", Timeouts().replyMs, &lines);
   m_ehloKeywords = m_identified ? ParseEhloKeywords(lines) : EhloKeywords();

@@ -9,6 +9,7 @@ bool CSmtpClient::SendMail() {
   // carry the same counter.
   if (!m_uuencodeMode) MakeBoundaryUnique();
 
+  if (!NothingWaiting()) return false;
   // A CR or LF in an address would end the command and start another.
   SendFormatted("MAIL FROM:<%s>\r\n", NeutraliseLineBreaks(m_originatorAddress).c_str());
   if (!ReadReply("2")) return false;
@@ -16,16 +17,20 @@ bool CSmtpClient::SendMail() {
   // The cursor only passes accepted recipients; one refusal stops them all.
   while (m_recipientCursor < static_cast<int>(m_recipients.size())) {
     SplitAddress(m_recipients[m_recipientCursor], m_recipientAddress, m_recipientName);
+    if (!NothingWaiting()) return false;
     SendFormatted("RCPT TO:<%s>\r\n", NeutraliseLineBreaks(m_recipientAddress).c_str());
     if (!ReadReply("2")) return false;
     ++m_recipientCursor;
   }
 
+  if (!NothingWaiting()) return false;
   SendFormatted("DATA\r\n");
   if (!ReadReply("354")) return false;
+  if (!NothingWaiting()) return false;
 
   // The message goes out in large blocks rather than a send per line; the
-  // read of the final reply writes what is left.
+  // read of the final reply writes what is left. Each block, the last with
+  // the "." line, goes out only while the relay is silent.
   GatherSends(true);
   WriteHeaders();
   if (!m_uuencodeMode && m_parts.size() > 1) {

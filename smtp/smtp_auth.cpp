@@ -24,14 +24,17 @@ class CTraceMask {
 
 bool CSmtpClient::AuthLogin() {
   if (!m_identified && !Ehlo()) return false;
+  if (!NothingWaiting()) return false;
   SendFormatted("AUTH LOGIN\r\n");
   if (!ReadReply("334")) return false;
   CBase64Encoder encoder;
+  if (!NothingWaiting()) return false;
   {
     CTraceMask mask(*this, 0);
     SendFormatted("%s\r\n", encoder.EncodeText(m_userName.c_str()).c_str());
   }
   if (!ReadReply("334")) return false;
+  if (!NothingWaiting()) return false;
   {
     CTraceMask mask(*this, 0);
     SendFormatted("%s\r\n", encoder.EncodeText(m_password.c_str()).c_str());
@@ -42,6 +45,7 @@ bool CSmtpClient::AuthLogin() {
 
 bool CSmtpClient::AuthPlain() {
   if (!m_identified && !Ehlo()) return false;
+  if (!NothingWaiting()) return false;
   std::string encoded;
   {
     // No authorisation identity: NUL, user name, NUL, password.
@@ -53,6 +57,7 @@ bool CSmtpClient::AuthPlain() {
     credential += m_password;
     encoded = CBase64Encoder().EncodeBytes(credential.data(), credential.size());
   }
+  if (!NothingWaiting()) return false;
   {
     CTraceMask mask(*this, 11);  // after "AUTH PLAIN "
     SendFormatted("AUTH PLAIN %s\r\n", encoded.c_str());

@@ -21,18 +21,29 @@ class CSmtpClient : public CLineSocket {
   ~CSmtpClient() override;
 
   // --- Session (smtp/smtp_session.cpp) ---
+  // Every step below that sends a command first makes sure that nothing from
+  // the relay waits unread (NothingWaiting): a relay that answered ahead is
+  // out of step, and the step fails as if its reply had been refused.
+
   // Connects to host on port, or the "smtp" service port, or 25.
   bool Connect(const std::string& host, long port);
-  // Greeting, then HELO, or EHLO and AUTH when a credential is set.
+  // Greeting, then HELO, or EHLO and AUTH when a credential is set. False at
+  // the first reply refused.
   bool Login();
+  // HELO with GreetingName(); true on a 2xx reply.
   bool Helo();
+  // QUIT; true on a 2xx reply. The connection stays open until Close.
   bool Quit();
-  // Reads one reply, continuation lines included, and judges its last line
-  // by expected as a prefix.
+  // Reads one reply, continuation lines included. True when every line is
+  // three digits then a blank, a hyphen or the end, all with one code, and
+  // the last begins with expected. The lines may hold kMaxReplyLength bytes.
   bool ReadReply(const char* expected);
   // As ReadReply, waiting at most timeoutMs for the whole reply; lines, when
   // given, receives every line of it.
   bool ReadReply(const char* expected, int timeoutMs, std::vector<std::string>* lines = nullptr);
+  // The name HELO and EHLO announce: the local host name, else the address
+  // literal of the connection's local address ("[192.0.2.1]").
+  std::string GreetingName() const;
   bool SetUserName(const std::string& text);
   bool SetPassword(const std::string& text);
 
@@ -46,10 +57,16 @@ class CSmtpClient : public CLineSocket {
   bool SecureConnection();
 
   // --- Authentication (smtp/smtp_auth.cpp) ---
+  // EHLO, then AUTH LOGIN with the user name and password answered in turn;
+  // true only on 235.
   bool AuthLogin();
+  // EHLO, then AUTH PLAIN with the credential; true on a 2xx reply.
   bool AuthPlain();
 
   // --- Mail transaction (smtp/mail_transaction.cpp) ---
+  // MAIL, one RCPT per recipient (m_recipientCursor passes the accepted
+  // ones), DATA, the header block and parts, ".". True when the relay
+  // accepted the data and every byte of it was sent.
   bool SendMail();
 
   // --- Message (mime/message.cpp) ---

@@ -1,4 +1,20 @@
+#include <string>
+#include <string_view>
+
 #include "smtp/smtp_client.h"
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Three digits, then a blank, a hyphen or the line's end (RFC 5321 section
+// 4.2.1).
+bool IsReplyLine(std::string_view line) {
+  return line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) &&
+         (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+}
+
+}  // namespace
 
 CSmtpClient::CSmtpClient(bool quiet) : CLineSocket(quiet) {}
 
@@ -10,20 +26,32 @@ bool CSmtpClient::ReadReply(const char* expected) {
 
 bool CSmtpClient::ReadReply(const char* expected, int timeoutMs,
                             std::vector<std::string>* lines) {
-  SetReadDeadline(timeoutMs);
+  BeginReply(timeoutMs);
   std::string line;
   ReadLine(line);
   if (lines) lines->assign(1, line);
-  // Continuation lines are known by the hyphen alone; only the last line of
-  // the reply is judged. End of input leaves the line empty, which never
+  // Every line must be a reply line with the code of the first; the reply
+  // still ends where it always did, at the first line without a hyphen in
+  // the fourth place. End of input leaves the line empty, which never
   // matches.
+  const std::string code = line.substr(0, 3);
+  bool wellFormed = IsReplyLine(line);
   while (line.size() >= 4 && line[3] == '-') {
     ReadLine(line);
     if (lines) lines->push_back(line);
+    wellFormed = wellFormed && IsReplyLine(line) && line.compare(0, 3, code) == 0;
   }
-  SetReadDeadline(-1);
+  EndReply();
   const std::string_view prefix(expected);
-  return line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
+  return wellFormed && line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string CSmtpClient::GreetingName() const {
+  if (!GetLocalHostName().empty()) return GetLocalHostName();
+  // Without a name, the address literal of this end of the connection
+  // (RFC 5321 section 4.1.3); an empty name is refused by relays.
+  if (!GetLocalAddress().empty()) return "[" + GetLocalAddress() + "]";
+  return std::string();
 }
 
 bool CSmtpClient::Connect(const std::string& host, long port) {
@@ -42,7 +70,8 @@ bool CSmtpClient::Login() {
 }
 
 bool CSmtpClient::Helo() {
-  SendFormatted("HELO %s\r\n", GetLocalHostName().c_str());
+  if (!NothingWaiting()) return false;
+  SendFormatted("HELO %s\r\n", GreetingName().c_str());
   return ReadReply("2");
 }
 

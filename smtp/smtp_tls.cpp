@@ -39,6 +39,10 @@ bool CSmtpClient::SendStartTls() {
     m_tlsFailure = "the relay does not offer STARTTLS";
     return false;
   }
+  if (!NothingWaiting()) {
+    m_tlsFailure = "the relay sent data before it was asked";
+    return false;
+  }
   SendFormatted("STARTTLS\r\n");
   std::vector<std::string> lines;
   if (!ReadReply("220", Timeouts().replyMs, &lines)) {
@@ -49,7 +53,7 @@ bool CSmtpClient::SendStartTls() {
   }
   // Bytes sent before the handshake would otherwise be read as if they had
   // come through TLS.
-  if (InputPending()) {
+  if (!NothingWaiting()) {
     m_tlsFailure = "the relay sent data after accepting STARTTLS";
     return false;
   }

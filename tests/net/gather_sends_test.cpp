@@ -60,25 +60,6 @@ TEST(GatherSends, AFullBlockGoesOutWithoutWaiting) {
   EXPECT_TRUE(peer->sent == all);
 }
 
-// A block the peer did not take: every later send reports false and nothing
-// more reaches the peer.
-TEST(GatherSends, AFailedBlockFailsEveryLaterSend) {
-  auto peer = MakePeer({"250 ok\r\n"});
-  peer->sendCapacity = 10;
-  CLineSocket socket(true);
-  socket.AttachStream(std::make_unique<CMemoryStream>(peer));
-  socket.GatherSends(true);
-  EXPECT_TRUE(socket.SendText("12345"));
-  EXPECT_TRUE(socket.SendText("678901"));  // held: the failure is not known yet
-  std::string line;
-  socket.ReadLine(line);
-  EXPECT_FALSE(socket.SendText("x"));
-  EXPECT_FALSE(socket.FlushSends());
-  socket.GatherSends(false);
-  EXPECT_FALSE(socket.SendText("y"));
-  EXPECT_EQ(peer->sent, "");
-}
-
 // The relay's acceptance does not make a message whose bytes were lost a
 // delivered one.
 TEST(GatherSends, TransactionFailsWhenTheDataWasNotSentWhole) {

@@ -234,8 +234,8 @@ TEST(LoopbackConnection, HostLookup) {
 
 }
 
-// A machine whose own name cannot be looked up still says HELO, with an
-// empty name.
+// A machine whose own name cannot be looked up says HELO with the address
+// literal of its end of the connection: relays refuse an empty name.
 TEST(LoopbackConnection, HeloWithoutLocalName) {
   CHostTable none({}, "client.test");
   CLoopbackPeer peer([](int connection) {
@@ -243,13 +243,40 @@ TEST(LoopbackConnection, HeloWithoutLocalName) {
     std::string line;
     char c;
     while (::recv(connection, &c, 1, 0) == 1 && c != '\n') line.push_back(c);
-    SendToClient(connection, line == "HELO \r" ? "250 ok\r\n" : "500 " + line + "\r\n");
+    SendToClient(connection,
+                 line == "HELO [127.0.0.1]\r" ? "250 ok\r\n" : "501 " + line + "\r\n");
     ReceiveUntilClosed(connection);
   });
   CSmtpClient client(true);
   EXPECT_EQ(client.GetLocalHostName(), "");
   ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
+  EXPECT_EQ(client.GetLocalAddress(), "127.0.0.1");
   EXPECT_TRUE(client.Login());
+}
+
+// Bytes the peer sent unasked are found on the socket itself, not only in
+// the read buffer, and stay there to be read.
+TEST(LoopbackConnection, PollFindsBytesSentUnasked) {
+  CLoopbackPeer peer([](int connection) {
+    SendToClient(connection, "250 early\r\n");
+    ReceiveUntilClosed(connection);
+  });
+  CLineSocket socket(false);
+  ASSERT_TRUE(socket.Open("127.0.0.1", "smtp", 25, peer.Port()));
+  testing::internal::CaptureStderr();
+  bool waiting = false;
+  auto start = Clock::now();
+  while (!waiting && ElapsedMs(start) < 5000) {
+    waiting = !socket.NothingWaiting();
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(waiting);
+  std::string line;
+  EXPECT_EQ(socket.ReadLine(line), 9);
+  EXPECT_EQ(line, "250 early");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "localhost replied before it was asked\n<-- 250 early\n");
+  EXPECT_TRUE(socket.NothingWaiting());
 }
 
 TEST(LoopbackConnection, ResolvePort) {

@@ -13,7 +13,7 @@ TEST(LineSocketStartTls, RefusesWhileClearTextIsUnread) {
   socket.AttachStream(std::make_unique<CMemoryStream>(peer));
   std::string line;
   ASSERT_EQ(socket.ReadLine(line), 6);
-  EXPECT_TRUE(socket.InputPending());
+  EXPECT_FALSE(socket.NothingWaiting());
   std::string reason;
   EXPECT_FALSE(socket.StartTls({"localhost", "", true}, reason));
   EXPECT_EQ(reason, "data was waiting before the TLS handshake");

@@ -65,6 +65,8 @@ TEST(SmtpAuth, Plain) {
        "EHLO {local}\r\n"},
       {"EHLO with 2xx other than 250", "user", "pass", kPlain, {"220 ok\r\n"}, false,
        "EHLO {local}\r\n"},
+      {"AUTH reply ahead of AUTH", "user", "pass", kPlain, {"250 ok\r\n235 ok\r\n"}, false,
+       "EHLO {local}\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -98,6 +100,12 @@ TEST(SmtpAuth, Login) {
        true, "EHLO {local}\r\nAUTH LOGIN\r\n\r\ncGFzcw==\r\n"},
       {"empty password", "user", "", {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"},
        true, "EHLO {local}\r\nAUTH LOGIN\r\ndXNlcg==\r\n\r\n"},
+      {"answer ahead of the user name", "user", "pass",
+       {"250 ok\r\n", "334 a\r\n334 b\r\n", "235 ok\r\n"}, false,
+       "EHLO {local}\r\nAUTH LOGIN\r\n"},
+      {"answer ahead of the password", "user", "pass",
+       {"250 ok\r\n", "334 a\r\n", "334 b\r\n235 ok\r\n"}, false,
+       "EHLO {local}\r\nAUTH LOGIN\r\ndXNlcg==\r\n"},
       {"three-byte and four-byte names", "abc", "abcd",
        {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"}, true,
        "EHLO {local}\r\nAUTH LOGIN\r\nYWJj\r\nYWJjZA==\r\n"},

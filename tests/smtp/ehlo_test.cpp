@@ -33,8 +33,10 @@ struct Outcome {
   std::string localName;
 };
 
-Outcome Login(CSmtpClient::TlsMode mode, std::deque<std::string> replies) {
+Outcome Login(CSmtpClient::TlsMode mode, std::deque<std::string> replies,
+              size_t answersAheadFrom = static_cast<size_t>(-1)) {
   auto peer = MakePeer(std::move(replies));
+  peer->answersAheadFrom = answersAheadFrom;
   CSmtpClient client(true);
   client.AttachStream(std::make_unique<CMemoryStream>(peer));
   client.m_tlsMode = mode;
@@ -58,6 +60,7 @@ TEST(StartTls, NoFallBackToClearText) {
     std::deque<std::string> replies;
     const char* sent;
     const char* failure;
+    size_t answersAheadFrom = static_cast<size_t>(-1);  // chunk waiting unasked
   } cases[] = {
       {"not offered", {"220 hi\r\n", "250-relay\r\n250 AUTH PLAIN\r\n"}, "EHLO {local}\r\n",
        "the relay does not offer STARTTLS"},
@@ -73,11 +76,11 @@ TEST(StartTls, NoFallBackToClearText) {
        "EHLO {local}\r\nSTARTTLS\r\n", "the relay sent data after accepting STARTTLS"},
       {"data after the 220",
        {"220 hi\r\n", "250-relay\r\n250 STARTTLS\r\n", "220 go\r\n", "250-AUTH PLAIN\r\n"},
-       "EHLO {local}\r\nSTARTTLS\r\n", "the relay sent data after accepting STARTTLS"},
+       "EHLO {local}\r\nSTARTTLS\r\n", "the relay sent data after accepting STARTTLS", 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Outcome o = Login(CSmtpClient::kStartTls, c.replies);
+    Outcome o = Login(CSmtpClient::kStartTls, c.replies, c.answersAheadFrom);
     EXPECT_FALSE(o.result);
     EXPECT_EQ(o.sent, WithLocalName(c.sent, o.localName));
     EXPECT_EQ(o.failure, c.failure);

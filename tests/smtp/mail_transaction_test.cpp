@@ -210,6 +210,31 @@ TEST(MailTransaction, RefusalStopsAtOnceWithoutRsetOrQuit) {
   }
 }
 
+// A reply that arrives before its command answers nothing the client sent:
+// the step fails and sends nothing more.
+TEST(MailTransaction, ReplyAheadOfItsCommandFailsTheStep) {
+  struct Case {
+    const char* what;
+    std::deque<std::string> chunks;
+    std::string sent;
+  } cases[] = {
+      {"RCPT reply with the MAIL reply", {"250 sender ok\r\n250 recipient ok\r\n"},
+       "MAIL FROM:<ann@example.org>\r\n"},
+      {"354 with the RCPT reply", {"250 ok\r\n", "250 ok\r\n354 go\r\n"},
+       "MAIL FROM:<ann@example.org>\r\nRCPT TO:<bob@b.example>\r\n"},
+      {"final reply with the 354", {"250 ok\r\n", "250 ok\r\n", "354 go\r\n250 queued\r\n"},
+       "MAIL FROM:<ann@example.org>\r\nRCPT TO:<bob@b.example>\r\nDATA\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Transaction t;
+    t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};
+    t.peer->chunks = c.chunks;
+    EXPECT_FALSE(t.client.SendMail());
+    EXPECT_EQ(t.peer->sent, c.sent);
+  }
+}
+
 TEST(MailTransaction, RefusedEndOfDataFailsAfterTheWholeMessage) {
   Transaction t;
   t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};

@@ -17,6 +17,14 @@ class CMemoryStream : public CByteStream {
     bool timeoutAtEnd = false;       // after the chunks: time out instead of closing
     bool closed = false;
     long sendCapacity = -1;          // fail sends beyond this many bytes; -1 unlimited
+    // A zero-time receive (a poll for bytes already waiting) finds the next
+    // chunk only when set: a scripted peer otherwise answers only once asked.
+    bool answersAhead = false;
+    // As answersAhead, from the chunk of this index on (a relay that talks
+    // out of turn at one point of the dialogue only).
+    size_t answersAheadFrom = static_cast<size_t>(-1);
+    size_t chunksTaken = 0;
+    size_t frontTaken = 0;           // bytes of the first chunk already handed out
   };
 
   explicit CMemoryStream(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
@@ -30,14 +38,24 @@ class CMemoryStream : public CByteStream {
     return true;
   }
 
-  long Receive(char* buffer, size_t size, int) override {
+  long Receive(char* buffer, size_t size, int timeoutMs) override {
     auto& chunks = m_shared->chunks;
     if (chunks.empty()) return m_shared->timeoutAtEnd ? kReceiveTimeout : 0;
-    std::string& front = chunks.front();
-    size_t n = front.size() < size ? front.size() : size;
-    std::memcpy(buffer, front.data(), n);
-    front.erase(0, n);
-    if (front.empty()) chunks.pop_front();
+    if (timeoutMs == 0 && !m_shared->answersAhead &&
+        m_shared->chunksTaken < m_shared->answersAheadFrom) {
+      return kReceiveTimeout;
+    }
+    // Taken by an offset, not erased: a large chunk would cost quadratic time.
+    const std::string& front = chunks.front();
+    size_t& taken = m_shared->frontTaken;
+    size_t n = front.size() - taken < size ? front.size() - taken : size;
+    std::memcpy(buffer, front.data() + taken, n);
+    taken += n;
+    if (taken == front.size()) {
+      chunks.pop_front();
+      taken = 0;
+      ++m_shared->chunksTaken;
+    }
     return static_cast<long>(n);
   }
 

@@ -82,6 +82,7 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     list.clear();
   }
   switches.LookupSwitch("R", client.m_replyTo);
+  switches.LookupSwitch("l", client.m_headerCharset);
 
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
   client.m_forceUuencode = switches.HasSwitch("U");

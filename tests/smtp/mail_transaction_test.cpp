@@ -231,11 +231,11 @@ TEST(MailTransaction, NoValueCanBreakALine) {
       {[](CSmtpClient& c, const std::string& v) { c.m_originatorAddress = v; },
        "MAIL FROM:<" + shown + ">\r\n"},
       {[](CSmtpClient& c, const std::string& v) { c.m_originatorName = v; },
-       "From: " + shown + " <ann@example.org>\r\n"},
+       "From: \"" + shown + "\" <ann@example.org>\r\n"},
       {[](CSmtpClient& c, const std::string& v) { c.m_recipients = {v}; },
        "RCPT TO:<" + shown + ">\r\n"},
       {[](CSmtpClient& c, const std::string& v) { c.m_recipients = {v + " <r@x>"}; },
-       "To: " + shown + "  <r@x>\r\n"},
+       "To: \"" + shown + "\"  <r@x>\r\n"},
       {[](CSmtpClient& c, const std::string& v) {
          c.m_recipients = {"r@x", "<" + v};
          c.m_bccStart = 1;

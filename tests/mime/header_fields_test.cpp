@@ -110,9 +110,13 @@ TEST(HeaderFields, LongValuesFoldWithinTheLimits) {
     EXPECT_GT(lines.size(), 1u);
     for (size_t i = 0; i < lines.size(); ++i) {
       EXPECT_LE(lines[i].size(), kFoldWidth) << lines[i];
-      if (i > 0) EXPECT_TRUE(lines[i][0] == ' ' && lines[i].find_first_not_of(' ') != std::string::npos);
+      if (i > 0) {
+        EXPECT_TRUE(lines[i][0] == ' ' && lines[i].find_first_not_of(' ') != std::string::npos);
+      }
     }
-    if (!c.encoded) EXPECT_EQ(Unfold(field), "Subject: " + c.value);
+    if (!c.encoded) {
+      EXPECT_EQ(Unfold(field), "Subject: " + c.value);
+    }
     EXPECT_EQ(field.find("=?") != std::string::npos, c.encoded);
   }
   // A long ASCII word fits on no line of 78 but needs no encoding under 998.

@@ -126,6 +126,7 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   }
   // Reply-To only ever reaches the header block, never the envelope.
   switches.LookupSwitch("R", client.m_replyTo);
+  switches.LookupSwitch("l", client.m_headerCharset);
 
   // Set before the first part is added, which reads them.
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");

@@ -4,14 +4,19 @@
 
 #include "base/ascii_text.h"
 #include "mime/boundary.h"
+#include "mime/charset_table.h"
+#include "mime/header_fields.h"
 #include "mime/header_values.h"
+#include "platform/code_page.h"
 #include "smtp/smtp_client.h"
 
 bool CSmtpClient::WriteHeaders() {
   // Every value is written with its CR and LF bytes as blanks: a line break
   // inside a value would start a field of its own, or end the data.
-  SendFormatted("From: %s <%s>\r\n", NeutraliseLineBreaks(m_originatorName).c_str(),
-                NeutraliseLineBreaks(m_originatorAddress).c_str());
+  const std::string charset = HeaderCharsetName();
+  SendHeaderLine(FormatAddressLine("From: ", NeutraliseLineBreaks(m_originatorName),
+                                   " <" + NeutraliseLineBreaks(m_originatorAddress) + ">",
+                                   charset));
 
   const int count = static_cast<int>(m_recipients.size());
   if (m_ccStart == kUnsetStart) m_ccStart = count;
@@ -34,15 +39,16 @@ bool CSmtpClient::WriteHeaders() {
     } else {
       continue;  // Bcc: only the envelope names them
     }
-    SendFormatted("%s%s <%s>%s\r\n", prefix, NeutraliseLineBreaks(m_recipientName).c_str(),
-                  NeutraliseLineBreaks(m_recipientAddress).c_str(), suffix);
+    SendHeaderLine(FormatAddressLine(
+        prefix, NeutraliseLineBreaks(m_recipientName),
+        " <" + NeutraliseLineBreaks(m_recipientAddress) + ">" + suffix, charset));
   }
 
   if (!m_replyTo.empty()) {
-    SendFormatted("Reply-To: %s\r\n", NeutraliseLineBreaks(m_replyTo).c_str());
+    SendHeaderLine(FormatAddressField("Reply-To: ", NeutraliseLineBreaks(m_replyTo), charset));
   }
   if (!m_subject.empty()) {
-    SendFormatted("Subject: %s\r\n", NeutraliseLineBreaks(m_subject).c_str());
+    SendHeaderLine(FormatTextField("Subject: ", NeutraliseLineBreaks(m_subject), charset));
   }
   SendFormatted("X-Mailer: Tarnvale SMTP Class\r\n");
 
@@ -78,6 +84,16 @@ bool CSmtpClient::WriteHeaders() {
     SendFormatted("\r\n");
   }
   return true;
+}
+
+std::string CSmtpClient::HeaderCharsetName() const {
+  return m_headerCharset.empty()
+             ? DefaultCharset(platform::DefaultCodePage(), platform::LocaleCodeSet())
+             : m_headerCharset;
+}
+
+void CSmtpClient::SendHeaderLine(const std::string& line) {
+  SendFormatted("%s\r\n", line.c_str());
 }
 
 void CSmtpClient::FormatBoundary(std::string& delimiter) const {

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "base/ascii_text.h"
+#include "mime/header_folding.h"
 #include "mime/header_values.h"
+#include "mime/mime_parameters.h"
 #include "platform/path.h"
 #include "smtp/smtp_client.h"
 
@@ -26,17 +28,29 @@ bool CSmtpClient::SendPart(size_t index) {
   const std::string name = NeutraliseLineBreaks(DisplayName(part));
 
   if (!m_uuencodeMode) {
-    std::string line = "Content-Type: " + NeutraliseLineBreaks(part.m_contentType);
+    // Long lines fold before a parameter; a name that needs it is escaped or
+    // encoded there.
+    const std::string charset = HeaderCharsetName();
+    CHeaderFolder type("Content-Type:");
+    type.Add(" ", NeutraliseLineBreaks(part.m_contentType));
     if (StartsWithIgnoringCase(part.m_contentType, "text/")) {
-      line += "; charset=" + NeutraliseLineBreaks(part.m_charset);
+      type.Add("", ";");
+      type.Add(" ", "charset=" + NeutraliseLineBreaks(part.m_charset));
     }
-    if (!name.empty()) line += "; name=\"" + name + "\"";
-    SendFormatted("%s\r\n", line.c_str());
+    if (!name.empty()) {
+      type.Add("", ";");
+      AddNameParameter(type, "name", name, charset, true);
+    }
+    SendHeaderLine(type.Text());
     SendFormatted("Content-Transfer-Encoding: %s\r\n",
                   NeutraliseLineBreaks(part.m_encoding).c_str());
-    line = part.m_attachment ? "Content-Disposition: attachment" : "Content-Disposition: inline";
-    if (!name.empty()) line += "; filename=\"" + name + "\"";
-    SendFormatted("%s\r\n", line.c_str());
+    CHeaderFolder disposition("Content-Disposition:");
+    disposition.Add(" ", part.m_attachment ? "attachment" : "inline");
+    if (!name.empty()) {
+      disposition.Add("", ";");
+      AddNameParameter(disposition, "filename", name, charset, false);
+    }
+    SendHeaderLine(disposition.Text());
     SendFormatted("\r\n");
   } else if (part.m_uuencoded) {
     SendFormatted("begin 644 %s\r\n", name.empty() ? "noname" : name.c_str());

@@ -153,7 +153,9 @@ bool CMessagePart::EncodeQuotedPrintable(CByteSource& source, bool mayGiveUp) {
     AddQuotedPrintableLine(line, false);
     line.clear();
   }
-  if (!line.empty()) AddQuotedPrintableLine(line, false);
+  // A file's last line without a break ends in a soft break, so that the
+  // decoded part ends where the file does.
+  if (!line.empty()) AddQuotedPrintableLine(line, !standardInput);
 
   m_encoding = "quoted-printable";
   m_uuencoded = false;

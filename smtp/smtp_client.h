@@ -88,6 +88,10 @@ class CSmtpClient : public CLineSocket {
   // Raises the boundary counter to the first value from its own for which
   // IsBoundaryUnique holds, in one pass over the 7bit lines.
   void MakeBoundaryUnique();
+  // The charset of encoded words and file names: -l, else the locale's.
+  std::string HeaderCharsetName() const;
+  // One header line, folded or not; CR LF is added.
+  void SendHeaderLine(const std::string& line);
 
   // --- Part writer (mime/part_writer.cpp) ---
   bool SendPart(size_t index);
@@ -113,6 +117,7 @@ class CSmtpClient : public CLineSocket {
   int m_bccStart = kUnsetStart;
   std::string m_replyTo;
   std::string m_subject;
+  std::string m_headerCharset;  // -l as typed; empty: the locale's
   std::string m_boundaryText = "++++ Section Boundry ++++";
   std::vector<CMessagePart> m_parts;
   unsigned m_boundaryCounter = 0;

@@ -144,6 +144,7 @@ def test_attachment_name_leaves_the_directories_out(velsend, relay, tmp_path, nu
     run = velsend(*envelope(subject, relay.port), "-f" + entry.format(tmp=tmp_path))
     assert run.status == 0, run.err
     data = received(relay, subject)
-    assert f'; name="{name}"\r\n'.encode() in data
-    assert f'; filename="{name}"\r\n'.encode() in data
+    part = mimecheck.parse(data)
+    assert part.get_param("name") == name
+    assert part.get_filename() == name
     assert b"sub/" not in data and str(tmp_path).encode() not in data

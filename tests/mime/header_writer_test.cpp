@@ -169,7 +169,7 @@ TEST(HeaderWriter, ValuesWithLineBreaksStayOnTheirLine) {
   w.client.m_replyTo = "r\r\n\r\nbody";
   w.client.m_subject = "s\r\n.\r\nQUIT";
   EXPECT_EQ(w.Headers(),
-            "From: A  Bcc: x <a@x .>\r\n"
+            "From: \"A  Bcc: x\" <a@x .>\r\n"
             "To: T  <t  >\r\n"
             "Cc:  <c >\r\n"
             "Reply-To: r    body\r\n"

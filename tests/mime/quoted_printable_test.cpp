@@ -62,16 +62,21 @@ TEST(QuotedPrintableTest, EncodesTextSources) {
     bool standardInput = false;
   } cases[] = {
       {"empty", "", {}},
-      {"equals sign", "a=b", {"a=3Db\r\n"}},
-      {"last line gets a break", "abc", {"abc\r\n"}},
-      {"control and 8-bit bytes", std::string("\0\x7F\xFF\x0C\tx", 6), {"=00=7F=FF=0C\tx\r\n"}},
+      {"equals sign", "a=b", {"a=3Db=\r\n"}},
+      // A file's last line without a break ends in a soft break: the decoded
+      // text ends where the file does.
+      {"last line gets a soft break", "abc", {"abc=\r\n"}},
+      {"last line with its break", "abc\n", {"abc\r\n"}},
+      {"last line ending in a blank", "ab ", {"ab =\r\n"}},
+      {"control and 8-bit bytes", std::string("\0\x7F\xFF\x0C\tx", 6), {"=00=7F=FF=0C\tx=\r\n"}},
       {"blank before a break", "a \r\nb\t\n", {"a=20\r\n", "b=09\r\n"}},
-      {"CR LF LF is one break", "a\r\n\nb", {"a\r\n", "b\r\n"}},
-      {"LF LF is two", "a\n\nb", {"a\r\n", "\r\n", "b\r\n"}},
-      {"a file has no dot rule", ".\r\nx", {".\r\n", "x\r\n"}},
+      {"CR LF LF is one break", "a\r\n\nb", {"a\r\n", "b=\r\n"}},
+      {"LF LF is two", "a\n\nb", {"a\r\n", "\r\n", "b=\r\n"}},
+      {"a file has no dot rule", ".\r\nx", {".\r\n", "x=\r\n"}},
       {"dot line ends the text", "x\r\n.\r\nmore\r\n", {"x\r\n"}, true},
       {"dot line first", ".\nmore\n", {}, true},
       {"dot blank and dot dot do not", ". \n..\n", {".=20\r\n", "..\r\n"}, true},
+      // The typed text keeps a hard break on its last line.
       {"dot without break is a line", "x\r\n.", {"x\r\n", ".\r\n"}, true},
   };
   for (const Case& c : cases) {
@@ -234,7 +239,7 @@ TEST(QuotedPrintableTest, RandomTextsDecodeToThemselves) {
 }
 
 // A line too long to hold is folded while it is read; the result is the one
-// the whole line would give.
+// the whole line would give (a last line, so it ends in a soft break).
 TEST(QuotedPrintableTest, VeryLongLineFoldsAsAWhole) {
   std::string input, encoded;
   for (int i = 0; i < 5000; ++i) {
@@ -244,7 +249,7 @@ TEST(QuotedPrintableTest, VeryLongLineFoldsAsAWhole) {
     encoded.append(piece[0] == '\xE9' ? "=E9" : piece[0] == '=' ? "=3D" : piece);
   }
   CMessagePart whole, streamed;
-  whole.AddQuotedPrintableLine(encoded, false);
+  whole.AddQuotedPrintableLine(encoded, true);
   CMemorySource source(input);
   streamed.EncodeQuotedPrintable(source, false);
   EXPECT_GT(whole.m_lines.size(), 100u);

@@ -1,0 +1,110 @@
+#include "mime/encoded_words.h"
+
+#include "mime/charset_characters.h"
+
+namespace {
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Characters Q may leave as they are in a phrase as well as in text.
+bool IsQLiteral(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         c == '!' || c == '*' || c == '+' || c == '-' || c == '/';
+}
+
+size_t QLength(std::string_view bytes) {
+  size_t n = 0;
+  for (unsigned char c : bytes) n += IsQLiteral(c) || c == ' ' ? 1 : 3;
+  return n;
+}
+
+size_t BLength(size_t bytes) { return (bytes + 2) / 3 * 4; }
+
+void AppendQ(std::string& out, std::string_view bytes) {
+  for (unsigned char c : bytes) {
+    if (IsQLiteral(c)) {
+      out.push_back(static_cast<char>(c));
+    } else if (c == ' ') {
+      out.push_back('_');
+    } else {
+      out.push_back('=');
+      out.push_back(kHexDigits[c >> 4]);
+      out.push_back(kHexDigits[c & 0x0F]);
+    }
+  }
+}
+
+void AppendB(std::string& out, std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+    out.push_back(kBase64[(v >> 18) & 63]);
+    out.push_back(kBase64[(v >> 12) & 63]);
+    out.push_back(i + 1 < bytes.size() ? kBase64[(v >> 6) & 63] : '=');
+    out.push_back(i + 2 < bytes.size() ? kBase64[v & 63] : '=');
+  }
+}
+
+}  // namespace
+
+bool HasEightBit(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return true;
+  }
+  return false;
+}
+
+std::string HeaderCharset(std::string_view configured, std::string_view text) {
+  if (!configured.empty()) return std::string(configured);
+  for (size_t i = 0; i < text.size(); i += CharacterLength(CharacterScheme::kUtf8, text, i)) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80 &&
+        CharacterLength(CharacterScheme::kUtf8, text, i) == 1) {
+      return "unknown-8bit";
+    }
+  }
+  return "UTF-8";
+}
+
+std::vector<std::string> EncodeWords(std::string_view text, std::string_view charset,
+                                     size_t firstMax, size_t otherMax) {
+  const bool q = QLength(text) <= BLength(text.size());
+  const std::string head = "=?" + std::string(charset) + (q ? "?Q?" : "?B?");
+  const size_t overhead = head.size() + 2;
+  const CharacterScheme scheme = SchemeForCharset(charset);
+
+  auto encodedLength = [&](std::string_view bytes) {
+    return overhead + (q ? QLength(bytes) : BLength(bytes.size()));
+  };
+  auto appendWord = [&](std::vector<std::string>& words, std::string_view bytes) {
+    std::string word = head;
+    if (q) {
+      AppendQ(word, bytes);
+    } else {
+      AppendB(word, bytes);
+    }
+    word += "?=";
+    words.push_back(std::move(word));
+  };
+
+  std::vector<std::string> words;
+  size_t start = 0;
+  size_t end = 0;
+  size_t max = firstMax;
+  if (encodedLength(text.substr(0, CharacterLength(scheme, text, 0))) > firstMax) {
+    max = otherMax;
+  }
+  while (end < text.size()) {
+    const size_t next = end + CharacterLength(scheme, text, end);
+    if (end > start && encodedLength(text.substr(start, next - start)) > max) {
+      appendWord(words, text.substr(start, end - start));
+      start = end;
+      max = otherMax;
+      continue;
+    }
+    end = next;
+  }
+  appendWord(words, text.substr(start, end - start));
+  return words;
+}

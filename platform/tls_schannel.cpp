@@ -44,7 +44,7 @@ constexpr size_t kReadChunk = 32 * 1024;
 constexpr size_t kSendBatch = 256 * 1024;
 
 const char kVersionReason[] =
-    "the relay offers no TLS version this program accepts (TLS 1.2 or later)";
+    "the relay does not offer TLS 1.2 or later";
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -90,7 +90,7 @@ std::string HandshakeReason(SECURITY_STATUS status) {
     case SEC_E_ILLEGAL_MESSAGE:
       return "the relay broke off the TLS handshake";
     case SEC_E_INVALID_TOKEN:
-      return "the relay's answer is not TLS";
+      return "the relay did not answer with TLS";
     case SEC_E_MESSAGE_ALTERED:
     case SEC_E_DECRYPT_FAILURE:
       return "the TLS handshake was corrupted";
@@ -284,6 +284,13 @@ std::string ChainReason(const CERT_SIMPLE_CHAIN* chain, DWORD status) {
   if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)) {
     return UntrustedReason(chain, status);
   }
+  // A chain that ends at a certificate not issued by itself never reached a
+  // root, whatever else is said of it (Wine reports a bad signature there).
+  const CERT_INFO* last = chain->rgpElement[chain->cElement - 1]->pCertContext->pCertInfo;
+  if (status != 0 && !CertCompareCertificateName(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(&last->Subject),
+                                                 const_cast<CERT_NAME_BLOB*>(&last->Issuer))) {
+    return "unable to get local issuer certificate";
+  }
   if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return "certificate signature failure";
   if (status & CERT_TRUST_IS_NOT_TIME_VALID) return DateReason(leaf);
   if (status & CERT_TRUST_IS_REVOKED) return "certificate revoked";
@@ -422,7 +429,7 @@ std::string ReasonBeforeHandshakeStep(const std::string& in) {
   if (in.empty()) return std::string();
   const auto byte = [&in](size_t i) { return static_cast<unsigned char>(in[i]); };
   if (byte(0) < 20 || byte(0) > 23 || (in.size() >= 2 && byte(1) != 3)) {
-    return "the relay's answer is not TLS";
+    return "the relay did not answer with TLS";
   }
   const bool fatalAlert = byte(0) == kAlertRecord && in.size() >= 7 && byte(3) == 0 &&
                           byte(4) == 2 && byte(5) == 2;
@@ -638,7 +645,7 @@ class CSchannelStream : public CByteStream {
           return false;
         }
         if (got == kReceiveTimeout) {
-          reason = "the TLS handshake timed out";
+          reason = "the relay did not complete the TLS handshake in time";
           return false;
         }
         if (got < 0) {
@@ -659,7 +666,7 @@ class CSchannelStream : public CByteStream {
       if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
         // The relay asks for a client certificate: go on without one.
         if (MsLeft(deadline) == 0) {
-          reason = "the TLS handshake timed out";
+          reason = "the relay did not complete the TLS handshake in time";
           return false;
         }
         needInput = false;

@@ -7,6 +7,9 @@
 # Installs what is missing (scripts/install-deps.sh test windows). Everything
 # Wine needs lives in a temporary prefix that is removed at the end, with
 # every process this script started.
+#
+# Usage: scripts/test-windows.sh [PYTEST ARGUMENTS]  (default: tests/e2e),
+# e.g. scripts/test-windows.sh tests/e2e/test_tls.py -k help
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -81,4 +84,4 @@ fi
 # --- End-to-end suite ------------------------------------------------------------
 echo "== End-to-end suite (velsend.exe under Wine)"
 VELSEND_WINE=1 VELSEND_BIN="$root/build-win32/velsend.exe" \
-  timeout 1800 /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+  timeout 1800 /usr/bin/python3 -m pytest -q -p no:cacheprovider "${@:-tests/e2e}"

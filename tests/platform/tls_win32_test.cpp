@@ -40,7 +40,7 @@ TEST(TlsWin32, FailedHandshakesCloseTheTransportWithAReason) {
     const char* reason;
   } cases[] = {
       {"closed at once", {}, false, "the relay closed the connection during the TLS handshake"},
-      {"silence", {}, true, "the TLS handshake timed out"},
+      {"silence", {}, true, "the relay did not complete the TLS handshake in time"},
       {"closed after part of a record", {std::string("\x16\x03\x03\x00\x40\x02", 6)}, false,
        "the relay closed the connection during the TLS handshake"},
   };
@@ -61,11 +61,11 @@ TEST(TlsWin32, AnswersThatEndTheHandshakeAtOnce) {
     const char* reason;
   } cases[] = {
       {"clear-text greeting", "220 smtp.example.org ESMTP ready\r\n",
-       "the relay's answer is not TLS"},
+       "the relay did not answer with TLS"},
       {"SSL 2 style record", std::string("\x16\x02\x00\x00\x02", 5),
-       "the relay's answer is not TLS"},
+       "the relay did not answer with TLS"},
       {"fatal protocol_version alert", std::string("\x15\x03\x03\x00\x02\x02\x46", 7),
-       "the relay offers no TLS version this program accepts (TLS 1.2 or later)"},
+       "the relay does not offer TLS 1.2 or later"},
       {"fatal handshake_failure alert", std::string("\x15\x03\x01\x00\x02\x02\x28", 7),
        "the relay broke off the TLS handshake (alert 40)"},
   };

@@ -45,13 +45,19 @@ class CPlanner {
     Begin();
     return m_part.EncodeQuotedPrintable(m_file, true);
   }
+  // Base64 and uuencode take any bytes and give one line per block: the
+  // bytes are only read (and checked), the lines counted, not made.
   void Base64() {
     Begin();
-    m_part.EncodeBase64(m_file);
+    m_lineCount = ReadToEnd(57);
+    m_part.m_encoding = "base64";
+    m_part.m_uuencoded = false;
   }
   void Uuencode() {
     Begin();
-    m_part.EncodeUuencode(m_file);
+    m_lineCount = ReadToEnd(45);
+    m_part.m_encoding.clear();
+    m_part.m_uuencoded = true;
   }
   bool Failed() const { return m_file.Failed(); }
   // The lines still held go to the sink; the part keeps none.
@@ -61,17 +67,30 @@ class CPlanner {
     m_part.m_lines.clear();
     return m_sink;
   }
+  // The lines of the last encoding.
+  uint64_t LineCount() const {
+    return m_lineCount >= 0 ? static_cast<uint64_t>(m_lineCount) : m_sink.LineCount();
+  }
 
  private:
   void Begin() {
     m_sink.Reset(m_boundaryText);
     m_part.m_lines.HandTo(&m_sink, kPartBlockBytes);
+    m_lineCount = -1;
+  }
+  // Reads every byte left; the number of blocks of blockBytes they fill.
+  long long ReadToEnd(size_t blockBytes) {
+    for (std::string_view view = m_file.Peek(); !view.empty(); view = m_file.Peek()) {
+      m_file.Skip(view.size());
+    }
+    return static_cast<long long>((m_file.BytesRead() + blockBytes - 1) / blockBytes);
   }
 
   CMessagePart& m_part;
   CCheckedFileSource& m_file;
   std::string_view m_boundaryText;
   CPlanSink m_sink;
+  long long m_lineCount = -1;  // counted by the sink when negative
 };
 
 // Chooses the encoding by the message mode. A non-text file in a MIME
@@ -141,12 +160,12 @@ bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
   CPlanner planner(part, file, boundaryText);
   EncodeFile(planner, part.m_contentType, uuencodeMode, forceUuencode);
   const CPlanSink& sink = planner.Finish();
+  plan.lineCount = planner.LineCount();
   if (file.Failed()) return false;
 
   plan.encoder = EncoderOf(part, uuencodeMode);
   plan.size = file.BytesRead();
   plan.checksum = file.Checksum();
-  plan.lineCount = sink.LineCount();
   // Only 7bit lines can begin with a delimiter: quoted-printable writes "="
   // as "=3D", base64 and uuencode have no "[".
   if (plan.encoder == EPartEncoder::kSevenBit || plan.encoder == EPartEncoder::kSevenBitTerminated) {

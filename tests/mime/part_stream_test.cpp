@@ -228,6 +228,8 @@ TEST(PartStream, FileChangedSinceItWasPlannedIsRefused) {
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(part.m_plan->size, bytes.size());
 
+    // Where the system keeps writers out, as if one had had the file open.
+    client.m_parts[0].m_plan->writeGuard.reset();
     c.change(path);
     CLineCollector collector;
     const bool sent = StreamPlannedPart(part, collector);
@@ -250,6 +252,7 @@ TEST(PartStream, ChangedFileLeavesTheDataUnfinished) {
   Client c(kMime, true);
   ASSERT_TRUE(c.client.AddPart(changing, true, "", false));
   ASSERT_TRUE(c.client.AddPart(after, true, "", false));
+  c.client.m_parts[0].m_plan->writeGuard.reset();
   std::ofstream(changing, std::ios::binary | std::ios::in | std::ios::out).seekp(250000) << '!';
 
   std::string trace;

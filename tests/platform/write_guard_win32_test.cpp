@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "smtp/smtp_client.h"
+
 namespace {
 
 bool CanOpenForWriting(const std::string& path) {
@@ -33,6 +35,21 @@ TEST(WriteGuardWin32, KeepsWritersOutWhileHeld) {
     std::fclose(reader);
   }
   EXPECT_TRUE(CanOpenForWriting(name));
+  std::remove(name);
+}
+
+// A file part keeps writers out from its first reading until it is gone.
+TEST(WriteGuardWin32, HeldByAFilePart) {
+  char name[L_tmpnam];
+  ASSERT_NE(std::tmpnam(name), nullptr);
+  std::ofstream(name, std::ios::binary) << "bytes";
+  {
+    CSmtpClient client(true);
+    ASSERT_TRUE(client.AddPart(name, true, "", false));
+    EXPECT_FALSE(CanOpenForWriting(name));
+    client.m_parts.clear();
+    EXPECT_TRUE(CanOpenForWriting(name));
+  }
   std::remove(name);
 }
 

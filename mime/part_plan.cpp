@@ -168,7 +168,8 @@ bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
   plan.checksum = file.Checksum();
   // Only 7bit lines can begin with a delimiter: quoted-printable writes "="
   // as "=3D", base64 and uuencode have no "[".
-  if (plan.encoder == EPartEncoder::kSevenBit || plan.encoder == EPartEncoder::kSevenBitTerminated) {
+  if (plan.encoder == EPartEncoder::kSevenBit ||
+      plan.encoder == EPartEncoder::kSevenBitTerminated) {
     plan.boundaryCounters = sink.Counters().Taken();
   }
   part.m_plan = std::move(plan);

@@ -200,8 +200,8 @@ TEST(PartStream, FileChangedSinceItWasPlannedIsRefused) {
        [&](const std::string& p) { rewrite(p, [](std::string& b) { b.back() ^= 1; }); }, false},
       {"one byte shorter", "f.bin",
        [&](const std::string& p) { rewrite(p, [](std::string& b) { b.pop_back(); }); }, false},
-      {"emptied", "f.bin", [&](const std::string& p) { rewrite(p, [](std::string& b) { b.clear(); }); },
-       false},
+      {"emptied", "f.bin",
+       [&](const std::string& p) { rewrite(p, [](std::string& b) { b.clear(); }); }, false},
       {"high byte in 7bit text", "f.txt",
        [&](const std::string& p) { rewrite(p, [](std::string& b) { b[100] = '\xE9'; }); }, false},
       {"line break moved in 7bit text", "f.txt",
@@ -218,7 +218,8 @@ TEST(PartStream, FileChangedSinceItWasPlannedIsRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    const std::string bytes = std::string(c.file) == "f.txt" ? Lines("line ", 30000) : Pattern(200000);
+    const bool text = std::string(c.file) == "f.txt";
+    const std::string bytes = text ? Lines("line ", 30000) : Pattern(200000);
     const std::string path = dir.Write(c.file, bytes);
     CSmtpClient client(true);
     client.m_contentTypeTable = kTypes;

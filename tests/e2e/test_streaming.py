@@ -72,7 +72,7 @@ def test_changed_file_delivers_nothing(velsend, tmp_path, change):
                        "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
     assert b"sent before the changed file" in peer.received  # the data had begun
     assert data_of(peer.received) is None
-    assert b"QUIT" not in peer.received
+    assert b"\r\nQUIT\r\n" not in peer.received
 
 
 def test_appended_file_is_sent_as_first_read(velsend, tmp_path):

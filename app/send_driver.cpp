@@ -151,7 +151,11 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
     return ERROR_AUTHENTICATING;
   }
   if (!client.SendMail()) {
-    Diagnostic("Error sending to %s\n", relay.host);
+    if (!client.m_changedFile.empty()) {
+      Diagnostic("%s changed while the message was being sent\n", client.m_changedFile);
+    } else {
+      Diagnostic("Error sending to %s\n", relay.host);
+    }
     return ERROR_SENDING_MAIL;
   }
   if (!client.Quit()) {

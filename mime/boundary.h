@@ -20,6 +20,11 @@ class CBoundaryCounters {
   // The first counter from start on (wrapping past 0xffffffff) that no noted
   // line begins with: what raising start by one until it is free gives.
   uint32_t FirstFree(uint32_t start) const;
+  // The counters noted so far, and noting them again elsewhere.
+  const std::vector<uint32_t>& Taken() const { return m_taken; }
+  void NoteTaken(const std::vector<uint32_t>& counters) {
+    m_taken.insert(m_taken.end(), counters.begin(), counters.end());
+  }
 
  private:
   std::string m_text;

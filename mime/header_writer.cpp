@@ -1,5 +1,6 @@
 // The message header block and the MIME boundary.
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "base/ascii_text.h"
@@ -65,7 +66,7 @@ bool CSmtpClient::WriteHeaders() {
     SendFormatted("Encoding: ");
     const char* separator = "";
     for (const CMessagePart& part : m_parts) {
-      size_t lines = part.m_lines.size() + (part.m_uuencoded ? 2 : 0);
+      const uint64_t lines = part.LineCount() + (part.m_uuencoded ? 2 : 0);
       SendFormatted("%s%lu %s", separator, static_cast<unsigned long>(lines),
                     part.m_uuencoded ? "UUENCODE" : "TEXT");
       separator = ", ";
@@ -107,6 +108,11 @@ bool CSmtpClient::IsBoundaryUnique() const {
   // base64 has no "[".
   for (const CMessagePart& part : m_parts) {
     if (!EqualsIgnoringCase(part.m_encoding, "7bit")) continue;
+    if (part.m_plan) {
+      for (uint32_t taken : part.m_plan->boundaryCounters) {
+        if (taken == m_boundaryCounter) return false;
+      }
+    }
     for (size_t i = 0; i < part.m_lines.size(); ++i) {
       if (part.m_lines[i].starts_with(delimiter)) return false;
     }
@@ -118,6 +124,7 @@ void CSmtpClient::MakeBoundaryUnique() {
   CBoundaryCounters taken(m_boundaryText);
   for (const CMessagePart& part : m_parts) {
     if (!EqualsIgnoringCase(part.m_encoding, "7bit")) continue;
+    if (part.m_plan) taken.NoteTaken(part.m_plan->boundaryCounters);
     for (size_t i = 0; i < part.m_lines.size(); ++i) taken.NoteLine(part.m_lines[i]);
   }
   m_boundaryCounter = taken.FirstFree(m_boundaryCounter);

@@ -1,6 +1,7 @@
 #include "mime/line_list.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -62,6 +63,7 @@ void CLineList::clear() {
 }
 
 void CLineList::Reserve(size_t bytes, size_t lines) {
+  if (m_sink != nullptr) return;
   if (bytes > m_capacity) {
     m_bytes = Resize(m_bytes, bytes);
     m_capacity = bytes;
@@ -86,4 +88,16 @@ void CLineList::GrowIndex(size_t more) {
   if (capacity - m_lineCount < more) capacity = m_lineCount + more;
   m_ends = Resize(m_ends, capacity);
   m_endCapacity = capacity;
+}
+
+void CLineList::HandOn() {
+  if (m_sink == nullptr || m_lineCount == 0) return;
+  m_sink->TakeLines(*this);
+  // An open line, if any, moves to the front of the emptied block.
+  const size_t finished = End(m_lineCount - 1);
+  const size_t open = m_size - finished;
+  if (open > 0) std::memmove(m_bytes, m_bytes + finished, open);
+  m_size = open;
+  m_lineCount = 0;
+  m_wraps.clear();
 }

@@ -33,6 +33,16 @@ inline uint64_t Join(const std::vector<size_t>& wraps, size_t line, uint32_t low
 
 }  // namespace wrapped_offset
 
+class CLineList;
+
+// Takes the finished lines of a list that hands them on as it fills.
+class CLineSink {
+ public:
+  virtual ~CLineSink() = default;
+  // Every line of lines, in order; they are forgotten once this returns.
+  virtual void TakeLines(const CLineList& lines) = 0;
+};
+
 class CLineList {
  public:
   CLineList() = default;
@@ -77,7 +87,17 @@ class CLineList {
     }
     m_ends[m_lineCount] = wrapped_offset::Low(size, kOffsetBits);
     ++m_lineCount;
+    if (m_sink != nullptr && m_size >= m_blockBytes) HandOn();
   }
+  // From now on the finished lines go to sink whenever they hold blockBytes
+  // or more, and are forgotten: an encoding of any size then needs one
+  // block of memory. nullptr keeps every line, as before.
+  void HandTo(CLineSink* sink, size_t blockBytes) {
+    m_sink = sink;
+    m_blockBytes = blockBytes;
+  }
+  // Hands the finished lines still held to the sink, if there is one.
+  void HandOn();
   // The bytes appended since the last EndLine.
   std::string_view OpenLine() const {
     size_t begin = m_lineCount == 0 ? 0 : End(m_lineCount - 1);
@@ -88,7 +108,7 @@ class CLineList {
   // Every byte of every line, in order.
   std::string_view Bytes() const { return std::string_view(m_bytes, m_size); }
   // Room for this many bytes and lines in all, so that a part whose size is
-  // known grows no more.
+  // known grows no more. Nothing while the lines are handed on.
   void Reserve(size_t bytes, size_t lines);
 
  private:
@@ -112,4 +132,7 @@ class CLineList {
   size_t m_lineCount = 0;
   size_t m_endCapacity = 0;
   std::vector<size_t> m_wraps;  // see wrapped_offset
+  // Where finished lines go; not copied with the lines.
+  CLineSink* m_sink = nullptr;
+  size_t m_blockBytes = 0;
 };

@@ -1,46 +1,19 @@
 // The message operations of CSmtpClient: originator, recipients and the body
-// parts, each read and encoded completely when it is added.
+// parts, each read completely when it is added: the message text is kept
+// encoded, a file is planned and encoded again as it is sent.
 #include <cstdio>
 #include <new>
 
-#include "base/ascii_text.h"
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
 #include "mime/content_type_table.h"
+#include "mime/part_plan.h"
 #include "platform/code_page.h"
 #include "smtp/smtp_client.h"
 
 namespace {
 
 const char kDefaultContentType[] = "application/octet-stream";
-
-// Fills part from file by the message mode. A non-text file in a MIME
-// message goes straight to base64: 7bit and quoted-printable rewrite line
-// breaks, which would alter it. A message or multipart body may not be
-// base64 (RFC 2046), so it goes 7bit, or, when it is not 7-bit text, as
-// opaque data under a type that allows base64. False when a read failed on
-// the way.
-bool EncodeFile(CMessagePart& part, CFileSource& file, bool uuencodeMode, bool forceUuencode) {
-  if (forceUuencode) {
-    part.EncodeUuencode(file);
-  } else if (uuencodeMode) {
-    if (!part.EncodeSevenBit(file, true) && !file.Failed()) part.EncodeUuencode(file);
-  } else if (StartsWithIgnoringCase(part.m_contentType, "text/")) {
-    if (!part.EncodeSevenBit(file, false) && !file.Failed() &&
-        !part.EncodeQuotedPrintable(file, true) && !file.Failed()) {
-      part.EncodeBase64(file);
-    }
-  } else if (StartsWithIgnoringCase(part.m_contentType, "message/") ||
-             StartsWithIgnoringCase(part.m_contentType, "multipart/")) {
-    if (!part.EncodeSevenBit(file, false) && !file.Failed()) {
-      part.m_contentType = kDefaultContentType;
-      part.EncodeBase64(file);
-    }
-  } else {
-    part.EncodeBase64(file);
-  }
-  return !file.Failed();
-}
 
 }  // namespace
 
@@ -112,9 +85,7 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) return false;
     } else {
-      CFileSource file;
-      if (!file.Open(fileName)) return false;
-      if (!EncodeFile(part, file, m_uuencodeMode, m_forceUuencode)) return false;
+      if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText)) return false;
     }
 
     m_parts.push_back(std::move(part));

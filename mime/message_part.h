@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "mime/line_list.h"
+#include "mime/part_plan.h"
 
 class CByteSource;
 
@@ -20,7 +23,12 @@ class CMessagePart {
   // Appends one encoded line (no line break), folded to 76 characters.
   void AddQuotedPrintableLine(std::string_view line, bool softBreak);
 
-  CLineList m_lines;
+  // The lines a part sends: those held, or for a planned file as many as
+  // the plan found.
+  uint64_t LineCount() const { return m_plan ? m_plan->lineCount : m_lines.size(); }
+
+  CLineList m_lines;  // empty for a planned file, which is encoded as it is sent
+  std::optional<SPartPlan> m_plan;
   std::string m_contentType;
   std::string m_encoding;  // "7bit", "quoted-printable", "base64", "" for uuencode
   std::string m_fileName;

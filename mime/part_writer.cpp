@@ -6,6 +6,7 @@
 #include "mime/header_folding.h"
 #include "mime/header_values.h"
 #include "mime/mime_parameters.h"
+#include "mime/part_stream.h"
 #include "platform/path.h"
 #include "smtp/smtp_client.h"
 
@@ -18,6 +19,32 @@ std::string DisplayName(const CMessagePart& part) {
   if (part.m_fileName.empty() || part.m_withholdName) return std::string();
   return std::string(LastPathName(part.m_fileName, platform::PathSeparators()));
 }
+
+// Dot-stuffing: a line that begins with "." gets one more, so that no line
+// of the content can read as the end of the data.
+void SendStuffed(CLineSocket& socket, const CLineList& lines) {
+  std::string stuffed;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    if (!line.empty() && line[0] == '.') {
+      stuffed.assign(1, '.');
+      stuffed.append(line);
+      socket.SendText(stuffed);
+    } else {
+      socket.SendText(line);
+    }
+  }
+}
+
+// Sends the lines of a planned file as its encoding makes them.
+class CStuffingSink : public CLineSink {
+ public:
+  explicit CStuffingSink(CLineSocket& socket) : m_socket(socket) {}
+  void TakeLines(const CLineList& lines) override { SendStuffed(m_socket, lines); }
+
+ private:
+  CLineSocket& m_socket;
+};
 
 }  // namespace
 
@@ -56,18 +83,14 @@ bool CSmtpClient::SendPart(size_t index) {
     SendFormatted("begin 644 %s\r\n", name.empty() ? "noname" : name.c_str());
   }
 
-  // Dot-stuffing: a line that begins with "." gets one more, so that no
-  // line of the content can read as the end of the data.
-  std::string stuffed;
-  for (size_t i = 0; i < part.m_lines.size(); ++i) {
-    std::string_view line = part.m_lines[i];
-    if (!line.empty() && line[0] == '.') {
-      stuffed.assign(1, '.');
-      stuffed.append(line);
-      SendText(stuffed);
-    } else {
-      SendText(line);
+  if (part.m_plan) {
+    CStuffingSink sink(*this);
+    if (!StreamPlannedPart(part, sink)) {
+      m_changedFile = part.m_fileName;
+      return false;
     }
+  } else {
+    SendStuffed(*this, part.m_lines);
   }
 
   if (!m_uuencodeMode && m_parts.size() > 1) {

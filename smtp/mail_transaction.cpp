@@ -38,7 +38,13 @@ bool CSmtpClient::SendMail() {
     FormatBoundary(delimiter);
     SendFormatted("\r\n%s\r\n", delimiter.c_str());
   }
-  for (size_t i = 0; i < m_parts.size(); ++i) SendPart(i);
+  for (size_t i = 0; i < m_parts.size(); ++i) {
+    // A file that changed since it was read ends the data unfinished: the
+    // relay discards a message without its final ".", so a mixture of old
+    // and new bytes is never delivered. The connection is closed by the
+    // caller without another command.
+    if (!SendPart(i)) return false;
+  }
 
   SendFormatted(".\r\n");
   // The relay may take long to accept the data, hence the longer wait.

@@ -94,6 +94,8 @@ class CSmtpClient : public CLineSocket {
   void SendHeaderLine(const std::string& line);
 
   // --- Part writer (mime/part_writer.cpp) ---
+  // False when a planned file no longer holds the bytes read before
+  // connecting (m_changedFile then names it): the part is cut short.
   bool SendPart(size_t index);
 
   // Session members.
@@ -123,6 +125,8 @@ class CSmtpClient : public CLineSocket {
   unsigned m_boundaryCounter = 0;
   bool m_uuencodeMode = false;
   bool m_forceUuencode = false;
+  // The file found changed while the message was being sent, if any.
+  std::string m_changedFile;
 
   // Where an empty file name reads the message text; the process's standard
   // input unless a test substitutes a source.

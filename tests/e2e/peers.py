@@ -16,6 +16,8 @@ Steps:
     until(line)         read lines until one equals line (without its
                         CR LF), e.g. until(b".") for the end of the data
     delay(seconds)      wait before the next step
+    call(function)      call function() in the peer's thread, e.g. to
+                        change a file while the client waits for a reply
     close()             close the connection now
     silent()            say nothing more; keep reading until the client
                         closes (or the peer is stopped)
@@ -69,6 +71,10 @@ def until(line):
 
 def delay(seconds):
     return ("delay", seconds)
+
+
+def call(function):
+    return ("call", function)
 
 
 def close():
@@ -192,6 +198,8 @@ class ScriptedPeer:
                 self.received = b""
             elif kind == "delay":
                 time.sleep(arg)
+            elif kind == "call":
+                arg()
             elif kind == "close":
                 return
             elif kind == "silent":

@@ -97,3 +97,42 @@ TEST(LineList, OpenLineCanBeDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keeps each handed block apart, to see where the list cut them.
+class BlockRecorder : public CLineSink {
+ public:
+  void TakeLines(const CLineList& lines) override { blocks.push_back(Lines(lines)); }
+  std::vector<std::vector<std::string>> blocks;
+};
+
+}  // namespace
+
+// Handed on in blocks, the lines arrive whole and in order, each block once
+// it reaches the size, the rest at HandOn; an open line stays in the list.
+TEST(LineList, HandsLinesOnInBlocks) {
+  BlockRecorder recorder;
+  CLineList list;
+  list.HandTo(&recorder, 100);
+  std::vector<std::string> expected;
+  Fill(list, expected);
+  list.Append("open");
+  ASSERT_GT(recorder.blocks.size(), 3u);
+  for (const auto& block : recorder.blocks) {
+    size_t bytes = 0;
+    for (const std::string& line : block) bytes += line.size();
+    EXPECT_GE(bytes, 100u);
+    EXPECT_LT(bytes - block.back().size(), 100u);  // handed on at the first line past it
+  }
+  list.HandOn();
+  EXPECT_EQ(list.OpenLine(), "open");
+  std::vector<std::string> all;
+  for (const auto& block : recorder.blocks) all.insert(all.end(), block.begin(), block.end());
+  EXPECT_EQ(all, expected);
+
+  list.EndLine();
+  list.HandTo(nullptr, 0);
+  list.push_back("kept");
+  EXPECT_EQ(Lines(list), (std::vector<std::string>{"open", "kept"}));
+}

@@ -12,6 +12,7 @@
 
 #include "mime/byte_source.h"
 #include "smtp/smtp_client.h"
+#include "support/line_collector.h"
 #include "support/memory_source.h"
 
 namespace {
@@ -176,7 +177,7 @@ TEST(AddPart, FileEncodingByModeAndType) {
     EXPECT_EQ(part.m_contentType, c.type) << c.name;
     EXPECT_EQ(part.m_encoding, c.encoding) << c.name;
     EXPECT_EQ(part.m_uuencoded, c.mode != kMime && std::string(c.encoding).empty()) << c.name;
-    EXPECT_EQ(std::string(part.m_lines.Bytes()), c.lines) << c.name;
+    EXPECT_EQ(SentLines(part), c.lines) << c.name;
     EXPECT_EQ(part.m_fileName, path);
     EXPECT_EQ(part.m_charset, "Latin-X");  // as typed, whatever the type
     EXPECT_TRUE(part.m_attachment);

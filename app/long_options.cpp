@@ -10,6 +10,8 @@ constexpr SLongOption kOptions[] = {
     {"timeout", "SECONDS", "Longest wait for the relay, 1 to 86400 (default: 300, data 600)"},
     {"cacert", "FILE", "Trust the certificates of this PEM file, not the system's"},
     {"insecure", nullptr, "Do not verify the relay's certificate and name"},
+    {"password-file", "FILE", "Take the password (or token) from the first line of FILE"},
+    {"password-command", "COMMAND", "Take it from the first line COMMAND writes (system shell)"},
     {"help", nullptr, "Display usage and these options"},
     {nullptr, nullptr, nullptr},
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/long_options.h"
+#include "app/password_source.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
@@ -109,12 +110,21 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   ConfigureTls(switches.LongOptions(), relay, client);
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
-  if (switches.LookupSwitch("p", value)) client.SetPassword(value);
 
   if (switches.LookupSwitch("m", value)) {
     client.AuthMethod = ParseAuthMethod(value);
     if (client.AuthMethod == 0) return Usage(ERROR_INVALID_ESMTP_METHOD);
   }
+
+  // Before the message text is read and long before the relay is contacted.
+  std::string reason;
+  const PasswordOutcome password =
+      ObtainPassword(switches, !client.m_userName.empty(), value, reason);
+  if (password == PasswordOutcome::kFailed) {
+    Diagnostic("Couldn't get the password: %s\n", reason);
+    return ERROR_AUTHENTICATING;
+  }
+  if (password == PasswordOutcome::kFound) client.SetPassword(value);
 
   if (switches.LookupSwitch("c", value) &&
       !AddRecipients(client, &CSmtpClient::AddCcRecipient, value)) {
@@ -147,12 +157,18 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
       std::fflush(stderr);
       return ERROR_TLS;
     }
-    Diagnostic("Couldn't authenticate with %s\n", relay.host);
+    if (!client.m_failureLine.empty()) {
+      Diagnostic("%s", client.m_failureLine);
+    } else {
+      Diagnostic("Couldn't authenticate with %s\n", relay.host);
+    }
     return ERROR_AUTHENTICATING;
   }
   if (!client.SendMail()) {
     if (!client.m_changedFile.empty()) {
       Diagnostic("%s changed while the message was being sent\n", client.m_changedFile);
+    } else if (!client.m_failureLine.empty()) {
+      Diagnostic("%s", client.m_failureLine);
     } else {
       Diagnostic("Error sending to %s\n", relay.host);
     }
@@ -205,6 +221,11 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   if (!fault.empty()) {
     Diagnostic("%s", fault);
     return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
+  }
+  const std::string sources = PasswordSourceFault(switches);
+  if (!sources.empty()) {
+    Diagnostic("%s", sources);
+    return Usage(ERROR_INVALID_ARGUMENT);
   }
 
   CSmtpClient client(switches.HasSwitch("q"));

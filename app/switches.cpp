@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "base/ascii_text.h"
+#include "smtp/auth_mechanisms.h"
 #include "platform/app_framework.h"
 
 namespace {
@@ -91,8 +91,4 @@ void SplitHostPort(const std::string& value, std::string& host, long& port) {
   port = std::strtol(value.c_str() + colon + 1, nullptr, 10);
 }
 
-int ParseAuthMethod(const std::string& value) {
-  if (EqualsIgnoringCase(value, "PLAIN")) return 1;
-  if (EqualsIgnoringCase(value, "LOGIN")) return 2;
-  return 0;
-}
+int ParseAuthMethod(const std::string& value) { return AuthMechanismFromName(value); }

@@ -63,6 +63,6 @@ int SplitList(const std::string& text, std::vector<std::string>& list, char sepa
 // absent or without digits (0 selects the default port).
 void SplitHostPort(const std::string& value, std::string& host, long& port);
 
-// AuthMethod value for an -m value: 1 PLAIN, 2 LOGIN (any letter case),
+// AuthMethod value for an -m value: an AuthMechanism (any letter case),
 // 0 for anything else.
 int ParseAuthMethod(const std::string& value);

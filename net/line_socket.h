@@ -52,6 +52,9 @@ class CLineSocket {
   bool SendFormatted(const char* format, ...) VELSEND_PRINTF(2, 3);
   // Sends text as it is, with the same accounting and trace as SendFormatted.
   bool SendText(std::string_view text);
+  // While counter is set, sent texts only add their length to it: nothing
+  // reaches the peer or the trace. nullptr ends counting.
+  void CountSends(uint64_t* counter) { m_sendCounter = counter; }
 
   // While on, sent texts and their trace lines are gathered and written in
   // large blocks: before every wait for the peer, whenever a block is full,
@@ -89,11 +92,17 @@ class CLineSocket {
   const std::string& GetLocalAddress() const { return m_connection.localAddress; }
   const std::string& GetRemoteHostName() const { return m_connection.remoteHostName; }
   const std::string& GetRemoteAddress() const { return m_connection.remoteAddress; }
+  // The port connected to; 0 before Open found one.
+  unsigned GetRemotePort() const { return platform::NetworkToHost16(m_port); }
   bool Close();
 
   // From position p on, "--> %s" shows "*** SECRET! ***\r\n" instead of the
   // rest of each sent text; -1 turns masking off.
   void SetTraceMask(int position) { m_traceMask = position; }
+  // Traces text the relay sent in an encoded form (a base64 error message),
+  // decoded, as "<-- (decoded) %s\n" with control bytes shown as received
+  // lines show them.
+  void TraceDecoded(std::string_view text);
 
   void SetTimeouts(const SLineTimeouts& timeouts) { m_timeouts = timeouts; }
   const SLineTimeouts& Timeouts() const { return m_timeouts; }
@@ -158,6 +167,7 @@ class CLineSocket {
   bool m_quiet;
   int m_startupStatus = 0;
   int m_traceMask = -1;
+  uint64_t* m_sendCounter = nullptr;
   std::string m_localHostName;
   uint16_t m_port = 0;  // network byte order
   platform::HostEntry m_hostEntry;

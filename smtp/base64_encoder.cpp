@@ -36,3 +36,22 @@ std::string CBase64Encoder::EncodeBytes(const void* data, size_t length) const {
   }
   return out;
 }
+
+bool DecodeBase64(std::string_view text, std::string& bytes) {
+  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+  bytes.clear();
+  if (text.size() % 4 == 1) return false;
+  unsigned buffer = 0;
+  int bits = 0;
+  for (char c : text) {
+    const char* found = c == '\0' ? nullptr : std::strchr(kAlphabet, c);
+    if (found == nullptr) return false;
+    buffer = (buffer << 6) | static_cast<unsigned>(found - kAlphabet);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      bytes.push_back(static_cast<char>((buffer >> bits) & 0xFF));
+    }
+  }
+  return true;
+}

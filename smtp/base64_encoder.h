@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 class CBase64Encoder {
  public:
@@ -14,3 +15,8 @@ class CBase64Encoder {
   // Exactly length bytes, NUL bytes included.
   std::string EncodeBytes(const void* data, size_t length) const;
 };
+
+// The bytes of a base64 text as a relay sends it in a 334 reply: padding is
+// optional, blanks are not allowed. False on any other byte or a length that
+// leaves a lone character.
+bool DecodeBase64(std::string_view text, std::string& bytes);

@@ -1,4 +1,5 @@
 // The mail transaction: envelope, data phase and the end of the data.
+#include <cstdlib>
 #include <string>
 
 #include "mime/header_values.h"
@@ -8,6 +9,7 @@ bool CSmtpClient::SendMail() {
   // Before anything is sent, so that the header and every delimiter line
   // carry the same counter.
   if (!m_uuencodeMode) MakeBoundaryUnique();
+  if (!FitsRelayLimit()) return false;
 
   if (!NothingWaiting()) return false;
   // A CR or LF in an address would end the command and start another.
@@ -32,19 +34,11 @@ bool CSmtpClient::SendMail() {
   // read of the final reply writes what is left. Each block, the last with
   // the "." line, goes out only while the relay is silent.
   GatherSends(true);
-  WriteHeaders();
-  if (!m_uuencodeMode && m_parts.size() > 1) {
-    std::string delimiter;
-    FormatBoundary(delimiter);
-    SendFormatted("\r\n%s\r\n", delimiter.c_str());
-  }
-  for (size_t i = 0; i < m_parts.size(); ++i) {
-    // A file that changed since it was read ends the data unfinished: the
-    // relay discards a message without its final ".", so a mixture of old
-    // and new bytes is never delivered. The connection is closed by the
-    // caller without another command.
-    if (!SendPart(i)) return false;
-  }
+  // A file that changed since it was read ends the data unfinished: the
+  // relay discards a message without its final ".", so a mixture of old and
+  // new bytes is never delivered. The connection is closed by the caller
+  // without another command.
+  if (!SendMessageData()) return false;
 
   SendFormatted(".\r\n");
   // The relay may take long to accept the data, hence the longer wait.
@@ -54,4 +48,43 @@ bool CSmtpClient::SendMail() {
   const bool sentWhole = FlushSends();
   GatherSends(false);
   return accepted && sentWhole;
+}
+
+bool CSmtpClient::SendMessageData() {
+  WriteHeaders();
+  if (!m_uuencodeMode && m_parts.size() > 1) {
+    std::string delimiter;
+    FormatBoundary(delimiter);
+    SendFormatted("\r\n%s\r\n", delimiter.c_str());
+  }
+  for (size_t i = 0; i < m_parts.size(); ++i) {
+    if (!SendPart(i)) return false;
+  }
+  return true;
+}
+
+unsigned long long CSmtpClient::MessageDataSize() {
+  uint64_t size = 0;
+  CountSends(&size);
+  SendMessageData();
+  CountSends(nullptr);
+  return size;
+}
+
+bool CSmtpClient::FitsRelayLimit() {
+  // Only keywords read over TLS are trusted; a relay's SIZE (RFC 1870) saves
+  // uploading what it is bound to refuse.
+  if (m_tlsMode == kNoTls) return true;
+  const auto size = m_ehloKeywords.find("SIZE");
+  if (size == m_ehloKeywords.end()) return true;
+  const char* text = size->second.c_str();
+  char* end = nullptr;
+  const unsigned long long limit = std::strtoull(text, &end, 10);
+  if (end == text || limit == 0 || (*text < '0' || *text > '9')) return true;
+  const unsigned long long data = MessageDataSize();
+  if (data <= limit) return true;
+  m_failureLine = "The message (" + std::to_string(data) +
+                  " bytes) is larger than the relay accepts (" + std::to_string(limit) +
+                  " bytes)\n";
+  return false;
 }

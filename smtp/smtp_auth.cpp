@@ -1,5 +1,8 @@
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "smtp/auth_mechanisms.h"
 #include "smtp/base64_encoder.h"
 #include "smtp/smtp_client.h"
 
@@ -20,7 +23,44 @@ class CTraceMask {
   CLineSocket& m_socket;
 };
 
+// The text of a 334 line after its code and blank.
+std::string ChallengeText(const std::string& line) {
+  return line.size() > 4 ? line.substr(4) : std::string();
+}
+
 }  // namespace
+
+bool CSmtpClient::Authenticate() {
+  int mechanism = AuthMethod;
+  // Only over TLS are the relay's keywords trusted enough to choose by.
+  if (m_tlsMode != kNoTls) {
+    const auto auth = m_ehloKeywords.find("AUTH");
+    const std::string offered = auth == m_ehloKeywords.end() ? std::string() : auth->second;
+    if (ShownMechanisms(offered).empty()) {
+      m_failureLine = "The relay does not offer authentication\n";
+      return false;
+    }
+    mechanism = ChooseAuthMechanism(offered, AuthMethod);
+    if (mechanism == kAuthUnset) {
+      const std::string wanted =
+          AuthMethod == kAuthUnset ? "PLAIN, LOGIN or CRAM-MD5" : AuthMechanismName(AuthMethod);
+      m_failureLine = "The relay does not offer AUTH " + wanted +
+                      " (it offers: " + ShownMechanisms(offered) + ")\n";
+      return false;
+    }
+  }
+  switch (mechanism) {
+    case kAuthLogin:
+      return AuthLogin();
+    case kAuthCramMd5:
+      return AuthCramMd5();
+    case kAuthXoauth2:
+    case kAuthOauthBearer:
+      return AuthBearer(mechanism);
+    default:
+      return AuthPlain();
+  }
+}
 
 bool CSmtpClient::AuthLogin() {
   if (!m_identified && !Ehlo()) return false;
@@ -48,13 +88,7 @@ bool CSmtpClient::AuthPlain() {
   if (!NothingWaiting()) return false;
   std::string encoded;
   {
-    // No authorisation identity: NUL, user name, NUL, password.
-    std::string credential;
-    credential.reserve(m_userName.size() + m_password.size() + 2);
-    credential.push_back('\0');
-    credential += m_userName;
-    credential.push_back('\0');
-    credential += m_password;
+    const std::string credential = PlainCredential(m_userName, m_password);
     encoded = CBase64Encoder().EncodeBytes(credential.data(), credential.size());
   }
   if (!NothingWaiting()) return false;
@@ -63,4 +97,53 @@ bool CSmtpClient::AuthPlain() {
     SendFormatted("AUTH PLAIN %s\r\n", encoded.c_str());
   }
   return ReadReply("2");
+}
+
+bool CSmtpClient::AuthCramMd5() {
+  if (!m_identified && !Ehlo()) return false;
+  if (!NothingWaiting()) return false;
+  SendFormatted("AUTH CRAM-MD5\r\n");
+  std::vector<std::string> lines;
+  if (!ReadReply("334", Timeouts().replyMs, &lines)) return false;
+  std::string challenge;
+  // A challenge that is not base64 cannot be answered; nothing more is sent.
+  if (!DecodeBase64(ChallengeText(lines.back()), challenge) || challenge.empty()) return false;
+  const std::string response = CramMd5Response(m_userName, m_password, challenge);
+  if (response.empty()) return false;
+  if (!NothingWaiting()) return false;
+  {
+    // The answer names the user.
+    CTraceMask mask(*this, 0);
+    SendFormatted("%s\r\n", CBase64Encoder().EncodeBytes(response.data(), response.size()).c_str());
+  }
+  return ReadReply("235");
+}
+
+bool CSmtpClient::AuthBearer(int mechanism) {
+  if (!m_identified && !Ehlo()) return false;
+  if (!NothingWaiting()) return false;
+  const std::string credential =
+      mechanism == kAuthXoauth2
+          ? Xoauth2Credential(m_userName, m_password)
+          : OauthBearerCredential(m_userName, m_tlsOptions.hostName.empty()
+                                                  ? GetRemoteHostName()
+                                                  : m_tlsOptions.hostName,
+                                  GetRemotePort(), m_password);
+  const std::string encoded = CBase64Encoder().EncodeBytes(credential.data(), credential.size());
+  const char* name = AuthMechanismName(mechanism);
+  {
+    CTraceMask mask(*this, static_cast<int>(std::strlen("AUTH  ") + std::strlen(name)));
+    SendFormatted("AUTH %s %s\r\n", name, encoded.c_str());
+  }
+  std::vector<std::string> lines;
+  if (ReadReply("235", Timeouts().replyMs, &lines)) return true;
+  if (lines.empty() || lines.back().compare(0, 3, "334") != 0) return false;
+  // The relay's reason is base64 JSON; the exchange ends only once the
+  // client answers it, with an empty line, and the relay sends its refusal.
+  std::string reason;
+  if (DecodeBase64(ChallengeText(lines.back()), reason)) TraceDecoded(reason);
+  if (!NothingWaiting()) return false;
+  SendFormatted("\r\n");
+  ReadReply("5");
+  return false;
 }

@@ -57,17 +57,37 @@ class CSmtpClient : public CLineSocket {
   bool SecureConnection();
 
   // --- Authentication (smtp/smtp_auth.cpp) ---
+  // AUTH with AuthMethod, PLAIN when unset. Over TLS the mechanism must be
+  // among those of the relay's AUTH keyword, and an unset one is chosen from
+  // them; when that fails nothing is sent and m_failureLine says why.
+  bool Authenticate();
   // EHLO, then AUTH LOGIN with the user name and password answered in turn;
   // true only on 235.
   bool AuthLogin();
   // EHLO, then AUTH PLAIN with the credential; true on a 2xx reply.
   bool AuthPlain();
+  // EHLO, then AUTH CRAM-MD5 answered with the user name and the keyed
+  // digest of the challenge; true only on 235.
+  bool AuthCramMd5();
+  // EHLO, then AUTH XOAUTH2 or OAUTHBEARER with the password as the token;
+  // true only on 235. A 334 carries the relay's error: it is traced decoded
+  // and answered with an empty line, and the run fails.
+  bool AuthBearer(int mechanism);
 
   // --- Mail transaction (smtp/mail_transaction.cpp) ---
   // MAIL, one RCPT per recipient (m_recipientCursor passes the accepted
   // ones), DATA, the header block and parts, ".". True when the relay
   // accepted the data and every byte of it was sent.
   bool SendMail();
+  // The bytes the data phase sends before the final ".": the header block
+  // and every part with its delimiters.
+  unsigned long long MessageDataSize();
+  // The header block and every part with its delimiters, as the data phase
+  // sends them before the final ".".
+  bool SendMessageData();
+  // False, with m_failureLine set, when the relay's SIZE over TLS is smaller
+  // than MessageDataSize().
+  bool FitsRelayLimit();
 
   // --- Message (mime/message.cpp) ---
   bool SetOriginator(const std::string& text);
@@ -101,11 +121,14 @@ class CSmtpClient : public CLineSocket {
   // Session members.
   std::string m_userName;
   std::string m_password;
-  int AuthMethod = 0;  // 0 none given, 1 PLAIN, 2 LOGIN
+  int AuthMethod = 0;  // an AuthMechanism (smtp/auth_mechanisms.h); 0 none given
   int m_recipientCursor = 0;
   TlsMode m_tlsMode = kNoTls;
   platform::TlsOptions m_tlsOptions;
   std::string m_tlsFailure;     // why the connection could not be secured
+  // The diagnostic line of a step refused before the relay was asked (no
+  // such mechanism, a message too large); empty otherwise.
+  std::string m_failureLine;
   EhloKeywords m_ehloKeywords;  // of the last accepted EHLO
   bool m_identified = false;    // an EHLO was accepted on this connection
 

@@ -66,7 +66,7 @@ bool CSmtpClient::Login() {
   // Over TLS the relay's keywords are read even when nothing needs them yet.
   if (m_tlsMode != kNoTls && !Ehlo()) return false;
   if (m_userName.empty() && m_password.empty()) return m_identified || Helo();
-  return AuthMethod == 2 ? AuthLogin() : AuthPlain();
+  return Authenticate();
 }
 
 bool CSmtpClient::Helo() {

@@ -12,6 +12,8 @@ target_compile_definitions(velsend_core PRIVATE NOMINMAX _WIN32_WINNT=0x0601)
 # the program.
 target_sources(velsend_core PRIVATE ${CMAKE_SOURCE_DIR}/platform/tls_schannel.cpp)
 target_link_libraries(velsend_core PUBLIC secur32 crypt32)
+# HMAC-MD5 of CRAM-MD5 through the system's CNG.
+target_link_libraries(velsend_core PUBLIC bcrypt)
 
 # The header picture of the about dialog is drawn by a script, not kept as a
 # binary in the repository.

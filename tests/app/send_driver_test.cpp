@@ -33,7 +33,7 @@ TEST(SendDriver, ValidationOrderAndStatuses) {
       {{"-oa", "-rb", "-hd", "-mBAD"}, ERROR_NO_SUBJECT},  // -s is checked first
       {{"-oa", "-rb", "-s"}, ERROR_NO_HOST},
       {{"-oa", "-rb", "-sc", "-hd", "-m"}, ERROR_INVALID_ESMTP_METHOD},
-      {{"-oa", "-rb", "-sc", "-hd", "-mCRAM-MD5", "-f,"}, ERROR_INVALID_ESMTP_METHOD},
+      {{"-oa", "-rb", "-sc", "-hd", "-mDIGEST-MD5", "-f,"}, ERROR_INVALID_ESMTP_METHOD},
   };
   for (const Case& c : cases) {
     Outcome o = RunDriver(c.words);

@@ -144,7 +144,12 @@ TEST(ParseAuthMethod, NamesInAnyCase) {
   EXPECT_EQ(ParseAuthMethod("plain"), 1);
   EXPECT_EQ(ParseAuthMethod("Login"), 2);
   EXPECT_EQ(ParseAuthMethod(""), 0);
-  EXPECT_EQ(ParseAuthMethod("CRAM-MD5"), 0);
+  EXPECT_EQ(ParseAuthMethod("cram-md5"), 3);
+  EXPECT_EQ(ParseAuthMethod("XOAuth2"), 4);
+  EXPECT_EQ(ParseAuthMethod("oauthbearer"), 5);
+  EXPECT_EQ(ParseAuthMethod("DIGEST-MD5"), 0);
+  EXPECT_EQ(ParseAuthMethod("CRAM-MD"), 0);
+  EXPECT_EQ(ParseAuthMethod("XOAUTH"), 0);
   EXPECT_EQ(ParseAuthMethod("PLAINX"), 0);
   EXPECT_EQ(ParseAuthMethod("PLAI"), 0);
 }

@@ -111,10 +111,21 @@ TLS_MASTER_CF = """\
 tlsmgr unix - - n 1000? 1 tlsmgr
 """
 
+# A submission service that offers no plain-text mechanism over TLS, so that
+# only CRAM-MD5 is left when the mechanisms include it.
+NO_PLAINTEXT_MASTER_CF = """\
+{port} inet n - n - - smtpd
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_tls_auth_only=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_sasl_tls_security_options=noanonymous,noplaintext
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+"""
+
 SASL_CONF = """\
 pwcheck_method: auxprop
 auxprop_plugin: sasldb
-mech_list: PLAIN LOGIN
+mech_list: {mechanisms}
 sasldb_path: {base}/config/sasl/sasldb2
 """
 
@@ -139,9 +150,10 @@ def free_port():
 
 
 class PostfixRelay:
-    def __init__(self, tls=None, password=None):
+    def __init__(self, tls=None, password=None, mechanisms="PLAIN LOGIN"):
         """tls: (certificate file, key file) adds the TLS services, where
-        every user logs in with password."""
+        every user logs in with password using one of mechanisms (with
+        CRAM-MD5 among them, no_plaintext_port offers only that)."""
         self.postfix = postfix_command()
         if not self.postfix:
             raise PostfixUnavailable("postfix is not installed (scripts/install-deps.sh test installs it)")
@@ -168,11 +180,14 @@ class PostfixRelay:
                 main.write(TLS_MAIN_CF.format(base=self.base, cert=tls[0], key=tls[1]))
             master += TLS_MASTER_CF.format(submission=self.submission_port,
                                            submissions=self.submissions_port)
-            self._sasl_users(password)
+            if "CRAM-MD5" in mechanisms.split():
+                self.no_plaintext_port = free_port()
+                master += NO_PLAINTEXT_MASTER_CF.format(port=self.no_plaintext_port)
+            self._sasl_users(password, mechanisms)
         (self.config / "master.cf").write_text(master)
         self.started = False
 
-    def _sasl_users(self, password):
+    def _sasl_users(self, password, mechanisms):
         saslpasswd2 = shutil.which("saslpasswd2") or "/usr/sbin/saslpasswd2"
         if not os.access(saslpasswd2, os.X_OK):
             raise PostfixUnavailable("saslpasswd2 is not installed (package sasl2-bin)")
@@ -180,7 +195,7 @@ class PostfixRelay:
         # sasl/ whatever cyrus_sasl_config_path says.
         sasl = self.config / "sasl"
         sasl.mkdir()
-        (sasl / "smtpd.conf").write_text(SASL_CONF.format(base=self.base))
+        (sasl / "smtpd.conf").write_text(SASL_CONF.format(base=self.base, mechanisms=mechanisms))
         for user in USERS:
             subprocess.run([saslpasswd2, "-p", "-c", "-f", str(sasl / "sasldb2"),
                             "-u", "mta.velsend.test", user],

@@ -68,7 +68,7 @@ def test_usage_wins_and_reads_nothing(velsend, args):
     (["-oa", "-rb", "-hd", "-mCRAM-MD5"], 3, "ERROR_NO_SUBJECT"),
     (["-oa", "-rb", "-sc"], 4, "ERROR_NO_HOST"),
     (["-oa", "-rb", "-sc", "-hd", "-m"], 8, "ERROR_INVALID_ESMTP_METHOD"),
-    (["-oa", "-rb", "-sc", "-hd", "-mCRAM-MD5"], 8, "ERROR_INVALID_ESMTP_METHOD"),
+    (["-oa", "-rb", "-sc", "-hd", "-mDIGEST-MD5"], 8, "ERROR_INVALID_ESMTP_METHOD"),
 ])
 def test_validation_order(velsend, args, status, name):
     assert_usage_then(velsend(*args), status, name)

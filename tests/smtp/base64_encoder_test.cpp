@@ -49,4 +49,38 @@ TEST(Base64Encoder, LongInputIsOneUnbrokenLine) {
   EXPECT_EQ(encoded, expected);
 }
 
+TEST(DecodeBase64, RelayChallenges) {
+  struct Case {
+    const char* text;
+    bool valid;
+    std::string bytes;
+  } cases[] = {
+      {"Zm9vYmFy", true, "foobar"},
+      {"Zm9vYg==", true, "foob"},
+      {"Zm9vYg", true, "foob"},  // padding left out
+      {"+/8=", true, "\xfb\xff"},
+      {"AHVzZXIAcGFzcw==", true, std::string("\0user\0pass", 10)},
+      {"", true, ""},
+      {"Zm9vY", false, ""},      // a lone sixth of a byte
+      {"Zm9v Yg==", false, ""},  // blanks are not base64
+      {"Zm9=vYg", false, ""},    // padding inside
+      {"Zm9v\xc3\xa9", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = "left over";
+    EXPECT_EQ(DecodeBase64(c.text, bytes), c.valid) << c.text;
+    if (c.valid) {
+      EXPECT_EQ(bytes, c.bytes) << c.text;
+    }
+  }
+  // Every length round-trips through the encoder.
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  for (size_t n = 0; n <= all.size(); n += 37) {
+    std::string back;
+    EXPECT_TRUE(DecodeBase64(CBase64Encoder().EncodeBytes(all.data(), n), back));
+    EXPECT_EQ(back, all.substr(0, n));
+  }
+}
+
 }  // namespace

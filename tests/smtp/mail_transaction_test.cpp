@@ -307,4 +307,69 @@ TEST(MailTransaction, NoValueCanBreakALine) {
   }
 }
 
+// The measured size is what the data phase then sends, in every mode.
+TEST(MailTransaction, MessageDataSizeIsWhatTheDataPhaseSends) {
+  for (bool uuencode : {false, true}) {
+    for (size_t parts : {1u, 3u}) {
+      Transaction t;
+      t.client.m_uuencodeMode = uuencode;
+      t.client.m_subject = "Sizes";
+      for (size_t i = 0; i < parts; ++i) {
+        t.client.m_parts.push_back(Part("text/plain", "7bit", {"one\r\n", ".dot\r\n"}));
+      }
+      const unsigned long long size = t.client.MessageDataSize();
+      t.AcceptAll();
+      EXPECT_TRUE(t.client.SendMail());
+      EXPECT_EQ(size, t.DataContent().size()) << uuencode << " " << parts;
+    }
+  }
+}
+
+// Over TLS a relay's SIZE stops a larger message before MAIL; nothing of it
+// is sent.
+TEST(MailTransaction, RelaySizeLimit) {
+  unsigned long long size = 0;
+  {
+    Transaction t;
+    t.client.m_parts.push_back(Part("text/plain", "7bit", {std::string(3000, 'x') + "\r\n"}));
+    size = t.client.MessageDataSize();
+  }
+  const std::string exact = std::to_string(size);
+  const std::string less = std::to_string(size - 1);
+  struct Case {
+    const char* what;
+    CSmtpClient::TlsMode mode;
+    const char* keyword;  // nullptr: no SIZE
+    std::string value;
+    bool sends;
+  } cases[] = {
+      {"larger", CSmtpClient::kStartTls, "SIZE", "1000", false},
+      {"one byte over", CSmtpClient::kImplicitTls, "SIZE", less, false},
+      {"exactly the limit", CSmtpClient::kStartTls, "SIZE", exact, true},
+      {"no limit given", CSmtpClient::kStartTls, "SIZE", "", true},
+      {"limit 0: none", CSmtpClient::kStartTls, "SIZE", "0", true},
+      {"not a number", CSmtpClient::kStartTls, "SIZE", "-5", true},
+      {"no SIZE", CSmtpClient::kStartTls, nullptr, "", true},
+      {"clear text as before", CSmtpClient::kNoTls, "SIZE", "1000", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Transaction t;
+    t.client.m_parts.push_back(Part("text/plain", "7bit", {std::string(3000, 'x') + "\r\n"}));
+    t.client.m_tlsMode = c.mode;
+    if (c.keyword) t.client.m_ehloKeywords[c.keyword] = c.value;
+    t.AcceptAll();
+    EXPECT_EQ(t.client.SendMail(), c.sends);
+    if (c.sends) {
+      EXPECT_EQ(t.client.m_failureLine, "");
+      EXPECT_EQ(t.DataContent().size(), size);
+    } else {
+      EXPECT_EQ(t.peer->sent, "");
+      EXPECT_EQ(t.client.m_failureLine, "The message (" + std::to_string(size) +
+                                            " bytes) is larger than the relay accepts (" +
+                                            c.value + " bytes)\n");
+    }
+  }
+}
+
 }  // namespace

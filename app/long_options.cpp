@@ -10,6 +10,8 @@ constexpr SLongOption kOptions[] = {
     {"timeout", "SECONDS", "Longest wait for the relay, 1 to 86400 (default: 300, data 600)"},
     {"cacert", "FILE", "Trust the certificates of this PEM file, not the system's"},
     {"insecure", nullptr, "Do not verify the relay's certificate and name"},
+    {"ipv4", nullptr, "Connect to the relay's IPv4 addresses only"},
+    {"ipv6", nullptr, "Connect to the relay's IPv6 addresses only"},
     {"help", nullptr, "Display usage and these options"},
     {nullptr, nullptr, nullptr},
 };
@@ -65,6 +67,10 @@ std::string CLongOptions::Fault(bool& showUsage) const {
   if (Has("tls") && Has("starttls")) {
     showUsage = true;
     return "Options --tls and --starttls exclude each other\n";
+  }
+  if (Has("ipv4") && Has("ipv6")) {
+    showUsage = true;
+    return "Options --ipv4 and --ipv6 exclude each other\n";
   }
   return std::string();
 }

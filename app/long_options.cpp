@@ -12,6 +12,8 @@ constexpr SLongOption kOptions[] = {
     {"insecure", nullptr, "Do not verify the relay's certificate and name"},
     {"password-file", "FILE", "Take the password (or token) from the first line of FILE"},
     {"password-command", "COMMAND", "Take it from the first line COMMAND writes (system shell)"},
+    {"ipv4", nullptr, "Connect to the relay's IPv4 addresses only"},
+    {"ipv6", nullptr, "Connect to the relay's IPv6 addresses only"},
     {"help", nullptr, "Display usage and these options"},
     {nullptr, nullptr, nullptr},
 };
@@ -67,6 +69,10 @@ std::string CLongOptions::Fault(bool& showUsage) const {
   if (Has("tls") && Has("starttls")) {
     showUsage = true;
     return "Options --tls and --starttls exclude each other\n";
+  }
+  if (Has("ipv4") && Has("ipv6")) {
+    showUsage = true;
+    return "Options --ipv4 and --ipv6 exclude each other\n";
   }
   return std::string();
 }

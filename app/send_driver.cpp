@@ -45,6 +45,11 @@ void ConfigureTls(const CLongOptions& options, const SRelay& relay, CSmtpClient&
   client.m_tlsOptions.verify = !options.Has("insecure");
 }
 
+void ConfigureFamilies(const CLongOptions& options, CSmtpClient& client) {
+  if (options.Has("ipv4")) client.SetAddressFamilies(platform::AddressFamilies::kIPv4Only);
+  if (options.Has("ipv6")) client.SetAddressFamilies(platform::AddressFamilies::kIPv6Only);
+}
+
 // Refused before any connection, so that nothing after the address reaches
 // the envelope; the entry is shown as it was given.
 bool CheckAddress(const std::string& entry) {
@@ -106,8 +111,12 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   if (!switches.LookupSwitch("s", client.m_subject)) return Usage(ERROR_NO_SUBJECT);
 
   if (!switches.LookupSwitch("h", value)) return Usage(ERROR_NO_HOST);
-  SplitHostPort(value, relay.host, relay.port);
+  if (!SplitHostPort(value, relay.host, relay.port)) {
+    Diagnostic("Invalid host %s\n", value);
+    return ERROR_CONNECTING_TO_HOST;
+  }
   ConfigureTls(switches.LongOptions(), relay, client);
+  ConfigureFamilies(switches.LongOptions(), client);
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
 
@@ -147,6 +156,8 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
 SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
   if (!client.Connect(relay.host, relay.port)) {
+    // The cause on a line of its own, which a quiet run shows as well.
+    if (!client.ConnectFailure().empty()) Diagnostic("%s\n", client.ConnectFailure());
     Diagnostic("Couldn't connect to %s\n", relay.host);
     return ERROR_CONNECTING_TO_HOST;
   }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "base/ascii_text.h"
+#include "net/ip_address.h"
 #include "smtp/auth_mechanisms.h"
 #include "platform/app_framework.h"
 
@@ -79,16 +81,34 @@ int SplitList(const std::string& text, std::vector<std::string>& list, char sepa
   return static_cast<int>(list.size());
 }
 
-void SplitHostPort(const std::string& value, std::string& host, long& port) {
-  size_t colon = value.rfind(':');
+bool SplitHostPort(const std::string& value, std::string& host, long& port) {
+  if (!value.empty() && value[0] == '[') {
+    const size_t close = value.find(']');
+    platform::SAddress address;
+    if (close == std::string::npos || !ParseIPv6Literal(value.substr(1, close - 1), address)) {
+      return false;
+    }
+    const std::string rest = value.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') return false;
+    host = value.substr(1, close - 1);
+    port = rest.empty() ? 0 : std::strtol(rest.c_str() + 1, nullptr, 10);
+    return true;
+  }
+  const size_t colon = value.rfind(':');
+  if (colon != std::string::npos && value.find(':') != colon) {
+    host = value;
+    port = 0;
+    return true;
+  }
   if (colon == std::string::npos) {
     host = value;
     port = 0;
-    return;
+    return true;
   }
   host = value.substr(0, colon);
   // strtol reads what atol reads but saturates instead of overflowing.
   port = std::strtol(value.c_str() + colon + 1, nullptr, 10);
+  return true;
 }
 
 int ParseAuthMethod(const std::string& value) { return AuthMechanismFromName(value); }

@@ -59,9 +59,11 @@ bool ParseSwitches();
 // Returns the number of items; list is emptied first.
 int SplitList(const std::string& text, std::vector<std::string>& list, char separator);
 
-// Splits "host[:port]" at the last ':'; the port is read like atol, 0 when
-// absent or without digits (0 selects the default port).
-void SplitHostPort(const std::string& value, std::string& host, long& port);
+// Splits "host[:port]" at the last ':', "[IPv6]" or "[IPv6]:port" at the
+// bracket; a host with two or more colons is an IPv6 literal, never split.
+// The port is read like atol, 0 when absent or without digits (0 selects the
+// default port). False for a bracket form that is not one of these.
+bool SplitHostPort(const std::string& value, std::string& host, long& port);
 
 // AuthMethod value for an -m value: an AuthMechanism (any letter case),
 // 0 for anything else.

@@ -94,8 +94,24 @@ long ModelPort(const std::string& text) {
 void CheckHostPort(const std::string& value) {
   std::string host = "stale";
   long port = -1;
-  SplitHostPort(value, host, port);
+  const bool parsed = SplitHostPort(value, host, port);
   const size_t colon = value.rfind(':');
+  if (!value.empty() && value[0] == '[') {
+    // A bracket form: the literal inside, or refused and nothing changed.
+    const size_t close = value.find(']');
+    if (!parsed) {
+      FUZZ_CHECK(host == "stale" && port == -1);
+      return;
+    }
+    FUZZ_CHECK(close != std::string::npos && host == value.substr(1, close - 1));
+    FUZZ_CHECK(host.find(':') != std::string::npos);
+    return;
+  }
+  FUZZ_CHECK(parsed);
+  if (colon != std::string::npos && value.find(':') != colon) {
+    FUZZ_CHECK(host == value && port == 0);  // an IPv6 literal is never split
+    return;
+  }
   if (colon == std::string::npos) {
     FUZZ_CHECK(host == value && port == 0);
     return;

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "platform/socket.h"
+#include "net/resolver.h"
 
 // Unlike assert, active in every build: a failed oracle is a finding.
 #define FUZZ_CHECK(condition)                                                     \
@@ -19,18 +20,30 @@
 
 namespace fuzz {
 
-inline bool OfflineLookupByName(const std::string& name, platform::HostEntry& entry) {
-  entry.officialName = name;
-  entry.addresses.assign(1, 0x0100007Fu);  // 127.0.0.1 in network byte order
-  return true;
-}
-
-inline bool OfflineLookupByAddress(uint32_t, platform::HostEntry&) { return false; }
-
 // Every connection object looks up the local host name when it is made; the
-// targets make thousands of them a second.
-inline void UseOfflineHostDatabase() {
-  platform::SetHostLookupForTesting(OfflineLookupByName, OfflineLookupByAddress, "fuzz.test");
+// targets make thousands of them a second, so none asks the system.
+class COfflineResolver : public CResolver {
+ public:
+  bool Resolve(const std::string&, platform::AddressFamilies, std::string& canonicalName,
+               std::vector<platform::SAddress>& addresses) override {
+    platform::SAddress loopback;
+    loopback.family = platform::SAddress::kIPv4;
+    loopback.bytes[0] = 127;
+    loopback.bytes[3] = 1;
+    canonicalName = "localhost";
+    addresses.assign(1, loopback);
+    return true;
+  }
+  bool ReverseName(const platform::SAddress&, std::string&) override { return false; }
+  bool LocalHostName(std::string& name) override {
+    name = "fuzz.test";
+    return true;
+  }
+};
+
+inline CResolver& OfflineResolver() {
+  static COfflineResolver resolver;
+  return resolver;
 }
 
 }  // namespace fuzz

@@ -89,7 +89,7 @@ std::shared_ptr<CMemoryStream::Shared> Peer(const std::string& bytes, unsigned s
 }
 
 std::vector<std::string> ReadAllLines(const std::string& bytes, unsigned seed, bool silentAtEnd) {
-  CLineSocket socket(true);
+  CLineSocket socket(true, fuzz::OfflineResolver());
   socket.AttachStream(std::make_unique<CMemoryStream>(Peer(bytes, seed, silentAtEnd)));
   std::vector<std::string> lines;
   std::string line;
@@ -137,10 +137,6 @@ bool ModelReply(const std::vector<std::string>& lines, size_t& next, const char*
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::UseOfflineHostDatabase();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -160,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> model = ModelLines(bytes, silentAtEnd);
   FUZZ_CHECK(ReadAllLines(bytes, seed, silentAtEnd) == model);
 
-  CSmtpClient client(true);
+  CSmtpClient client(true, fuzz::OfflineResolver());
   client.AttachStream(std::make_unique<CMemoryStream>(Peer(bytes, seed, silentAtEnd)));
   size_t next = 0;
   size_t replies = 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "net/ip_address.h"
+
 namespace {
 
 constexpr int kCr = 13;
@@ -44,16 +46,10 @@ void AppendPrintable(std::string& out, std::string_view line) {
 
 }  // namespace
 
-CLineSocket::CLineSocket(bool quiet) : m_quiet(quiet) {
+CLineSocket::CLineSocket(bool quiet, CResolver& resolver) : m_quiet(quiet), m_resolver(resolver) {
   m_startupStatus = platform::StartSocketLibrary();
-  std::string name;
   // Found once and silently: the greeting announces it.
-  if (platform::GetHostName(name) && LookupHostByName(name)) {
-    m_localHostName = m_connection.remoteHostName;
-  }
-  m_connection = {};
-  m_hasHostEntry = false;
-  m_hostEntry = platform::HostEntry();
+  if (m_startupStatus != 0 || !m_resolver.LocalHostName(m_localHostName)) m_localHostName.clear();
 }
 
 CLineSocket::~CLineSocket() {
@@ -129,13 +125,19 @@ const char* CLineSocket::PeerName() const {
 bool CLineSocket::Open(const std::string& host, const char* service, int defaultPort,
                        long overridePort) {
   Close();
+  m_connectFailure.clear();
   if (m_startupStatus != 0) return false;
-  if (!ResolveHost(host)) return false;
-  std::unique_ptr<platform::CSocketStream> socket = platform::CSocketStream::Create();
-  if (!socket) return false;
-  // Kept even if the connect fails: Close reports it like any other socket.
-  m_connection.socket = socket.get();
-  m_connection.stream = std::move(socket);
+  if (!ResolveHost(host)) {
+    m_connectFailure = "No address found for " + host;
+    return false;
+  }
+  // Made before the port is checked: Close reports it like any other socket.
+  std::unique_ptr<platform::CSocketStream> socket =
+      platform::CSocketStream::Create(m_connection.addresses.front().family);
+  if (socket) {
+    m_connection.socket = socket.get();
+    m_connection.stream = std::move(socket);
+  }
   m_port = ResolvePort(service, defaultPort, overridePort);
   if (m_port == 0) return false;
   return ConnectSocket();
@@ -144,30 +146,30 @@ bool CLineSocket::Open(const std::string& host, const char* service, int default
 bool CLineSocket::ResolveHost(const std::string& host) {
   if (m_startupStatus != 0) return false;
   Trace("Looking up host %s\n", host.c_str());
-  uint32_t address = 0;
-  if (!platform::ParseDottedAddress(host, address)) return LookupHostByName(host);
-  platform::HostEntry entry;
-  if (!platform::LookupHostByAddress(address, entry)) {
-    // The address is valid without a name: connect to it and show it as its
-    // own name.
-    entry.officialName = platform::FormatDottedAddress(address);
-    entry.addresses.assign(1, address);
+  SConnection& c = m_connection;
+  platform::SAddress literal;
+  uint32_t dotted = 0;
+  const bool isIPv6 = ParseIPv6Literal(host, literal);
+  if (!isIPv6 && platform::ParseDottedAddress(host, dotted)) {
+    literal.family = platform::SAddress::kIPv4;
+    std::memcpy(literal.bytes, &dotted, sizeof dotted);
   }
-  m_hostEntry = std::move(entry);
-  m_hasHostEntry = true;
-  m_connection.remoteHostName = m_hostEntry.officialName;
-  m_connection.remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
-  return true;
-}
-
-bool CLineSocket::LookupHostByName(const std::string& name) {
-  if (m_startupStatus != 0) return false;
-  platform::HostEntry entry;
-  if (!platform::LookupHostByName(name, entry) || entry.addresses.empty()) return false;
-  m_hostEntry = std::move(entry);
-  m_hasHostEntry = true;
-  m_connection.remoteHostName = m_hostEntry.officialName;
-  m_connection.remoteAddress = platform::FormatDottedAddress(m_hostEntry.addresses.front());
+  std::vector<platform::SAddress> addresses;
+  std::string name;
+  if (literal.family != platform::SAddress::kNone) {
+    const auto allowed = literal.family == platform::SAddress::kIPv6
+                             ? platform::AddressFamilies::kIPv6Only
+                             : platform::AddressFamilies::kIPv4Only;
+    if (m_families != platform::AddressFamilies::kAny && m_families != allowed) return false;
+    // A literal is connected to as it is; its name only labels the trace.
+    if (!m_resolver.ReverseName(literal, name)) name = FormatAddress(literal);
+    addresses.assign(1, literal);
+  } else if (!m_resolver.Resolve(host, m_families, name, addresses) || addresses.empty()) {
+    return false;
+  }
+  c.addresses = std::move(addresses);
+  c.remoteHostName = name;
+  c.remoteAddress = FormatAddress(c.addresses.front());
   return true;
 }
 
@@ -175,7 +177,7 @@ uint16_t CLineSocket::ResolvePort(const char* service, int defaultPort, long ove
   // A port outside the range is refused rather than cut to another port.
   if (overridePort != 0) {
     if (overridePort < 1 || overridePort > 65535) {
-      Trace("Invalid port %ld\n", overridePort);
+      m_connectFailure = "Invalid port " + std::to_string(overridePort);
       return 0;
     }
     return platform::HostToNetwork16(static_cast<uint16_t>(overridePort));
@@ -186,20 +188,82 @@ uint16_t CLineSocket::ResolvePort(const char* service, int defaultPort, long ove
   return platform::HostToNetwork16(static_cast<uint16_t>(defaultPort));
 }
 
-bool CLineSocket::ConnectSocket() {
-  platform::CSocketStream* socket = m_connection.socket;
-  if (socket == nullptr || !m_hasHostEntry || m_hostEntry.addresses.empty()) return false;
-  unsigned port = platform::NetworkToHost16(m_port);
-  const char* name = m_connection.remoteHostName.c_str();
-  const char* address = m_connection.remoteAddress.c_str();
-  if (!socket->Connect(m_hostEntry.addresses.front(), m_port, m_timeouts.connectMs)) {
-    Trace("Failed to connect to %s (%s) on port %u\n", name, address, port);
-    return false;
+namespace {
+
+// The trace's reason for a failed attempt, and the line that tells the user.
+void DescribeFailure(platform::ConnectError error, const std::string& text,
+                     const std::string& address, unsigned port, std::string& reason,
+                     std::string& failure) {
+  const std::string onPort = address + " on port " + std::to_string(port);
+  switch (error) {
+    case platform::ConnectError::kRefused:
+      reason = "Connection refused";
+      failure = "Connection refused by " + onPort;
+      break;
+    case platform::ConnectError::kTimedOut:
+      reason = "Timed out";
+      failure = "Timed out connecting to " + onPort;
+      break;
+    case platform::ConnectError::kNetworkUnreachable:
+      reason = "Network unreachable";
+      failure = "Network unreachable for " + address;
+      break;
+    case platform::ConnectError::kHostUnreachable:
+      reason = "Host unreachable";
+      failure = "Host unreachable for " + address;
+      break;
+    default:
+      reason = text.empty() ? "Connect failed" : text;
+      failure = "Could not connect to " + onPort + ": " + reason;
+      break;
   }
-  uint32_t local = 0;
-  if (socket->LocalAddress(local)) m_connection.localAddress = platform::FormatDottedAddress(local);
-  Trace("Connected to %s (%s) on port %u\n", name, address, port);
-  return true;
+}
+
+}  // namespace
+
+bool CLineSocket::ConnectSocket() {
+  SConnection& c = m_connection;
+  if (c.addresses.empty() || m_port == 0) return false;
+  const unsigned port = platform::NetworkToHost16(m_port);
+  const int64_t deadline =
+      m_timeouts.connectMs < 0 ? -1 : platform::MonotonicMs() + m_timeouts.connectMs;
+  for (size_t i = 0; i < c.addresses.size(); ++i) {
+    const platform::SAddress& address = c.addresses[i];
+    c.remoteAddress = FormatAddress(address);
+    if (i > 0 || !c.socket) {
+      // The socket of a failed attempt goes silently; only the last one
+      // stays to be reported by Close.
+      if (c.stream) c.stream->Close();
+      c.stream.reset();
+      c.socket = nullptr;
+      std::unique_ptr<platform::CSocketStream> socket = platform::CSocketStream::Create(address.family);
+      if (socket) {
+        c.socket = socket.get();
+        c.stream = std::move(socket);
+      }
+    }
+    // A dead address must not use up the time of the ones after it.
+    int share = -1;
+    if (deadline >= 0) {
+      const int64_t left = deadline - platform::MonotonicMs();
+      share = left > 0 ? static_cast<int>(left / static_cast<int64_t>(c.addresses.size() - i)) : 0;
+    }
+    platform::ConnectError error = platform::ConnectError::kOther;
+    std::string text = c.socket ? std::string() : "no socket for this address family";
+    if (c.socket && c.socket->Connect(address, m_port, share, error, text)) {
+      platform::SAddress local;
+      if (c.socket->LocalAddress(local)) c.localAddress = FormatAddress(local);
+      m_connectFailure.clear();
+      Trace("Connected to %s (%s) on port %u\n", c.remoteHostName.c_str(), c.remoteAddress.c_str(),
+            port);
+      return true;
+    }
+    std::string reason;
+    DescribeFailure(error, text, c.remoteAddress, port, reason, m_connectFailure);
+    Trace("Failed to connect to %s (%s) on port %u: %s\n", c.remoteHostName.c_str(),
+          c.remoteAddress.c_str(), port, reason.c_str());
+  }
+  return false;
 }
 
 bool CLineSocket::SendFormatted(const char* format, ...) {

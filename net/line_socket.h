@@ -7,9 +7,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/printf_format.h"
 #include "net/byte_stream.h"
+#include "net/resolver.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
 
@@ -30,22 +32,31 @@ class CLineSocket {
   // counted); more ends input as an over-long line does.
   static constexpr size_t kMaxReplyLength = 1024 * 1024;
 
-  explicit CLineSocket(bool quiet);
+  // resolver answers every host lookup, this machine's name included (which
+  // is found here, once); it must outlive the connection.
+  explicit CLineSocket(bool quiet, CResolver& resolver = CResolver::System());
   virtual ~CLineSocket();
   CLineSocket(const CLineSocket&) = delete;
   CLineSocket& operator=(const CLineSocket&) = delete;
 
   // Closes any previous connection, resolves host and connects to it on the
-  // override port, else the service's port, else defaultPort.
+  // override port, else the service's port, else defaultPort. False with
+  // ConnectFailure() saying why.
   bool Open(const std::string& host, const char* service, int defaultPort, long overridePort);
-  // Fills the remote host name and address from a dotted address or a name.
+  // Finds the addresses to try: an IPv4 or IPv6 literal itself (named by its
+  // reverse lookup, else by its own text), or every address of a name. Fills
+  // the remote host name and the first address.
   bool ResolveHost(const std::string& host);
-  // As ResolveHost, for names only and without trace.
-  bool LookupHostByName(const std::string& name);
   // The port to connect to in network byte order; 0 on failure.
   uint16_t ResolvePort(const char* service, int defaultPort, long overridePort);
-  // Connects the socket Open created to the host and port found before.
+  // Tries every address found, in order, each within its share of what is
+  // left of the connect timeout, until one connects; each attempt is traced.
   bool ConnectSocket();
+  // The address families host lookups may return; both by default.
+  void SetAddressFamilies(platform::AddressFamilies families) { m_families = families; }
+  // Why the last Open failed, as one line without its end ("Connection
+  // refused by 192.0.2.1 on port 25"); empty when it did not fail.
+  const std::string& ConnectFailure() const { return m_connectFailure; }
 
   // printf-style; the whole text reaches the peer or the result is false.
   // Traced as "--> %s" unless quiet (masked past the trace-mask position).
@@ -87,8 +98,8 @@ class CLineSocket {
   bool NothingWaiting();
 
   const std::string& GetLocalHostName() const { return m_localHostName; }
-  // The local end of the connection as a dotted address; empty without a
-  // connected socket.
+  // The local end of the connection as address text (dotted, or IPv6);
+  // empty without a connected socket.
   const std::string& GetLocalAddress() const { return m_connection.localAddress; }
   const std::string& GetRemoteHostName() const { return m_connection.remoteHostName; }
   const std::string& GetRemoteAddress() const { return m_connection.remoteAddress; }
@@ -136,8 +147,9 @@ class CLineSocket {
     // The socket at the bottom of stream, owned through it; null when the
     // stream was attached.
     platform::CSocketStream* socket = nullptr;
+    std::vector<platform::SAddress> addresses;  // to try, in order
     std::string remoteHostName;
-    std::string remoteAddress;
+    std::string remoteAddress;  // the one tried last
     std::string localAddress;
 
     std::string receiveBuffer;
@@ -165,13 +177,14 @@ class CLineSocket {
   const char* PeerName() const;
 
   bool m_quiet;
+  CResolver& m_resolver;
+  platform::AddressFamilies m_families = platform::AddressFamilies::kAny;
+  std::string m_connectFailure;
   int m_startupStatus = 0;
   int m_traceMask = -1;
   uint64_t* m_sendCounter = nullptr;
   std::string m_localHostName;
   uint16_t m_port = 0;  // network byte order
-  platform::HostEntry m_hostEntry;
-  bool m_hasHostEntry = false;
   SConnection m_connection;
   std::string m_traceBlock;  // gathered trace not yet written
   SLineTimeouts m_timeouts;

@@ -1,5 +1,5 @@
 // The system's socket library: start-up, host and service lookup, and an
-// outgoing IPv4 TCP connection exposed as a CByteStream.
+// outgoing TCP connection over IPv4 or IPv6 exposed as a CByteStream.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +11,22 @@
 
 namespace platform {
 
-struct HostEntry {
-  std::string officialName;
-  std::vector<uint32_t> addresses;  // IPv4, network byte order
+// An IPv4 or IPv6 address, its bytes in network order (IPv4 in the first
+// four).
+struct SAddress {
+  enum Family : uint8_t { kNone, kIPv4, kIPv6 };
+  Family family = kNone;
+  uint8_t bytes[16] = {};
+  uint32_t scopeId = 0;  // IPv6 only: the interface of a link-local address
+
+  bool operator==(const SAddress&) const = default;
 };
+
+// Which families a lookup may return.
+enum class AddressFamilies { kAny, kIPv4Only, kIPv6Only };
+
+// Why a connect failed.
+enum class ConnectError { kNone, kRefused, kTimedOut, kNetworkUnreachable, kHostUnreachable, kOther };
 
 // Starts the socket library; 0 when it is available.
 int StartSocketLibrary();
@@ -23,24 +35,17 @@ void StopSocketLibrary();
 // This machine's name as the system reports it.
 bool GetHostName(std::string& name);
 // inet_addr rules: false when text converts to INADDR_NONE (also for
-// "255.255.255.255").
+// "255.255.255.255"); address in network byte order.
 bool ParseDottedAddress(const std::string& text, uint32_t& address);
-std::string FormatDottedAddress(uint32_t address);
-// Canonical name and IPv4 addresses of a host name.
-bool LookupHostByName(const std::string& name, HostEntry& entry);
-// Reverse lookup of an address.
-bool LookupHostByAddress(uint32_t address, HostEntry& entry);
+// getaddrinfo for a stream socket: every address of name in the system's
+// order of preference, without duplicates, and its canonical name (name
+// itself when the system gives none). False when none is found.
+bool LookupHost(const std::string& name, AddressFamilies families, std::string& canonicalName,
+                std::vector<SAddress>& addresses);
+// getnameinfo: the name an address is registered under; false without one.
+bool LookupAddressName(const SAddress& address, std::string& name);
 // The port of a service in network byte order, 0 when unknown.
 uint16_t LookupServicePort(const char* service);
-
-// Tests replace the system's host database so that no lookup leaves the
-// machine: while set, LookupHostByName and LookupHostByAddress answer from
-// these functions, and GetHostName from localName unless it is nullptr.
-// All nullptr restores the system's.
-using HostNameLookup = bool (*)(const std::string& name, HostEntry& entry);
-using HostAddressLookup = bool (*)(uint32_t address, HostEntry& entry);
-void SetHostLookupForTesting(HostNameLookup byName, HostAddressLookup byAddress,
-                             const char* localName);
 
 uint16_t HostToNetwork16(uint16_t value);
 uint16_t NetworkToHost16(uint16_t value);
@@ -48,11 +53,15 @@ uint16_t NetworkToHost16(uint16_t value);
 // A TCP socket, created unconnected.
 class CSocketStream : public CByteStream {
  public:
-  static std::unique_ptr<CSocketStream> Create();
-  // Connects to address:port (network byte order), waiting at most timeoutMs.
-  virtual bool Connect(uint32_t address, uint16_t port, int timeoutMs) = 0;
-  // The local end of the connected socket, IPv4 in network byte order.
-  virtual bool LocalAddress(uint32_t& address) = 0;
+  // A socket of the family; nullptr when the system cannot make one.
+  static std::unique_ptr<CSocketStream> Create(SAddress::Family family);
+  // Connects to address:port (network byte order), waiting at most
+  // timeoutMs; on failure error says why, and text, for kOther, in the
+  // system's words.
+  virtual bool Connect(const SAddress& address, uint16_t port, int timeoutMs, ConnectError& error,
+                       std::string& text) = 0;
+  // The local end of the connected socket.
+  virtual bool LocalAddress(SAddress& address) = 0;
 };
 
 // Milliseconds from an arbitrary fixed point, never going backwards.

@@ -16,9 +16,55 @@ namespace platform {
 
 namespace {
 
-HostNameLookup g_byName = nullptr;
-HostAddressLookup g_byAddress = nullptr;
-const char* g_localName = nullptr;
+// The system's socket address for address:port; its length, 0 for no family.
+socklen_t ToSockaddr(const SAddress& address, uint16_t port, sockaddr_storage& out) {
+  out = sockaddr_storage{};
+  if (address.family == SAddress::kIPv4) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&out);
+    in->sin_family = AF_INET;
+    in->sin_port = port;
+    std::memcpy(&in->sin_addr, address.bytes, 4);
+    return sizeof *in;
+  }
+  if (address.family == SAddress::kIPv6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = port;
+    std::memcpy(&in6->sin6_addr, address.bytes, 16);
+    in6->sin6_scope_id = address.scopeId;
+    return sizeof *in6;
+  }
+  return 0;
+}
+
+bool FromSockaddr(const sockaddr* in, SAddress& address) {
+  address = SAddress();
+  if (in->sa_family == AF_INET) {
+    address.family = SAddress::kIPv4;
+    std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(in)->sin_addr, 4);
+    return true;
+  }
+  if (in->sa_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(in);
+    address.family = SAddress::kIPv6;
+    std::memcpy(address.bytes, &in6->sin6_addr, 16);
+    address.scopeId = in6->sin6_scope_id;
+    return true;
+  }
+  return false;
+}
+
+ConnectError ErrorOf(int code, std::string& text) {
+  switch (code) {
+    case ECONNREFUSED: return ConnectError::kRefused;
+    case ETIMEDOUT: return ConnectError::kTimedOut;
+    case ENETUNREACH: return ConnectError::kNetworkUnreachable;
+    case EHOSTUNREACH: return ConnectError::kHostUnreachable;
+    default:
+      text = std::strerror(code);
+      return ConnectError::kOther;
+  }
+}
 
 // Waits for events on fd for at most timeoutMs (negative: for ever), riding
 // out interruptions. 1 when ready, 0 on timeout, -1 on error.
@@ -43,31 +89,48 @@ class CPosixSocketStream : public CSocketStream {
   explicit CPosixSocketStream(int fd) : m_fd(fd) {}
   ~CPosixSocketStream() override { Close(); }
 
-  bool Connect(uint32_t address, uint16_t port, int timeoutMs) override {
-    if (m_fd < 0) return false;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = port;
-    peer.sin_addr.s_addr = address;
-    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
-    if (errno != EINPROGRESS && errno != EINTR) return false;
-    // The socket is non-blocking, so the wait for the handshake is bounded.
-    if (WaitFor(m_fd, POLLOUT, timeoutMs) != 1) return false;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-    return error == 0;
-  }
-
-  bool LocalAddress(uint32_t& address) override {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-        local.sin_family != AF_INET) {
+  bool Connect(const SAddress& address, uint16_t port, int timeoutMs, ConnectError& error,
+               std::string& text) override {
+    error = ConnectError::kOther;
+    sockaddr_storage peer;
+    const socklen_t length = ToSockaddr(address, port, peer);
+    if (m_fd < 0 || length == 0) {
+      text = std::strerror(EAFNOSUPPORT);
       return false;
     }
-    address = local.sin_addr.s_addr;
+    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
+      error = ConnectError::kNone;
+      return true;
+    }
+    if (errno != EINPROGRESS && errno != EINTR) {
+      error = ErrorOf(errno, text);
+      return false;
+    }
+    // The socket is non-blocking, so the wait for the handshake is bounded.
+    const int ready = WaitFor(m_fd, POLLOUT, timeoutMs);
+    if (ready == 0) {
+      error = ConnectError::kTimedOut;
+      return false;
+    }
+    int code = 0;
+    socklen_t size = sizeof code;
+    if (ready < 0 || ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &code, &size) != 0) {
+      error = ErrorOf(errno, text);
+      return false;
+    }
+    if (code != 0) {
+      error = ErrorOf(code, text);
+      return false;
+    }
+    error = ConnectError::kNone;
     return true;
+  }
+
+  bool LocalAddress(SAddress& address) override {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    return m_fd >= 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+           FromSockaddr(reinterpret_cast<const sockaddr*>(&local), address);
   }
 
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
@@ -116,49 +179,12 @@ class CPosixSocketStream : public CSocketStream {
   int m_fd;
 };
 
-bool SystemLookupHostByName(const std::string& name, HostEntry& entry) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  HostEntry result;
-  result.officialName = found->ai_canonname ? found->ai_canonname : name;
-  for (const addrinfo* item = found; item; item = item->ai_next) {
-    if (item->ai_family != AF_INET || item->ai_addr == nullptr) continue;
-    result.addresses.push_back(reinterpret_cast<const sockaddr_in*>(item->ai_addr)->sin_addr.s_addr);
-  }
-  ::freeaddrinfo(found);
-  if (result.addresses.empty()) return false;
-  entry = std::move(result);
-  return true;
-}
-
-bool SystemLookupHostByAddress(uint32_t address, HostEntry& entry) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_addr.s_addr = address;
-  char name[NI_MAXHOST];
-  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, name, sizeof name,
-                    nullptr, 0, NI_NAMEREQD) != 0) {
-    return false;
-  }
-  entry.officialName = name;
-  entry.addresses.assign(1, address);
-  return true;
-}
-
 }  // namespace
 
 int StartSocketLibrary() { return 0; }
 void StopSocketLibrary() {}
 
 bool GetHostName(std::string& name) {
-  if (g_localName) {
-    name = g_localName;
-    return true;
-  }
   char buffer[512];
   if (::gethostname(buffer, sizeof buffer) != 0) return false;
   buffer[sizeof buffer - 1] = '\0';
@@ -173,20 +199,43 @@ bool ParseDottedAddress(const std::string& text, uint32_t& address) {
   return true;
 }
 
-std::string FormatDottedAddress(uint32_t address) {
-  in_addr value{};
-  value.s_addr = address;
-  char text[INET_ADDRSTRLEN];
-  if (::inet_ntop(AF_INET, &value, text, sizeof text) == nullptr) return std::string();
-  return text;
+bool LookupHost(const std::string& name, AddressFamilies families, std::string& canonicalName,
+                std::vector<SAddress>& addresses) {
+  addrinfo hints{};
+  hints.ai_family = families == AddressFamilies::kIPv4Only   ? AF_INET
+                    : families == AddressFamilies::kIPv6Only ? AF_INET6
+                                                             : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  // No AI_ADDRCONFIG: a machine with loopback only must still find ::1.
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  std::vector<SAddress> result;
+  for (const addrinfo* item = found; item; item = item->ai_next) {
+    SAddress address;
+    if (item->ai_addr == nullptr || !FromSockaddr(item->ai_addr, address)) continue;
+    bool seen = false;
+    for (const SAddress& known : result) seen = seen || known == address;
+    if (!seen) result.push_back(address);
+  }
+  const std::string canonical = found->ai_canonname ? found->ai_canonname : name;
+  ::freeaddrinfo(found);
+  if (result.empty()) return false;
+  canonicalName = canonical;
+  addresses = std::move(result);
+  return true;
 }
 
-bool LookupHostByName(const std::string& name, HostEntry& entry) {
-  return g_byName ? g_byName(name, entry) : SystemLookupHostByName(name, entry);
-}
-
-bool LookupHostByAddress(uint32_t address, HostEntry& entry) {
-  return g_byAddress ? g_byAddress(address, entry) : SystemLookupHostByAddress(address, entry);
+bool LookupAddressName(const SAddress& address, std::string& name) {
+  sockaddr_storage peer;
+  const socklen_t length = ToSockaddr(address, 0, peer);
+  char found[NI_MAXHOST];
+  if (length == 0 || ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, found,
+                                   sizeof found, nullptr, 0, NI_NAMEREQD) != 0) {
+    return false;
+  }
+  name = found;
+  return true;
 }
 
 uint16_t LookupServicePort(const char* service) {
@@ -195,18 +244,12 @@ uint16_t LookupServicePort(const char* service) {
   return entry ? static_cast<uint16_t>(entry->s_port) : 0;
 }
 
-void SetHostLookupForTesting(HostNameLookup byName, HostAddressLookup byAddress,
-                             const char* localName) {
-  g_byName = byName;
-  g_byAddress = byAddress;
-  g_localName = localName;
-}
-
 uint16_t HostToNetwork16(uint16_t value) { return htons(value); }
 uint16_t NetworkToHost16(uint16_t value) { return ntohs(value); }
 
-std::unique_ptr<CSocketStream> CSocketStream::Create() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+std::unique_ptr<CSocketStream> CSocketStream::Create(SAddress::Family family) {
+  if (family != SAddress::kIPv4 && family != SAddress::kIPv6) return nullptr;
+  int fd = ::socket(family == SAddress::kIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return nullptr;
   return std::make_unique<CPosixSocketStream>(fd);
 }

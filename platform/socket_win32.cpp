@@ -1,30 +1,22 @@
 #include "platform/socket.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <climits>
 #include <cstring>
 
 namespace platform {
-namespace {
-HostNameLookup g_byName = nullptr;
-HostAddressLookup g_byAddress = nullptr;
-const char* g_localName = nullptr;
-}  // namespace
 
 int StartSocketLibrary() {
   WSADATA data;
-  return WSAStartup(0x0101, &data);  // Windows Sockets 1.1
+  return WSAStartup(MAKEWORD(2, 2), &data);  // Windows Sockets 2.2
 }
 
 void StopSocketLibrary() { WSACleanup(); }
 
 bool GetHostName(std::string& name) {
-  if (g_localName) {
-    name = g_localName;
-    return true;
-  }
   char buffer[512] = {};
   if (gethostname(buffer, sizeof buffer - 1) != 0) return false;
   name = buffer;
@@ -38,30 +30,56 @@ bool ParseDottedAddress(const std::string& text, uint32_t& address) {
   return true;
 }
 
-std::string FormatDottedAddress(uint32_t address) {
-  in_addr in;
-  in.s_addr = address;
-  const char* text = inet_ntoa(in);
-  return text ? std::string(text) : std::string();
-}
-
 namespace {
 
-// The library's entry lives in per-thread storage that the next lookup
-// overwrites: copy out what the connection needs at once.
-bool CopyEntry(const hostent* found, HostEntry& entry) {
-  if (!found || found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list ||
-      !found->h_addr_list[0]) {
-    return false;
+// The system's socket address for address:port; its length, 0 for no family.
+int ToSockaddr(const SAddress& address, uint16_t port, sockaddr_storage& out) {
+  std::memset(&out, 0, sizeof out);
+  if (address.family == SAddress::kIPv4) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&out);
+    in->sin_family = AF_INET;
+    in->sin_port = port;
+    std::memcpy(&in->sin_addr, address.bytes, 4);
+    return sizeof *in;
   }
-  entry.officialName = found->h_name ? found->h_name : "";
-  entry.addresses.clear();
-  for (char** p = found->h_addr_list; *p; ++p) {
-    uint32_t address;
-    std::memcpy(&address, *p, sizeof address);
-    entry.addresses.push_back(address);
+  if (address.family == SAddress::kIPv6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = port;
+    std::memcpy(&in6->sin6_addr, address.bytes, 16);
+    in6->sin6_scope_id = address.scopeId;
+    return sizeof *in6;
   }
-  return true;
+  return 0;
+}
+
+bool FromSockaddr(const sockaddr* in, SAddress& address) {
+  address = SAddress();
+  if (in->sa_family == AF_INET) {
+    address.family = SAddress::kIPv4;
+    std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(in)->sin_addr, 4);
+    return true;
+  }
+  if (in->sa_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(in);
+    address.family = SAddress::kIPv6;
+    std::memcpy(address.bytes, &in6->sin6_addr, 16);
+    address.scopeId = in6->sin6_scope_id;
+    return true;
+  }
+  return false;
+}
+
+ConnectError ErrorOf(int code, std::string& text) {
+  switch (code) {
+    case WSAECONNREFUSED: return ConnectError::kRefused;
+    case WSAETIMEDOUT: return ConnectError::kTimedOut;
+    case WSAENETUNREACH: return ConnectError::kNetworkUnreachable;
+    case WSAEHOSTUNREACH: return ConnectError::kHostUnreachable;
+    default:
+      text = "Winsock error " + std::to_string(code);
+      return ConnectError::kOther;
+  }
 }
 
 // Waits until the socket is ready; timeoutMs < 0 waits for ever. 1 ready,
@@ -93,37 +111,56 @@ class CWinsockStream : public CSocketStream {
   explicit CWinsockStream(SOCKET socket) : m_socket(socket) {}
   ~CWinsockStream() override { Close(); }
 
-  bool Connect(uint32_t address, uint16_t port, int timeoutMs) override {
-    sockaddr_in peer;
-    std::memset(&peer, 0, sizeof peer);
-    peer.sin_family = AF_INET;
-    peer.sin_port = port;
-    peer.sin_addr.s_addr = address;
+  bool Connect(const SAddress& address, uint16_t port, int timeoutMs, ConnectError& error,
+               std::string& text) override {
+    error = ConnectError::kOther;
+    sockaddr_storage peer;
+    const int length = ToSockaddr(address, port, peer);
+    if (length == 0) {
+      text = "Winsock error " + std::to_string(WSAEAFNOSUPPORT);
+      return false;
+    }
     // Non-blocking from here on: connect gives up after timeoutMs, and a
     // send never waits inside the call, only in select, where time counts.
     u_long nonBlocking = 1;
-    if (ioctlsocket(m_socket, FIONBIO, &nonBlocking) != 0) return false;
-    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
-    if (WSAGetLastError() != WSAEWOULDBLOCK || WaitFor(m_socket, true, timeoutMs, true) != 1) {
+    if (ioctlsocket(m_socket, FIONBIO, &nonBlocking) != 0) {
+      error = ErrorOf(WSAGetLastError(), text);
       return false;
     }
-    int error = 0;
-    int length = sizeof error;
-    return getsockopt(m_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) ==
-               0 &&
-           error == 0;
+    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
+      error = ConnectError::kNone;
+      return true;
+    }
+    const int started = WSAGetLastError();
+    if (started != WSAEWOULDBLOCK) {
+      error = ErrorOf(started, text);
+      return false;
+    }
+    const int ready = WaitFor(m_socket, true, timeoutMs, true);
+    if (ready == 0) {
+      error = ConnectError::kTimedOut;
+      return false;
+    }
+    // A failed connect shows in the exception set; SO_ERROR tells why.
+    int code = 0;
+    int size = sizeof code;
+    if (getsockopt(m_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &size) != 0) {
+      code = WSAGetLastError();
+    }
+    if (code != 0 || ready < 0) {
+      error = ErrorOf(code != 0 ? code : WSAECONNREFUSED, text);
+      return false;
+    }
+    error = ConnectError::kNone;
+    return true;
   }
 
-  bool LocalAddress(uint32_t& address) override {
-    sockaddr_in local;
+  bool LocalAddress(SAddress& address) override {
+    sockaddr_storage local;
     std::memset(&local, 0, sizeof local);
     int length = sizeof local;
-    if (getsockname(m_socket, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-        local.sin_family != AF_INET) {
-      return false;
-    }
-    address = static_cast<uint32_t>(local.sin_addr.s_addr);
-    return true;
+    return getsockname(m_socket, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+           FromSockaddr(reinterpret_cast<const sockaddr*>(&local), address);
   }
 
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
@@ -172,14 +209,44 @@ class CWinsockStream : public CSocketStream {
 
 }  // namespace
 
-bool LookupHostByName(const std::string& name, HostEntry& entry) {
-  if (g_byName) return g_byName(name, entry);
-  return CopyEntry(gethostbyname(name.c_str()), entry);
+bool LookupHost(const std::string& name, AddressFamilies families, std::string& canonicalName,
+                std::vector<SAddress>& addresses) {
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = families == AddressFamilies::kIPv4Only   ? AF_INET
+                    : families == AddressFamilies::kIPv6Only ? AF_INET6
+                                                             : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  // No AI_ADDRCONFIG: a machine with loopback only must still find ::1.
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  std::vector<SAddress> result;
+  for (const addrinfo* item = found; item; item = item->ai_next) {
+    SAddress address;
+    if (item->ai_addr == nullptr || !FromSockaddr(item->ai_addr, address)) continue;
+    bool seen = false;
+    for (const SAddress& known : result) seen = seen || known == address;
+    if (!seen) result.push_back(address);
+  }
+  const std::string canonical = found->ai_canonname ? found->ai_canonname : name;
+  freeaddrinfo(found);
+  if (result.empty()) return false;
+  canonicalName = canonical;
+  addresses = std::move(result);
+  return true;
 }
 
-bool LookupHostByAddress(uint32_t address, HostEntry& entry) {
-  if (g_byAddress) return g_byAddress(address, entry);
-  return CopyEntry(gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET), entry);
+bool LookupAddressName(const SAddress& address, std::string& name) {
+  sockaddr_storage peer;
+  const int length = ToSockaddr(address, 0, peer);
+  char found[NI_MAXHOST];
+  if (length == 0 || getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, found,
+                                 sizeof found, nullptr, 0, NI_NAMEREQD) != 0) {
+    return false;
+  }
+  name = found;
+  return true;
 }
 
 uint16_t LookupServicePort(const char* service) {
@@ -187,18 +254,12 @@ uint16_t LookupServicePort(const char* service) {
   return found ? static_cast<uint16_t>(found->s_port) : 0;
 }
 
-void SetHostLookupForTesting(HostNameLookup byName, HostAddressLookup byAddress,
-                             const char* localName) {
-  g_byName = byName;
-  g_byAddress = byAddress;
-  g_localName = localName;
-}
-
 uint16_t HostToNetwork16(uint16_t value) { return htons(value); }
 uint16_t NetworkToHost16(uint16_t value) { return ntohs(value); }
 
-std::unique_ptr<CSocketStream> CSocketStream::Create() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+std::unique_ptr<CSocketStream> CSocketStream::Create(SAddress::Family family) {
+  if (family != SAddress::kIPv4 && family != SAddress::kIPv6) return nullptr;
+  SOCKET s = socket(family == SAddress::kIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return nullptr;
   return std::make_unique<CWinsockStream>(s);
 }

@@ -17,7 +17,7 @@ class CSmtpClient : public CLineSocket {
  public:
   static constexpr int kUnsetStart = INT_MAX;
 
-  explicit CSmtpClient(bool quiet);
+  explicit CSmtpClient(bool quiet, CResolver& resolver = CResolver::System());
   ~CSmtpClient() override;
 
   // --- Session (smtp/smtp_session.cpp) ---
@@ -42,7 +42,8 @@ class CSmtpClient : public CLineSocket {
   // given, receives every line of it.
   bool ReadReply(const char* expected, int timeoutMs, std::vector<std::string>* lines = nullptr);
   // The name HELO and EHLO announce: the local host name, else the address
-  // literal of the connection's local address ("[192.0.2.1]").
+  // literal of the connection's local address ("[192.0.2.1]",
+  // "[IPv6:2001:db8::1]").
   std::string GreetingName() const;
   bool SetUserName(const std::string& text);
   bool SetPassword(const std::string& text);

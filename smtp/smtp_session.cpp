@@ -16,7 +16,7 @@ bool IsReplyLine(std::string_view line) {
 
 }  // namespace
 
-CSmtpClient::CSmtpClient(bool quiet) : CLineSocket(quiet) {}
+CSmtpClient::CSmtpClient(bool quiet, CResolver& resolver) : CLineSocket(quiet, resolver) {}
 
 CSmtpClient::~CSmtpClient() = default;
 
@@ -50,7 +50,9 @@ std::string CSmtpClient::GreetingName() const {
   if (!GetLocalHostName().empty()) return GetLocalHostName();
   // Without a name, the address literal of this end of the connection
   // (RFC 5321 section 4.1.3); an empty name is refused by relays.
-  if (!GetLocalAddress().empty()) return "[" + GetLocalAddress() + "]";
+  const std::string& address = GetLocalAddress();
+  if (address.find(':') != std::string::npos) return "[IPv6:" + address + "]";
+  if (!address.empty()) return "[" + address + "]";
   return std::string();
 }
 

@@ -36,6 +36,8 @@ TEST(LongOptions, FaultsStopTheRun) {
       {{"--timeout=0"}, "Invalid value for --timeout: 0\n", false},
       {{"--bogus", "--timeout=0"}, "Unknown option --bogus\n", true},  // the first fault
       {{"--tls", "--starttls"}, "Options --tls and --starttls exclude each other\n", true},
+      {{"--ipv6", "--ipv4"}, "Options --ipv4 and --ipv6 exclude each other\n", true},
+      {{"--ipv4=yes"}, "Option --ipv4 takes no value\n", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words[0]);

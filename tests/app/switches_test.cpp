@@ -120,22 +120,36 @@ TEST(SplitList, Cases) {
 TEST(SplitHostPort, Cases) {
   struct Case {
     const char* value;
-    const char* host;
+    const char* host;  // nullptr: refused
     long port;
   } cases[] = {
       {"relay", "relay", 0},          {"relay:", "relay", 0},
       {"relay:0", "relay", 0},        {"relay:587", "relay", 587},
       {"relay:abc", "relay", 0},      {"relay: 25x", "relay", 25},
-      {"relay:-7", "relay", -7},      {"a:b:2525", "a:b", 2525},
-      {"", "", 0},                    {":25", "", 25},
-      {"relay:+465", "relay", 465},
+      {"relay:-7", "relay", -7},      {"", "", 0},
+      {":25", "", 25},                {"relay:+465", "relay", 465},
+      {"192.0.2.1:2525", "192.0.2.1", 2525},
+      // Two or more colons: an IPv6 literal, never split at a colon.
+      {"::1", "::1", 0},              {"2001:db8::25", "2001:db8::25", 0},
+      {"a:b:2525", "a:b:2525", 0},
+      // Brackets around an IPv6 literal, with or without a port.
+      {"[::1]", "::1", 0},            {"[::1]:2571", "::1", 2571},
+      {"[2001:db8::25]:587", "2001:db8::25", 587},
+      {"[::ffff:192.0.2.1]:25", "::ffff:192.0.2.1", 25},
+      {"[::1]:", "::1", 0},
+      {"[::1", nullptr, 0},           {"[::1]2571", nullptr, 0},
+      {"[]:25", nullptr, 0},          {"[relay]:25", nullptr, 0},
+      {"[192.0.2.1]", nullptr, 0},    {"[::1]]:25", nullptr, 0},
+      {"[1:2:3:4:5:6:7:8:9]", nullptr, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
     std::string host = "stale";
     long port = -1;
-    SplitHostPort(c.value, host, port);
-    EXPECT_EQ(host, c.host) << c.value;
-    EXPECT_EQ(port, c.port) << c.value;
+    EXPECT_EQ(SplitHostPort(c.value, host, port), c.host != nullptr);
+    if (c.host == nullptr) continue;
+    EXPECT_EQ(host, c.host);
+    EXPECT_EQ(port, c.port);
   }
 }
 

@@ -233,9 +233,28 @@ class _Handler:
         return "250 OK stored"
 
 
+def free_port_on(hosts):
+    """A port free on every address of hosts (retried a few times)."""
+    for _ in range(20):
+        probes = []
+        try:
+            for host in hosts:
+                s = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+                probes.append(s)
+                s.bind((host, probes[0].getsockname()[1] if len(probes) > 1 else 0))
+            return probes[0].getsockname()[1]
+        except OSError:
+            continue
+        finally:
+            for s in probes:
+                s.close()
+    raise OSError(f"no port free on all of {hosts}")
+
+
 @contextlib.contextmanager
-def relay(user=None, password=None, **smtp_options):
-    """aiosmtpd on 127.0.0.1; yields an object with port, messages, logins.
+def relay(user=None, password=None, hosts=(HOST,), **smtp_options):
+    """aiosmtpd on 127.0.0.1 (or every address of hosts, on one port);
+    yields an object with port, messages, logins.
 
     With user and password, AUTH PLAIN and LOGIN accept exactly those
     credentials (no TLS needed); other credentials get 535. smtp_options are
@@ -248,7 +267,12 @@ def relay(user=None, password=None, **smtp_options):
         def _trigger_server(self):
             # Bound to port 0: learn the real port before the first contact.
             self.port = self.server.sockets[0].getsockname()[1]
-            super()._trigger_server()
+            hostname = self.hostname
+            self.hostname = hosts[0]  # the first contact needs one address
+            try:
+                super()._trigger_server()
+            finally:
+                self.hostname = hostname
 
     messages = []
     logins = []
@@ -264,7 +288,10 @@ def relay(user=None, password=None, **smtp_options):
     if user is not None:
         options["authenticator"] = authenticator
     options.update(smtp_options)
-    controller = Relay(_Handler(messages), hostname=HOST, port=0, **options)
+    # Several addresses share one port only when it is chosen beforehand.
+    port = 0 if len(hosts) == 1 else free_port_on(hosts)
+    controller = Relay(_Handler(messages), hostname=hosts[0] if len(hosts) == 1 else list(hosts),
+                       port=port, **options)
     controller.start()
     controller.messages = messages
     controller.logins = logins

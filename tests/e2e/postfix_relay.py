@@ -15,6 +15,8 @@ import tempfile
 import time
 from pathlib import Path
 
+from peers import free_port_on
+
 DOMAIN = "example.test"
 
 # Headers a delivery through this instance prepends; everything else in a
@@ -34,9 +36,9 @@ mydomain = velsend.test
 myorigin = $myhostname
 mydestination =
 relayhost =
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mynetworks = 127.0.0.0/8
+inet_interfaces = {interfaces}
+inet_protocols = {protocols}
+mynetworks = {mynetworks}
 alias_maps =
 alias_database =
 local_recipient_maps =
@@ -143,17 +145,18 @@ def postfix_command():
         (p for p in ("/usr/sbin/postfix", "/sbin/postfix") if os.access(p, os.X_OK)), None)
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def free_port(hosts=("127.0.0.1",)):
+    return free_port_on(hosts)
 
 
 class PostfixRelay:
-    def __init__(self, tls=None, password=None, mechanisms="PLAIN LOGIN"):
+    def __init__(self, tls=None, password=None, mechanisms="PLAIN LOGIN",
+                 interfaces=("127.0.0.1",)):
         """tls: (certificate file, key file) adds the TLS services, where
         every user logs in with password using one of mechanisms (with
-        CRAM-MD5 among them, no_plaintext_port offers only that)."""
+        CRAM-MD5 among them, no_plaintext_port offers only that).
+        interfaces: the loopback addresses to listen on ("127.0.0.1", "::1"),
+        all on one port."""
         self.postfix = postfix_command()
         if not self.postfix:
             raise PostfixUnavailable("postfix is not installed (scripts/install-deps.sh test installs it)")
@@ -169,8 +172,14 @@ class PostfixRelay:
         owner = pwd.getpwnam("nobody")
         os.chown(self.mail, owner.pw_uid, owner.pw_gid)
         os.chown(self.base / "data", pwd.getpwnam("postfix").pw_uid, -1)
-        self.port = free_port()
+        self.interfaces = tuple(interfaces)
+        self.port = free_port(self.interfaces)
+        ipv4 = any(":" not in a for a in self.interfaces)
+        ipv6 = any(":" in a for a in self.interfaces)
         (self.config / "main.cf").write_text(MAIN_CF.format(
+            interfaces=", ".join(f"[{a}]" if ":" in a else a for a in self.interfaces),
+            protocols="all" if ipv4 and ipv6 else "ipv6" if ipv6 else "ipv4",
+            mynetworks="127.0.0.0/8" + (" [::1]/128" if ipv6 else ""),
             base=self.base, domain=DOMAIN, uid=owner.pw_uid, gid=owner.pw_gid,
             mailboxes=", ".join(f"{u}@{DOMAIN}={u}/" for u in USERS)))
         master = MASTER_CF.format(port=self.port)
@@ -216,7 +225,7 @@ class PostfixRelay:
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+                with socket.create_connection((self.interfaces[0], self.port), timeout=5) as s:
                     if s.recv(512).startswith(b"220"):
                         return self
             except OSError:

@@ -25,7 +25,8 @@ def test_closed_port_fails_to_connect(velsend, host):
     assert run.status == 6
     assert run.err == (
         f"Looking up host {host}\n"
-        f"Failed to connect to localhost (127.0.0.1) on port {port}\n"
+        f"Failed to connect to localhost (127.0.0.1) on port {port}: Connection refused\n"
+        f"Connection refused by 127.0.0.1 on port {port}\n"
         f"Couldn't connect to {host}\n"
         "Connection Closed [0]\n"
         "Program Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n")
@@ -44,7 +45,11 @@ def test_unanswered_connect_times_out(velsend):
         elapsed = time.monotonic() - start
     assert run.status == 6
     assert elapsed < 10
-    assert f"Failed to connect to localhost (127.0.0.1) on port {port}\n" in run.err
+    assert f"Failed to connect to localhost (127.0.0.1) on port {port}: Timed out\n" in run.err
+    assert run.err.endswith(f"Timed out connecting to 127.0.0.1 on port {port}\n"
+                            "Couldn't connect to 127.0.0.1\n"
+                            "Connection Closed [0]\n"
+                            "Program Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n")
 
 
 @pytest.mark.parametrize("offset", [65536, None])

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -50,22 +51,39 @@ class Listener {
   uint16_t m_port = 0;
 };
 
-uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
+platform::SAddress Loopback() {
+  platform::SAddress address;
+  address.family = platform::SAddress::kIPv4;
+  address.bytes[0] = 127;
+  address.bytes[3] = 1;
+  return address;
+}
+
+// Connects stream to port on 127.0.0.1; error receives why it failed.
+bool ConnectLoopback(platform::CSocketStream& stream, uint16_t port, int timeoutMs,
+                     platform::ConnectError* error = nullptr) {
+  platform::ConnectError why;
+  std::string text;
+  const bool connected = stream.Connect(Loopback(), port, timeoutMs, why, text);
+  if (error) *error = why;
+  return connected;
+}
 
 TEST(SocketWin32, AddressesAndNames) {
   Library library;
   ASSERT_EQ(library.Status(), 0);
   uint32_t address = 0;
   EXPECT_TRUE(platform::ParseDottedAddress("127.0.0.1", address));
-  EXPECT_EQ(address, Loopback());
-  EXPECT_EQ(platform::FormatDottedAddress(address), "127.0.0.1");
+  EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
   EXPECT_FALSE(platform::ParseDottedAddress("255.255.255.255", address));
   EXPECT_FALSE(platform::ParseDottedAddress("localhost", address));
 
-  platform::HostEntry entry;
-  ASSERT_TRUE(platform::LookupHostByName("localhost", entry));
-  ASSERT_FALSE(entry.addresses.empty());
-  EXPECT_EQ(entry.addresses[0], Loopback());
+  std::string canonical;
+  std::vector<platform::SAddress> addresses;
+  ASSERT_TRUE(platform::LookupHost("localhost", platform::AddressFamilies::kIPv4Only, canonical,
+                                   addresses));
+  ASSERT_FALSE(addresses.empty());
+  EXPECT_TRUE(addresses[0] == Loopback());
   EXPECT_EQ(platform::HostToNetwork16(25), htons(25));
   EXPECT_EQ(platform::NetworkToHost16(htons(587)), 587);
 }
@@ -73,9 +91,9 @@ TEST(SocketWin32, AddressesAndNames) {
 TEST(SocketWin32, SendsEveryByteAndReceivesUntilClosed) {
   Library library;
   Listener listener;
-  auto stream = platform::CSocketStream::Create();
+  auto stream = platform::CSocketStream::Create(platform::SAddress::kIPv4);
   ASSERT_TRUE(stream);
-  ASSERT_TRUE(stream->Connect(Loopback(), listener.Port(), 5000));
+  ASSERT_TRUE(ConnectLoopback(*stream, listener.Port(), 5000));
   SOCKET peer = listener.Accept();
   ASSERT_NE(peer, INVALID_SOCKET);
 
@@ -117,18 +135,20 @@ TEST(SocketWin32, RefusedConnectFails) {
     Listener listener;
     port = listener.Port();
   }  // nothing listens there now
-  auto stream = platform::CSocketStream::Create();
+  auto stream = platform::CSocketStream::Create(platform::SAddress::kIPv4);
   ASSERT_TRUE(stream);
   const int64_t start = platform::MonotonicMs();
-  EXPECT_FALSE(stream->Connect(Loopback(), port, 10000));
+  platform::ConnectError error = platform::ConnectError::kNone;
+  EXPECT_FALSE(ConnectLoopback(*stream, port, 10000, &error));
   EXPECT_LT(platform::MonotonicMs() - start, 9000);
+  EXPECT_TRUE(error == platform::ConnectError::kRefused);
 }
 
 TEST(SocketWin32, FullPeerMakesSendTimeOut) {
   Library library;
   Listener listener;
-  auto stream = platform::CSocketStream::Create();
-  ASSERT_TRUE(stream->Connect(Loopback(), listener.Port(), 5000));
+  auto stream = platform::CSocketStream::Create(platform::SAddress::kIPv4);
+  ASSERT_TRUE(ConnectLoopback(*stream, listener.Port(), 5000));
   SOCKET peer = listener.Accept();
   // The peer never reads: once its buffers are full no byte moves.
   const std::string data(64 * 1024 * 1024, 'y');

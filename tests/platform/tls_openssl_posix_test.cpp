@@ -20,6 +20,7 @@
 
 #include "platform/socket.h"
 #include "platform/tls.h"
+#include "support/fake_resolver.h"
 #include "support/lines.h"
 
 namespace {
@@ -88,8 +89,10 @@ class Server {
     close(m_listener);
   }
   std::unique_ptr<CByteStream> Connect() {
-    auto socket = platform::CSocketStream::Create();
-    EXPECT_TRUE(socket->Connect(htonl(INADDR_LOOPBACK), m_port, 5000));
+    auto socket = platform::CSocketStream::Create(platform::SAddress::kIPv4);
+    platform::ConnectError error;
+    std::string text;
+    EXPECT_TRUE(socket->Connect(AddressOf("127.0.0.1"), m_port, 5000, error, text));
     return socket;
   }
 

@@ -48,10 +48,15 @@ int Connect(int argc, char** argv) {
     else return 2;
   }
   if (platform::StartSocketLibrary() != 0) return 3;
-  auto socket = platform::CSocketStream::Create();
-  uint32_t loopback = 0;
-  platform::ParseDottedAddress("127.0.0.1", loopback);
-  if (!socket || !socket->Connect(loopback, platform::HostToNetwork16(port), timeoutMs)) {
+  auto socket = platform::CSocketStream::Create(platform::SAddress::kIPv4);
+  platform::SAddress loopback;
+  loopback.family = platform::SAddress::kIPv4;
+  loopback.bytes[0] = 127;
+  loopback.bytes[3] = 1;
+  platform::ConnectError error;
+  std::string text;
+  if (!socket ||
+      !socket->Connect(loopback, platform::HostToNetwork16(port), timeoutMs, error, text)) {
     std::printf("fail cannot connect\n");
     return 1;
   }

@@ -1,0 +1,26 @@
+// Where the connection turns names into addresses and back: the system's
+// host database, or a fixed table in tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+
+class CResolver {
+ public:
+  virtual ~CResolver() = default;
+
+  // Every address of name in the order to try them (of the families
+  // allowed), and its canonical name. False when none is found.
+  virtual bool Resolve(const std::string& name, platform::AddressFamilies families,
+                       std::string& canonicalName,
+                       std::vector<platform::SAddress>& addresses) = 0;
+  // The name an address is registered under; false when it has none.
+  virtual bool ReverseName(const platform::SAddress& address, std::string& name) = 0;
+  // This machine's canonical name; false when it cannot be found.
+  virtual bool LocalHostName(std::string& name) = 0;
+
+  // The system's host database.
+  static CResolver& System();
+};

@@ -9,15 +9,15 @@
 #include "net/line_socket.h"
 #include "platform/tls.h"
 #include "smtp/ehlo.h"
-
-class CByteSource;
-struct SMessageStamp;
+#include "smtp/environment.h"
 
 class CSmtpClient : public CLineSocket {
  public:
   static constexpr int kUnsetStart = INT_MAX;
 
-  explicit CSmtpClient(bool quiet);
+  // environment gives the waits, the trust store, the message stamp, the
+  // media types and the message text; it must outlive the client.
+  explicit CSmtpClient(bool quiet, CEnvironment& environment = CEnvironment::Default());
   ~CSmtpClient() override;
 
   // --- Session (smtp/smtp_session.cpp) ---
@@ -124,13 +124,6 @@ class CSmtpClient : public CLineSocket {
   bool m_uuencodeMode = false;
   bool m_forceUuencode = false;
 
-  // Where an empty file name reads the message text; the process's standard
-  // input unless a test substitutes a source.
-  CByteSource* m_messageTextSource = nullptr;
-  // The extension table of LookupContentType; empty: the system's.
-  std::string m_contentTypeTable;
-
-  // Where the Date and Message-ID fields take the time, process id and random
-  // value; the system's unless a test substitutes a fixed stamp.
-  SMessageStamp (*m_stampSource)() = nullptr;
+ private:
+  CEnvironment& m_environment;
 };

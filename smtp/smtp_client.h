@@ -82,6 +82,10 @@ class CSmtpClient : public CLineSocket {
   std::string LookupContentType(const std::string& fileName) const;
 
   // --- Header block (mime/header_writer.cpp) ---
+  // Sends the header block: From, To and Cc (Bcc never), Reply-To, Subject,
+  // the stamp, then the MIME or uuencode fields of m_parts. Sets m_ccStart
+  // and m_bccStart to the recipient count where unset. Returns true; a lost
+  // send shows in FlushSends.
   bool WriteHeaders();
   void FormatBoundary(std::string& delimiter) const;
   bool IsBoundaryUnique() const;
@@ -94,6 +98,10 @@ class CSmtpClient : public CLineSocket {
   void SendHeaderLine(const std::string& line);
 
   // --- Part writer (mime/part_writer.cpp) ---
+  // Sends part index: its MIME fields (or uuencode "begin"), its lines
+  // dot-stuffed, then the next delimiter (or "end"). REQUIRES: the boundary
+  // made unique first. False only when index is past the last part; a lost
+  // send shows in FlushSends.
   bool SendPart(size_t index);
 
   // Session members.

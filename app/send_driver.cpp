@@ -1,9 +1,6 @@
 #include "app/send_driver.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -206,24 +203,8 @@ SFileEntry ParseFileEntry(const std::string& entry) {
   return parsed;
 }
 
-SendResult SendFromCommandLine() {
-  // Test aid: VELSEND_TIMEOUT_MS=N shortens every wait to N ms (the final
-  // reply to 2N) so that a silent relay can be tested quickly.
-  const char* text = std::getenv("VELSEND_TIMEOUT_MS");
-  if (text && *text) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (*end == '\0' && value > 0) {
-      int n = static_cast<int>(std::min<long>(value, INT_MAX / 2));
-      SLineTimeouts timeouts{n, n, 2 * n, n};
-      return SendFromCommandLine(SwitchTable(), &timeouts);
-    }
-  }
-  return SendFromCommandLine(SwitchTable());
-}
-
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
-                               const SLineTimeouts* timeouts) {
+                               CEnvironment& environment) {
   // A mistyped long option must never let the run go ahead, in clear text
   // or otherwise.
   const CLongOptions& options = switches.LongOptions();
@@ -239,15 +220,15 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     return Usage(ERROR_INVALID_ARGUMENT);
   }
 
-  CSmtpClient client(switches.HasSwitch("q"));
+  CSmtpClient client(switches.HasSwitch("q"), environment);
   SLineTimeouts fromOption;
-  if (options.Timeouts(fromOption)) {
-    client.SetTimeouts(fromOption);
-  } else if (timeouts) {
-    client.SetTimeouts(*timeouts);
-  }
+  if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
   SRelay relay;
   const SendResult built = BuildMessage(client, switches, relay);
   if (built != ERROR_NONE) return built;
   return Deliver(client, relay);
+}
+
+SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches) {
+  return SendFromCommandLine(switches, CEnvironment::Default());
 }

@@ -6,15 +6,13 @@
 
 #include "app/send_result.h"
 
+class CEnvironment;
 class CSwitchCommandLineInfo;
-struct SLineTimeouts;
 
-// Reads the process-wide switch table.
-SendResult SendFromCommandLine();
-// The same run over a given table; timeouts, when given, replace the
-// connection's defaults.
-SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
-                               const SLineTimeouts* timeouts = nullptr);
+// The run over switches, with what environment gives (the system's unless
+// the caller brings its own).
+SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment);
+SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches);
 
 // One entry of the -f list: a first "+" marks an attachment, a first "#" an
 // inline part shown under its name; an unmarked file goes inline without

@@ -21,8 +21,8 @@
 
 #include "fuzz_support.h"
 #include "mime/byte_source.h"
-#include "mime/header_values.h"
 #include "smtp/smtp_client.h"
+#include "support/fake_environment.h"
 #include "support/memory_source.h"
 #include "support/memory_stream.h"
 
@@ -131,13 +131,6 @@ void Encode(CMessagePart& part, const SPartPlan& plan) {
   }
 }
 
-SMessageStamp FixedStamp() {
-  SMessageStamp stamp;
-  stamp.processId = 42;
-  stamp.random = 7;
-  return stamp;
-}
-
 size_t CountBreaks(std::string_view text) {
   size_t count = 0;
   for (size_t at = text.find("\r\n"); at != std::string_view::npos;
@@ -148,8 +141,7 @@ size_t CountBreaks(std::string_view text) {
 }
 
 std::string Send(const SValues& v) {
-  CSmtpClient client(true, fuzz::OfflineResolver());
-  client.m_stampSource = FixedStamp;
+  CSmtpClient client(true, fuzz::OfflineEnvironment());
   client.SetOriginator(v.originator);
   for (const std::string& entry : v.to) client.AddRecipient(entry);
   for (const std::string& entry : v.cc) client.AddCcRecipient(entry);

@@ -16,12 +16,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/decoders.h"
 #include "support/memory_source.h"
 
 namespace {
@@ -78,10 +78,6 @@ void CheckRewound(CByteSource& source, const std::string& bytes) {
   source.Rewind();
 }
 
-bool EndsWithCrLf(std::string_view line) {
-  return line.size() >= 2 && line.substr(line.size() - 2) == "\r\n";
-}
-
 void CheckSevenBit(const CMessagePart& part, bool accepted, const TextModel& model,
                    const std::string& bytes, bool terminateLastLine) {
   bool fits = true;
@@ -107,112 +103,26 @@ void CheckSevenBit(const CMessagePart& part, bool accepted, const TextModel& mod
   }
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Decodes strictly: anything a conforming encoder would not write fails.
 void CheckQuotedPrintable(const CMessagePart& part, const TextModel& model) {
   FUZZ_CHECK(part.m_encoding == "quoted-printable" && !part.m_uuencoded);
-  std::string decoded;
-  for (size_t i = 0; i < part.m_lines.size(); ++i) {
-    std::string_view line = part.m_lines[i];
-    FUZZ_CHECK(EndsWithCrLf(line));
-    line.remove_suffix(2);
-    FUZZ_CHECK(line.size() <= 76);
-    // An escape ends in a hex digit, so a final "=" is a soft break.
-    const bool soft = !line.empty() && line.back() == '=';
-    if (soft) line.remove_suffix(1);
-    // A blank before a hard break would be lost in transport.
-    if (!soft && !line.empty()) FUZZ_CHECK(line.back() != ' ' && line.back() != '\t');
-    for (size_t j = 0; j < line.size(); ++j) {
-      const char c = line[j];
-      if (c != '=') {
-        FUZZ_CHECK(IsQpLiteral(static_cast<unsigned char>(c)));
-        decoded.push_back(c);
-        continue;
-      }
-      FUZZ_CHECK(j + 2 < line.size());
-      const int high = HexValue(line[j + 1]);
-      const int low = HexValue(line[j + 2]);
-      FUZZ_CHECK(high >= 0 && low >= 0);
-      decoded.push_back(static_cast<char>(high * 16 + low));
-      j += 2;
-    }
-    if (!soft) decoded += "\r\n";
-  }
+  std::string decoded, fault;
+  FUZZ_CHECK(DecodeQuotedPrintable(part.m_lines, decoded, fault));
   std::string expected;
   for (const std::string& line : model.lines) expected += line + "\r\n";
   FUZZ_CHECK(decoded == expected);
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 void CheckBase64(const CMessagePart& part, const std::string& bytes) {
   FUZZ_CHECK(part.m_encoding == "base64" && !part.m_uuencoded);
-  std::string decoded;
-  for (size_t i = 0; i < part.m_lines.size(); ++i) {
-    std::string_view line = part.m_lines[i];
-    FUZZ_CHECK(EndsWithCrLf(line));
-    line.remove_suffix(2);
-    // Every line but the last carries 57 bytes.
-    FUZZ_CHECK(i + 1 == part.m_lines.size() ? line.size() <= 76 && !line.empty()
-                                            : line.size() == 76);
-    FUZZ_CHECK(line.size() % 4 == 0);
-    for (size_t g = 0; g < line.size(); g += 4) {
-      const bool lastGroup = i + 1 == part.m_lines.size() && g + 4 == line.size();
-      const int pad = line[g + 3] != '=' ? 0 : line[g + 2] == '=' ? 2 : 1;
-      FUZZ_CHECK(pad == 0 || lastGroup);
-      unsigned value = 0;
-      for (int k = 0; k < 4 - pad; ++k) {
-        const int v = Base64Value(line[g + k]);
-        FUZZ_CHECK(v >= 0);
-        value = value << 6 | static_cast<unsigned>(v);
-      }
-      value <<= 6 * pad;
-      // The bits beyond the real bytes are zero.
-      FUZZ_CHECK((value & ((1u << (8 * pad)) - 1)) == 0);
-      for (int k = 0; k < 3 - pad; ++k) decoded.push_back(static_cast<char>(value >> (16 - 8 * k)));
-    }
-  }
+  std::string decoded, fault;
+  FUZZ_CHECK(DecodeBase64(part.m_lines, decoded, fault));
   FUZZ_CHECK(decoded == bytes);
 }
 
 void CheckUuencode(const CMessagePart& part, const std::string& bytes) {
   FUZZ_CHECK(part.m_encoding.empty() && part.m_uuencoded);
-  auto value = [](char c) {
-    FUZZ_CHECK(c >= 0x21 && c <= 0x60);
-    return static_cast<unsigned>(c - 0x20) & 0x3F;
-  };
-  std::string decoded;
-  for (size_t i = 0; i < part.m_lines.size(); ++i) {
-    std::string_view line = part.m_lines[i];
-    FUZZ_CHECK(EndsWithCrLf(line));
-    line.remove_suffix(2);
-    FUZZ_CHECK(!line.empty());
-    const unsigned count = value(line[0]);
-    FUZZ_CHECK(count >= 1 && count <= 45);
-    FUZZ_CHECK(i + 1 == part.m_lines.size() || count == 45);
-    FUZZ_CHECK(line.size() == 1 + (count + 2) / 3 * 4);
-    std::string block;
-    for (size_t g = 1; g < line.size(); g += 4) {
-      const unsigned v = value(line[g]) << 18 | value(line[g + 1]) << 12 |
-                         value(line[g + 2]) << 6 | value(line[g + 3]);
-      block.push_back(static_cast<char>(v >> 16));
-      block.push_back(static_cast<char>(v >> 8));
-      block.push_back(static_cast<char>(v));
-    }
-    decoded += block.substr(0, count);
-  }
+  std::string decoded, fault;
+  FUZZ_CHECK(DecodeUuencode(part.m_lines, decoded, fault));
   FUZZ_CHECK(decoded == bytes);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/resolver.h"
+#include "support/fake_environment.h"
 
 // Unlike assert, active in every build: a failed oracle is a finding.
 #define FUZZ_CHECK(condition)                                                     \
@@ -44,6 +45,13 @@ class COfflineResolver : public CResolver {
 inline CResolver& OfflineResolver() {
   static COfflineResolver resolver;
   return resolver;
+}
+
+// The tests' environment, with the offline resolver.
+inline CFakeEnvironment& OfflineEnvironment() {
+  static CFakeEnvironment environment;
+  environment.resolver = &OfflineResolver();
+  return environment;
 }
 
 }  // namespace fuzz

@@ -156,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> model = ModelLines(bytes, silentAtEnd);
   FUZZ_CHECK(ReadAllLines(bytes, seed, silentAtEnd) == model);
 
-  CSmtpClient client(true, fuzz::OfflineResolver());
+  CSmtpClient client(true, fuzz::OfflineEnvironment());
   client.AttachStream(std::make_unique<CMemoryStream>(Peer(bytes, seed, silentAtEnd)));
   size_t next = 0;
   size_t replies = 0;

@@ -60,7 +60,7 @@ bool CSmtpClient::SplitAddress(const std::string& entry, std::string& address, s
 std::string CSmtpClient::LookupContentType(const std::string& fileName) const {
   const size_t dot = fileName.rfind('.');
   if (dot == std::string::npos) return kDefaultContentType;
-  const std::string type = RegisteredContentType(fileName.substr(dot), m_contentTypeTable);
+  const std::string type = m_environment.ContentType(fileName.substr(dot));
   return type.empty() ? kDefaultContentType : type;
 }
 
@@ -80,7 +80,7 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       part.m_contentType = "text/plain";
       std::fputs("Type Message, end with .<CR>\n", stderr);
       std::fflush(stderr);
-      CByteSource& source = m_messageTextSource ? *m_messageTextSource : StandardInput();
+      CByteSource& source = m_environment.MessageText();
       part.EncodeQuotedPrintable(source, false);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) return false;

@@ -15,7 +15,9 @@ class CByteSource;
 class CMessagePart {
  public:
   // Each fills m_lines from the start of source. The first two may give up:
-  // then they return false with the list empty and the source rewound.
+  // then they return false with the list empty and the source rewound. A
+  // read error ends the source as its end would and the encoder returns
+  // true with what it read: check source.Failed() after every call.
   bool EncodeSevenBit(CByteSource& source, bool terminateLastLine);
   bool EncodeQuotedPrintable(CByteSource& source, bool mayGiveUp);
   bool EncodeBase64(CByteSource& source);

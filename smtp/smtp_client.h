@@ -9,15 +9,15 @@
 #include "net/line_socket.h"
 #include "platform/tls.h"
 #include "smtp/ehlo.h"
-
-class CByteSource;
-struct SMessageStamp;
+#include "smtp/environment.h"
 
 class CSmtpClient : public CLineSocket {
  public:
   static constexpr int kUnsetStart = INT_MAX;
 
-  explicit CSmtpClient(bool quiet, CResolver& resolver = CResolver::System());
+  // environment gives the waits, the trust store, the message stamp, the
+  // media types and the message text; it must outlive the client.
+  explicit CSmtpClient(bool quiet, CEnvironment& environment = CEnvironment::Default());
   ~CSmtpClient() override;
 
   // --- Session (smtp/smtp_session.cpp) ---
@@ -103,6 +103,10 @@ class CSmtpClient : public CLineSocket {
   std::string LookupContentType(const std::string& fileName) const;
 
   // --- Header block (mime/header_writer.cpp) ---
+  // Sends the header block: From, To and Cc (Bcc never), Reply-To, Subject,
+  // the stamp, then the MIME or uuencode fields of m_parts. Sets m_ccStart
+  // and m_bccStart to the recipient count where unset. Returns true; a lost
+  // send shows in FlushSends.
   bool WriteHeaders();
   void FormatBoundary(std::string& delimiter) const;
   bool IsBoundaryUnique() const;
@@ -117,6 +121,12 @@ class CSmtpClient : public CLineSocket {
   // --- Part writer (mime/part_writer.cpp) ---
   // False when a planned file no longer holds the bytes read before
   // connecting (m_changedFile then names it): the part is cut short.
+  // Sends part index: its MIME fields (or uuencode "begin"), its lines
+  // dot-stuffed, then the next delimiter (or "end"). REQUIRES: the boundary
+  // made unique first. False when index is past the last part, and when a
+  // planned file no longer holds the bytes read before connecting
+  // (m_changedFile then names it: the part is cut short); a lost send shows
+  // in FlushSends.
   bool SendPart(size_t index);
 
   // Session members.
@@ -152,13 +162,6 @@ class CSmtpClient : public CLineSocket {
   // The file found changed while the message was being sent, if any.
   std::string m_changedFile;
 
-  // Where an empty file name reads the message text; the process's standard
-  // input unless a test substitutes a source.
-  CByteSource* m_messageTextSource = nullptr;
-  // The extension table of LookupContentType; empty: the system's.
-  std::string m_contentTypeTable;
-
-  // Where the Date and Message-ID fields take the time, process id and random
-  // value; the system's unless a test substitutes a fixed stamp.
-  SMessageStamp (*m_stampSource)() = nullptr;
+ private:
+  CEnvironment& m_environment;
 };

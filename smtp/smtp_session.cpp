@@ -16,7 +16,11 @@ bool IsReplyLine(std::string_view line) {
 
 }  // namespace
 
-CSmtpClient::CSmtpClient(bool quiet, CResolver& resolver) : CLineSocket(quiet, resolver) {}
+CSmtpClient::CSmtpClient(bool quiet, CEnvironment& environment)
+    : CLineSocket(quiet, environment.Resolver()), m_environment(environment) {
+  SetTimeouts(environment.Timeouts());
+  m_tlsOptions.caFile = environment.TrustStore();
+}
 
 CSmtpClient::~CSmtpClient() = default;
 

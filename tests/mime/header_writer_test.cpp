@@ -9,49 +9,17 @@
 
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
-#include "support/memory_stream.h"
+#include "support/message_fixture.h"
 
 namespace {
 
-const char kDelimiter0[] = "--[=_00000000]: ++++ Section Boundry ++++";
-
-SMessageStamp FixedStamp() {
-  SMessageStamp stamp;
-  stamp.time = {2026, 12, 10, 3, 22, 15, 4, 60};
-  stamp.processId = 4242;
-  stamp.random = 0xdeadbeef;
-  return stamp;
-}
-
-std::string StampLines(const std::string& domain) {
-  return "Date: Thu, 10 Dec 2026 03:22:15 +0100\r\n"
-         "Message-ID: <20261210032215.4242.00000000deadbeef@" +
-         domain + ">\r\n";
-}
-
-struct Writer {
-  std::shared_ptr<CMemoryStream::Shared> peer = MakePeer();
-  CSmtpClient client{true};
-  Writer() {
-    client.AttachStream(std::make_unique<CMemoryStream>(peer));
-    client.m_stampSource = FixedStamp;
-    client.m_originatorAddress = "o@example.org";
-  }
+struct Writer : SClientOnPeer {
+  Writer() { client.m_originatorAddress = "o@example.org"; }
   std::string Headers() {
     EXPECT_TRUE(client.WriteHeaders());
     return peer->sent;
   }
 };
-
-CMessagePart Part(const std::string& encoding, std::vector<std::string> lines,
-                  bool uuencoded = false) {
-  CMessagePart part;
-  part.m_contentType = "text/plain";
-  part.m_encoding = encoding;
-  part.m_uuencoded = uuencoded;
-  for (const std::string& line : lines) part.m_lines.push_back(line);
-  return part;
-}
 
 const std::string kTail = "X-Mailer: Tarnvale SMTP Class\r\n" + StampLines("example.org");
 
@@ -147,9 +115,9 @@ TEST(HeaderWriter, StructureFieldsByModeAndPartCount) {
       {false, {Part("7bit", {"a\r\n"})}, "MIME-Version: 1.0\r\n"},
       {false, {Part("7bit", {}), Part("base64", {}), Part("7bit", {})}, multipart},
       {true,
-       {Part("quoted-printable", twelve), Part("", threeHundred, true)},
+       {Part("quoted-printable", twelve), Part("", threeHundred)},
        "Encoding: 12 TEXT, 302 UUENCODE\r\n\r\n"},
-      {true, {Part("7bit", {"a\r\n"}), Part("", {}, true)}, "Encoding: 1 TEXT, 2 UUENCODE\r\n\r\n"},
+      {true, {Part("7bit", {"a\r\n"}), Part("", {})}, "Encoding: 1 TEXT, 2 UUENCODE\r\n\r\n"},
       {true, {}, "Encoding: \r\n\r\n"},
   };
   for (const Case& c : cases) {

@@ -13,6 +13,7 @@
 #include "mime/byte_source.h"
 #include "smtp/smtp_client.h"
 #include "support/line_collector.h"
+#include "support/fake_environment.h"
 #include "support/memory_source.h"
 
 namespace {
@@ -100,8 +101,9 @@ TEST(Recipients, CcAndBccStartIndexes) {
 }
 
 TEST(LookupContentType, LastDotOfTheWholeName) {
-  CSmtpClient client(true);
-  client.m_contentTypeTable = kTypes;
+  CFakeEnvironment environment;
+  environment.contentTypeTable = kTypes;
+  CSmtpClient client(true, environment);
   struct Case {
     const char* fileName;
     const char* type;
@@ -119,7 +121,7 @@ TEST(LookupContentType, LastDotOfTheWholeName) {
   };
   for (const Case& c : cases) EXPECT_EQ(client.LookupContentType(c.fileName), c.type) << c.fileName;
 
-  client.m_contentTypeTable = VELSEND_TEST_DATA_DIR "/absent/mime.types";
+  environment.contentTypeTable = VELSEND_TEST_DATA_DIR "/absent/mime.types";
   EXPECT_EQ(client.LookupContentType("report.PDF"), "application/pdf");
   EXPECT_EQ(client.LookupContentType("x.dir"), "application/octet-stream");
 }
@@ -163,8 +165,9 @@ TEST(AddPart, FileEncodingByModeAndType) {
   for (const Case& c : cases) {
     ScratchDir dir;
     const std::string path = dir.Write(c.name, c.bytes);
-    CSmtpClient client(true);
-    client.m_contentTypeTable = kTypes;
+    CFakeEnvironment environment;
+    environment.contentTypeTable = kTypes;
+    CSmtpClient client(true, environment);
     client.m_uuencodeMode = c.mode != kMime;
     client.m_forceUuencode = c.mode == kForceUuencode;
 
@@ -192,10 +195,11 @@ TEST(AddPart, MessageTextIsQuotedPrintableAfterThePrompt) {
   setenv("LC_ALL", "C", 1);
 
   for (bool uuencode : {false, true}) {
-    CSmtpClient client(true);
-    client.m_uuencodeMode = uuencode;
     CMemorySource text("a=b\r\nsecond\n.\r\nnot text\r\n", true);
-    client.m_messageTextSource = &text;
+    CFakeEnvironment environment;
+    environment.messageText = &text;
+    CSmtpClient client(true, environment);
+    client.m_uuencodeMode = uuencode;
 
     testing::internal::CaptureStderr();
     const bool added = client.AddPart("", false, "", true);
@@ -221,8 +225,9 @@ TEST(AddPart, MessageTextIsQuotedPrintableAfterThePrompt) {
 
 TEST(AddPart, UnopenableFileAddsNothingAndKeepsEarlierParts) {
   ScratchDir dir;
-  CSmtpClient client(true);
-  client.m_contentTypeTable = kTypes;
+  CFakeEnvironment environment;
+  environment.contentTypeTable = kTypes;
+  CSmtpClient client(true, environment);
   ASSERT_TRUE(client.AddPart(dir.Write("a.txt", "hello\n"), false, "", true));
 
   testing::internal::CaptureStderr();
@@ -246,8 +251,9 @@ TEST(AddPart, ReadErrorOnTheFileIsAFailureNotAnEnd) {
   for (const char* name : {"mem.txt", "mem.bin"}) {
     std::filesystem::create_symlink("/proc/self/mem", dir.Path(name));
     for (bool uuencode : {false, true}) {
-      CSmtpClient client(true);
-      client.m_contentTypeTable = kTypes;
+      CFakeEnvironment environment;
+      environment.contentTypeTable = kTypes;
+      CSmtpClient client(true, environment);
       client.m_uuencodeMode = uuencode;
       EXPECT_FALSE(client.AddPart(dir.Path(name), false, "", true)) << name << uuencode;
       EXPECT_TRUE(client.m_parts.empty());
@@ -263,15 +269,16 @@ class ExhaustingSource : public CByteSource {
 };
 
 TEST(AddPart, MessageTextThatCannotBeReadWholeIsNotAdded) {
-  CSmtpClient client(true);
   CMemorySource broken("line one\r\nline two\r\n.\r\n", true);
   broken.FailAfter(12);
-  client.m_messageTextSource = &broken;
+  CFakeEnvironment environment;
+  environment.messageText = &broken;
+  CSmtpClient client(true, environment);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(client.AddPart("", false, "", true));
 
   ExhaustingSource exhausting;
-  client.m_messageTextSource = &exhausting;
+  environment.messageText = &exhausting;
   EXPECT_FALSE(client.AddPart("", false, "", true));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(kPrompt) + kPrompt);
   EXPECT_TRUE(client.m_parts.empty());

@@ -12,6 +12,7 @@
 #include "mime/header_values.h"
 #include "mime/part_stream.h"
 #include "smtp/smtp_client.h"
+#include "support/fake_environment.h"
 #include "support/line_collector.h"
 #include "support/lines.h"
 #include "support/memory_source.h"
@@ -46,20 +47,19 @@ class ScratchDir {
   fs::path m_path;
 };
 
-SMessageStamp FixedStamp() {
-  SMessageStamp stamp;
-  stamp.time = {2026, 12, 10, 3, 22, 15, 4, 60};
-  stamp.processId = 4242;
-  stamp.random = 0xdeadbeef;
-  return stamp;
+CFakeEnvironment& TestEnvironment() {
+  static CFakeEnvironment environment = [] {
+    CFakeEnvironment e;
+    e.contentTypeTable = kTypes;
+    return e;
+  }();
+  return environment;
 }
 
 struct Client {
   std::shared_ptr<CMemoryStream::Shared> peer = MakePeer();
   CSmtpClient client;
-  Client(Mode mode, bool quiet) : client(quiet) {
-    client.m_stampSource = FixedStamp;
-    client.m_contentTypeTable = kTypes;
+  Client(Mode mode, bool quiet) : client(quiet, TestEnvironment()) {
     client.m_originatorAddress = "ann@example.org";
     client.m_recipients = {"bob@b.example"};
     client.m_uuencodeMode = mode != kMime;
@@ -221,8 +221,7 @@ TEST(PartStream, FileChangedSinceItWasPlannedIsRefused) {
     const bool text = std::string(c.file) == "f.txt";
     const std::string bytes = text ? Lines("line ", 30000) : Pattern(200000);
     const std::string path = dir.Write(c.file, bytes);
-    CSmtpClient client(true);
-    client.m_contentTypeTable = kTypes;
+    CSmtpClient client(true, TestEnvironment());
     ASSERT_TRUE(client.AddPart(path, false, "", true));
     const CMessagePart& part = client.m_parts[0];
     const std::string before = SentLines(part);

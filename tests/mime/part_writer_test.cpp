@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "smtp/smtp_client.h"
-#include "support/memory_stream.h"
+#include "support/message_fixture.h"
 
 namespace {
 
-struct Writer {
-  std::shared_ptr<CMemoryStream::Shared> peer = MakePeer();
-  CSmtpClient client{true};
-  Writer() { client.AttachStream(std::make_unique<CMemoryStream>(peer)); }
+struct Writer : SClientOnPeer {
   // Sends part index and returns what it put on the wire.
   std::string Send(size_t index) {
     size_t before = peer->sent.size();
@@ -20,16 +17,6 @@ struct Writer {
     return peer->sent.substr(before);
   }
 };
-
-CMessagePart Part(std::vector<std::string> lines, const std::string& encoding = "7bit") {
-  CMessagePart part;
-  part.m_contentType = "text/plain";
-  part.m_charset = "us-ascii";
-  part.m_encoding = encoding;
-  part.m_withholdName = true;
-  for (const std::string& line : lines) part.m_lines.push_back(line);
-  return part;
-}
 
 TEST(PartWriter, HeaderLinesOfAMimePart) {
   struct Case {
@@ -58,7 +45,7 @@ TEST(PartWriter, HeaderLinesOfAMimePart) {
   };
   for (const Case& c : cases) {
     Writer w;
-    CMessagePart part = Part({"hi\r\n"}, "quoted-printable");
+    CMessagePart part = Part("quoted-printable", {"hi\r\n"});
     part.m_contentType = c.contentType;
     part.m_charset = c.charset;
     part.m_fileName = c.fileName;
@@ -86,7 +73,7 @@ TEST(PartWriter, LinesAreDotStuffedAndNeverUsedAsFormats) {
   };
   for (const Case& c : cases) {
     Writer w;
-    w.client.m_parts = {Part(c.lines)};
+    w.client.m_parts = {Part("7bit", c.lines)};
     EXPECT_EQ(w.Send(0),
               "Content-Type: text/plain; charset=us-ascii\r\n"
               "Content-Transfer-Encoding: 7bit\r\n"
@@ -112,8 +99,7 @@ TEST(PartWriter, UuencodeModeFraming) {
   for (const Case& c : cases) {
     Writer w;
     w.client.m_uuencodeMode = true;
-    CMessagePart part = Part(c.lines, c.uuencoded ? "" : "7bit");
-    part.m_uuencoded = c.uuencoded;
+    CMessagePart part = Part(c.uuencoded ? "" : "7bit", c.lines);
     part.m_fileName = c.fileName;
     part.m_withholdName = c.withhold;
     w.client.m_parts = {part};
@@ -123,7 +109,7 @@ TEST(PartWriter, UuencodeModeFraming) {
 
 TEST(PartWriter, DelimitersBetweenAndAfterParts) {
   Writer w;
-  w.client.m_parts = {Part({"a\r\n"}), Part({"b"}), Part({"c\r\n"})};
+  w.client.m_parts = {Part("7bit", {"a\r\n"}), Part("7bit", {"b"}), Part("7bit", {"c\r\n"})};
   w.client.m_boundaryCounter = 1;
   const std::string d = "--[=_00000001]: ++++ Section Boundry ++++";
   const std::string head =
@@ -137,14 +123,14 @@ TEST(PartWriter, DelimitersBetweenAndAfterParts) {
 
 TEST(PartWriter, IndexOutsideTheListSendsNothing) {
   Writer w;
-  w.client.m_parts = {Part({"a\r\n"})};
+  w.client.m_parts = {Part("7bit", {"a\r\n"})};
   EXPECT_FALSE(w.client.SendPart(1));
   EXPECT_EQ(w.peer->sent, "");
 }
 
 TEST(PartWriter, LineBreaksInHeaderValuesBecomeBlanks) {
   Writer w;
-  CMessagePart part = Part({"x\r\n"});
+  CMessagePart part = Part("7bit", {"x\r\n"});
   part.m_contentType = "text/plain\r\nBcc: evil";
   part.m_charset = "utf-8\n.\n";
   part.m_fileName = "dir/a\r\n.\r\nQUIT.txt";

@@ -6,41 +6,11 @@
 
 #include "mime/byte_source.h"
 #include "mime/message_part.h"
+#include "support/decoders.h"
 #include "support/lines.h"
 #include "support/memory_source.h"
 
 namespace {
-
-// The traditional decoder: "`" and " " are both 0; the length character
-// says how many of the decoded bytes are real.
-int Value(char c) {
-  EXPECT_TRUE(c == '`' || (c >= 0x21 && c <= 0x5F)) << int(c);
-  return c == '`' ? 0 : (c - 0x20) & 0x3F;
-}
-
-std::string Decode(const CLineList& lines) {
-  std::string out;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string_view line = lines[i];
-    EXPECT_TRUE(line.size() >= 2 && line.substr(line.size() - 2) == "\r\n") << i;
-    line.remove_suffix(2);
-    size_t count = Value(line[0]);
-    EXPECT_EQ(line.size(), 1 + (count + 2) / 3 * 4) << i;
-    if (i + 1 < lines.size()) {
-      EXPECT_EQ(count, 45u) << i;
-    }
-    std::string bytes;
-    for (size_t g = 1; g + 4 <= line.size(); g += 4) {
-      unsigned bits = Value(line[g]) << 18 | Value(line[g + 1]) << 12 |
-                      Value(line[g + 2]) << 6 | Value(line[g + 3]);
-      bytes.push_back(static_cast<char>(bits >> 16));
-      bytes.push_back(static_cast<char>(bits >> 8 & 0xFF));
-      bytes.push_back(static_cast<char>(bits & 0xFF));
-    }
-    out.append(bytes, 0, count);
-  }
-  return out;
-}
 
 TEST(UuencodeTest, ExactLines) {
   const std::string full = R"x(M"S!5>I_$Z0XS6'VBQ^P1-EN`I<KO%#E>@ZC-\A<\88:KT/4:/V2)KM/X'4)G)x";
@@ -76,7 +46,9 @@ TEST(UuencodeTest, RandomInputsDecodeToThemselves) {
     CMemorySource source(input);
     part.EncodeUuencode(source);
     EXPECT_EQ(part.m_lines.size(), (size + 44) / 45);
-    EXPECT_TRUE(Decode(part.m_lines) == input) << size << " bytes";
+    std::string decoded, fault;
+    ASSERT_TRUE(DecodeUuencode(part.m_lines, decoded, fault)) << size << " bytes, " << fault;
+    EXPECT_TRUE(decoded == input) << size << " bytes";
   }
 }
 

@@ -16,6 +16,7 @@
 #include "net/line_socket.h"
 #include "platform/socket.h"
 #include "smtp/smtp_client.h"
+#include "support/fake_environment.h"
 #include "support/fake_resolver.h"
 
 namespace {
@@ -341,7 +342,9 @@ TEST(LoopbackConnection, HeloWithoutLocalName) {
           ReceiveUntilClosed(connection);
         },
         c.address);
-    CSmtpClient client(true, none);
+    CFakeEnvironment environment;
+    environment.resolver = &none;
+    CSmtpClient client(true, environment);
     EXPECT_EQ(client.GetLocalHostName(), "");
     ASSERT_TRUE(client.Connect(c.address, peer.Port()));
     EXPECT_EQ(client.GetLocalAddress(), c.address);

@@ -4,37 +4,25 @@
 
 #include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_client.h"
+#include "support/dialogue.h"
 #include "support/local_name.h"
 #include "support/memory_stream.h"
 
 namespace {
 
-struct Outcome {
-  bool result;
-  std::string sent;
-  std::string trace;
-  std::string localName;
-};
-
 // Greeting, then Login with the given credentials and method.
-Outcome Login(const std::string& user, const std::string& password, int method,
-              std::deque<std::string> replies, bool quiet = false) {
+SDialogueOutcome Login(const std::string& user, const std::string& password, int method,
+                       std::deque<std::string> replies, bool quiet = false) {
   replies.push_front("220 ready\r\n");
-  auto peer = MakePeer(std::move(replies));
-  Outcome outcome{};
-  testing::internal::CaptureStderr();
-  {
-    CSmtpClient client(quiet);
-    client.AttachStream(std::make_unique<CMemoryStream>(peer));
-    client.SetUserName(user);
-    client.SetPassword(password);
-    client.AuthMethod = method;
-    outcome.result = client.Login();
-    outcome.localName = client.GetLocalHostName();
-  }
-  outcome.trace = testing::internal::GetCapturedStderr();
-  outcome.sent = peer->sent;
-  return outcome;
+  return RunDialogue(
+      std::move(replies),
+      [&](CSmtpClient& client) {
+        client.SetUserName(user);
+        client.SetPassword(password);
+        client.AuthMethod = method;
+        return client.Login();
+      },
+      quiet);
 }
 
 constexpr int kPlain = 1;
@@ -71,7 +59,7 @@ TEST(SmtpAuth, Plain) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Outcome o = Login(c.user, c.password, c.method, c.replies);
+    SDialogueOutcome o = Login(c.user, c.password, c.method, c.replies);
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.sent, WithLocalName(c.sent, o.localName));
   }
@@ -113,14 +101,14 @@ TEST(SmtpAuth, Login) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Outcome o = Login(c.user, c.password, kLogin, c.replies);
+    SDialogueOutcome o = Login(c.user, c.password, kLogin, c.replies);
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.sent, WithLocalName(c.sent, o.localName));
   }
 }
 
 TEST(SmtpAuth, CredentialsNeverTraced) {
-  Outcome plain = Login("user", "pass", kPlain, {"250 ok\r\n", "235 ok\r\n", "221 bye\r\n"});
+  SDialogueOutcome plain = Login("user", "pass", kPlain, {"250 ok\r\n", "235 ok\r\n", "221 bye\r\n"});
   EXPECT_EQ(plain.trace, WithLocalName(
             "<-- 220 ready\n"
             "--> EHLO {local}\r\n"
@@ -129,7 +117,7 @@ TEST(SmtpAuth, CredentialsNeverTraced) {
             "<-- 235 ok\n"
             "Connection Closed [0]\n", plain.localName));
 
-  Outcome login =
+  SDialogueOutcome login =
       Login("user", "pass", kLogin, {"250 ok\r\n", "334 a\r\n", "334 b\r\n", "235 ok\r\n"});
   EXPECT_EQ(login.trace, WithLocalName(
             "<-- 220 ready\n"
@@ -159,7 +147,7 @@ TEST(SmtpAuth, MaskEndsWithTheCredentialLine) {
 TEST(SmtpAuth, LongCredentialsTravelOnOneLine) {
   const std::string user(900, 'u');
   const std::string password(900, 'p');
-  Outcome o = Login(user, password, kPlain, {"250 ok\r\n", "235 ok\r\n"}, true);
+  SDialogueOutcome o = Login(user, password, kPlain, {"250 ok\r\n", "235 ok\r\n"}, true);
   EXPECT_TRUE(o.result);
   const std::string prefix = WithLocalName("EHLO {local}\r\nAUTH PLAIN ", o.localName);
   ASSERT_EQ(o.sent.compare(0, prefix.size(), prefix), 0);

@@ -7,31 +7,15 @@
 
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
-#include "support/memory_stream.h"
+#include "support/message_fixture.h"
 
 namespace {
 
-const std::string kDelimiter0 = "--[=_00000000]: ++++ Section Boundry ++++";
-
-SMessageStamp FixedStamp() {
-  SMessageStamp stamp;
-  stamp.time = {2026, 12, 10, 3, 22, 15, 4, 60};
-  stamp.processId = 4242;
-  stamp.random = 0xdeadbeef;
-  return stamp;
-}
-
 const std::string kMailerAndStamp =
-    "X-Mailer: Tarnvale SMTP Class\r\n"
-    "Date: Thu, 10 Dec 2026 03:22:15 +0100\r\n"
-    "Message-ID: <20261210032215.4242.00000000deadbeef@example.org>\r\n";
+    "X-Mailer: Tarnvale SMTP Class\r\n" + StampLines("example.org");
 
-struct Transaction {
-  std::shared_ptr<CMemoryStream::Shared> peer = MakePeer();
-  CSmtpClient client{true};
+struct Transaction : SClientOnPeer {
   Transaction() {
-    client.AttachStream(std::make_unique<CMemoryStream>(peer));
-    client.m_stampSource = FixedStamp;
     client.m_originatorAddress = "ann@example.org";
     client.m_recipients = {"bob@b.example"};
   }
@@ -55,17 +39,6 @@ struct Transaction {
   }
 };
 
-CMessagePart Part(const std::string& contentType, const std::string& encoding,
-                  std::vector<std::string> lines) {
-  CMessagePart part;
-  part.m_contentType = contentType;
-  part.m_charset = "iso-8859-1";
-  part.m_encoding = encoding;
-  part.m_withholdName = true;
-  for (const std::string& line : lines) part.m_lines.push_back(line);
-  return part;
-}
-
 TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
   Transaction t;
   t.client.m_originatorName = "Ann ";
@@ -74,11 +47,11 @@ TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
   t.client.m_ccStart = 3;
   t.client.m_bccStart = 4;
   t.client.m_subject = "Report";
-  CMessagePart file = Part("application/pdf", "base64", {"JVBERi0=\r\n"});
+  CMessagePart file = Part("base64", {"JVBERi0=\r\n"}, "application/pdf");
   file.m_fileName = "docs/report.pdf";
   file.m_attachment = true;
   file.m_withholdName = false;
-  t.client.m_parts = {Part("text/plain", "quoted-printable", {"Hello\r\n", ".\r\n"}), file};
+  t.client.m_parts = {Part("quoted-printable", {"Hello\r\n", ".\r\n"}), file};
   t.AcceptAll();
 
   EXPECT_TRUE(t.client.SendMail());
@@ -102,7 +75,7 @@ TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
                 "Content-Type: multipart/mixed; boundary=\"" +
                 d.substr(2) + "\"\r\n\r\n\r\n" + d +
                 "\r\n"
-                "Content-Type: text/plain; charset=iso-8859-1\r\n"
+                "Content-Type: text/plain; charset=us-ascii\r\n"
                 "Content-Transfer-Encoding: quoted-printable\r\n"
                 "Content-Disposition: inline\r\n\r\n"
                 "Hello\r\n..\r\n\r\n" +
@@ -118,8 +91,7 @@ TEST(MailTransaction, WholeDialogueOfATwoPartMessage) {
 }
 
 TEST(MailTransaction, DataContentByModeAndPartCount) {
-  CMessagePart uu = Part("application/octet-stream", "", {"#86)C\r\n"});
-  uu.m_uuencoded = true;
+  CMessagePart uu = Part("", {"#86)C\r\n"}, "application/octet-stream");
   uu.m_fileName = "dir/f.bin";
   uu.m_withholdName = false;
   const std::string head = "From:  <ann@example.org>\r\nTo:  <bob@b.example>\r\n" + kMailerAndStamp;
@@ -130,15 +102,15 @@ TEST(MailTransaction, DataContentByModeAndPartCount) {
   } cases[] = {
       {false, {}, head + "MIME-Version: 1.0\r\n"},
       {false,
-       {Part("text/plain", "7bit", {"only"})},
+       {Part("7bit", {"only"})},
        head +
            "MIME-Version: 1.0\r\n"
-           "Content-Type: text/plain; charset=iso-8859-1\r\n"
+           "Content-Type: text/plain; charset=us-ascii\r\n"
            "Content-Transfer-Encoding: 7bit\r\n"
            "Content-Disposition: inline\r\n\r\n"
            "only\r\n"},
       {true,
-       {Part("text/plain", "7bit", {"a\r\n", "b\r\n"}), uu},
+       {Part("7bit", {"a\r\n", "b\r\n"}), uu},
        head + "Encoding: 2 TEXT, 3 UUENCODE\r\n\r\na\r\nb\r\n\r\nbegin 644 f.bin\r\n#86)C\r\nend\r\n\r\n"},
       {true, {}, head + "Encoding: \r\n\r\n"},
   };
@@ -169,8 +141,8 @@ TEST(MailTransaction, BoundaryRaisedPastCollidingSevenBitLines) {
   for (const Case& c : cases) {
     Transaction t;
     t.client.m_uuencodeMode = c.uuencodeMode;
-    t.client.m_parts = {Part("text/plain", c.encoding, c.lines),
-                        Part("text/plain", "7bit", {"y\r\n"})};
+    t.client.m_parts = {Part(c.encoding, c.lines),
+                        Part("7bit", {"y\r\n"})};
     t.AcceptAll();
     EXPECT_TRUE(t.client.SendMail());
     EXPECT_EQ(t.client.m_boundaryCounter, c.counter);
@@ -202,7 +174,7 @@ TEST(MailTransaction, RefusalStopsAtOnceWithoutRsetOrQuit) {
     Transaction t;
     t.client.m_originatorAddress = c.originator;
     t.client.m_recipients = {"b@x", "C <c@x>", "d@x"};
-    t.client.m_parts = {Part("text/plain", "7bit", {"a\r\n"})};
+    t.client.m_parts = {Part("7bit", {"a\r\n"})};
     t.Reply(c.replies);
     EXPECT_FALSE(t.client.SendMail());
     EXPECT_EQ(t.peer->sent, c.sent);
@@ -228,7 +200,7 @@ TEST(MailTransaction, ReplyAheadOfItsCommandFailsTheStep) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Transaction t;
-    t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};
+    t.client.m_parts = {Part("7bit", {"body\r\n"})};
     t.peer->chunks = c.chunks;
     EXPECT_FALSE(t.client.SendMail());
     EXPECT_EQ(t.peer->sent, c.sent);
@@ -237,7 +209,7 @@ TEST(MailTransaction, ReplyAheadOfItsCommandFailsTheStep) {
 
 TEST(MailTransaction, RefusedEndOfDataFailsAfterTheWholeMessage) {
   Transaction t;
-  t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};
+  t.client.m_parts = {Part("7bit", {"body\r\n"})};
   t.Reply({"250 ok", "250 ok", "354 go", "451 try later"});
   EXPECT_FALSE(t.client.SendMail());
   EXPECT_TRUE(t.peer->sent.ends_with("\r\nbody\r\n\r\n.\r\n"));
@@ -271,7 +243,7 @@ TEST(MailTransaction, NoValueCanBreakALine) {
       {[](CSmtpClient& c, const std::string& v) { c.m_parts[0].m_charset = v; },
        "Content-Type: text/plain; charset=" + shown + "\r\n"},
       {[](CSmtpClient& c, const std::string& v) { c.m_parts[0].m_contentType = "text/" + v; },
-       "Content-Type: text/" + shown + "; charset=iso-8859-1\r\n"},
+       "Content-Type: text/" + shown + "; charset=us-ascii\r\n"},
       {[](CSmtpClient& c, const std::string& v) {
          c.m_parts[0].m_fileName = "dir/" + v;
          c.m_parts[0].m_withholdName = false;
@@ -287,7 +259,7 @@ TEST(MailTransaction, NoValueCanBreakALine) {
   };
   for (const Case& c : cases) {
     Transaction t;
-    t.client.m_parts = {Part("text/plain", "7bit", {"body\r\n"})};
+    t.client.m_parts = {Part("7bit", {"body\r\n"})};
     c.setup(t.client, evil);
     t.AcceptAll();
     EXPECT_TRUE(t.client.SendMail());
@@ -315,7 +287,7 @@ TEST(MailTransaction, MessageDataSizeIsWhatTheDataPhaseSends) {
       t.client.m_uuencodeMode = uuencode;
       t.client.m_subject = "Sizes";
       for (size_t i = 0; i < parts; ++i) {
-        t.client.m_parts.push_back(Part("text/plain", "7bit", {"one\r\n", ".dot\r\n"}));
+        t.client.m_parts.push_back(Part("7bit", {"one\r\n", ".dot\r\n"}));
       }
       const unsigned long long size = t.client.MessageDataSize();
       t.AcceptAll();
@@ -331,7 +303,7 @@ TEST(MailTransaction, RelaySizeLimit) {
   unsigned long long size = 0;
   {
     Transaction t;
-    t.client.m_parts.push_back(Part("text/plain", "7bit", {std::string(3000, 'x') + "\r\n"}));
+    t.client.m_parts.push_back(Part("7bit", {std::string(3000, 'x') + "\r\n"}));
     size = t.client.MessageDataSize();
   }
   const std::string exact = std::to_string(size);
@@ -355,7 +327,7 @@ TEST(MailTransaction, RelaySizeLimit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Transaction t;
-    t.client.m_parts.push_back(Part("text/plain", "7bit", {std::string(3000, 'x') + "\r\n"}));
+    t.client.m_parts.push_back(Part("7bit", {std::string(3000, 'x') + "\r\n"}));
     t.client.m_tlsMode = c.mode;
     if (c.keyword) t.client.m_ehloKeywords[c.keyword] = c.value;
     t.AcceptAll();

@@ -3,38 +3,23 @@
 #include <string>
 
 #include "smtp/smtp_client.h"
+#include "support/dialogue.h"
 #include "support/local_name.h"
 #include "support/memory_stream.h"
 
 namespace {
 
-struct Outcome {
-  bool result;
-  std::string sent;
-  std::string trace;
-  std::string localName;
-};
-
 enum class Step { kLogin, kQuit };
 
-Outcome Dialogue(Step step, std::deque<std::string> replies, const std::string& user = "",
-            const std::string& password = "", int method = 0) {
-  auto peer = MakePeer(std::move(replies));
-  Outcome outcome{};
-  testing::internal::CaptureStderr();
-  {
-    CSmtpClient client(false);
-    client.AttachStream(std::make_unique<CMemoryStream>(peer));
+SDialogueOutcome Dialogue(Step step, std::deque<std::string> replies,
+                          const std::string& user = "", const std::string& password = "",
+                          int method = 0) {
+  return RunDialogue(std::move(replies), [&](CSmtpClient& client) {
     if (!user.empty()) client.SetUserName(user);
     if (!password.empty()) client.SetPassword(password);
     client.AuthMethod = method;
-    outcome.result = step == Step::kLogin ? client.Login() : client.Quit();
-    outcome.localName = client.GetLocalHostName();
-    client.Close();
-  }
-  outcome.trace = testing::internal::GetCapturedStderr();
-  outcome.sent = peer->sent;
-  return outcome;
+    return step == Step::kLogin ? client.Login() : client.Quit();
+  });
 }
 
 TEST(SmtpReadReply, JudgesTheLastLineByPrefix) {
@@ -154,14 +139,14 @@ TEST(SmtpSession, GreetingAndHelo) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Outcome o = Dialogue(Step::kLogin, c.replies, "", "", c.method);
+    SDialogueOutcome o = Dialogue(Step::kLogin, c.replies, "", "", c.method);
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.sent, WithLocalName(c.sent, o.localName));
   }
 }
 
 TEST(SmtpSession, TraceOfAGreeting) {
-  Outcome o = Dialogue(Step::kLogin, {"220 ready\r\n", "250 hi\r\n"});
+  SDialogueOutcome o = Dialogue(Step::kLogin, {"220 ready\r\n", "250 hi\r\n"});
   EXPECT_EQ(o.trace, WithLocalName("<-- 220 ready\n"
                                     "--> HELO {local}\r\n"
                                     "<-- 250 hi\n"
@@ -182,7 +167,7 @@ TEST(SmtpSession, Quit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Outcome o = Dialogue(Step::kQuit, c.replies);
+    SDialogueOutcome o = Dialogue(Step::kQuit, c.replies);
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.sent, "QUIT\r\n");
   }

@@ -72,7 +72,9 @@ class Pki:
 
     def __init__(self, folder):
         self.folder = folder
-        self.ca = Issuer("velsend test CA")
+        # A name of its own: a CA of the same name left in the system store
+        # would break another module's chains with a signature failure.
+        self.ca = Issuer("velsend SChannel test CA")
         self.rogue = Issuer("velsend rogue CA")
         self.intermediate = Issuer("velsend test intermediate", parent=self.ca)
         self.ca_file = self.write("ca.pem", self.ca.pem())

@@ -1,5 +1,7 @@
-"""Shared fixtures of the end-to-end suite: the built program and a runner."""
+"""Shared fixtures of the end-to-end suite: the built program, a runner and
+the product definition."""
 import os
+import re
 import subprocess
 from pathlib import Path
 
@@ -13,6 +15,14 @@ def pytest_configure(config):
     # would otherwise select nothing.
     config.addinivalue_line(
         "markers", "memcheck: the runs scripts/memcheck.sh repeats under valgrind's memcheck")
+
+
+def product():
+    """The product definition, read from the one place where it is written."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    values = dict(re.findall(r'set\((VELSEND_\w+) "([^"]*)"\)', text))
+    values["VERSION"] = re.search(r"project\(velsend VERSION (\d+\.\d+\.\d+)", text).group(1)
+    return values
 
 
 def velsend_path():
@@ -81,28 +91,3 @@ def wine_wrapper(exe, tmp_path_factory):
                        f"'{exe}' \"$@\"\n")
     wrapper.chmod(0o755)
     return str(wrapper)
-
-
-# Tests that need what Windows does not offer: (file, test name prefix, why).
-WINE_SKIPS = [
-    ("test_about.py", "test_display", "the Windows program shows -# in a window"),
-    ("test_about.py", "test_terminal", "the Windows program shows -# in a window"),
-    ("test_about.py", "test_missing_opener", "the Windows program shows -# in a window"),
-    ("test_bad_input.py", "test_longest_values", "a Windows command line holds 32767 characters"),
-    ("test_bad_input.py", "test_hundred_thousand", "a Windows command line holds 32767 characters"),
-    ("test_bad_input.py", "test_ten_thousand_files", "a Windows command line holds 32767 characters"),
-    ("test_bad_input.py", "test_line_break_injection_never_reaches_the_wire[f-name",
-     "Windows file names hold no line breaks"),
-    ("test_bad_input.py", "test_names_with_blanks_quotes",
-     "Windows file names hold no quotes; UTF-8 names do not pass the ANSI code page"),
-    ("test_headers_i18n.py", "test_", "UTF-8 and Shift_JIS arguments do not pass the ANSI code page"),
-]
-
-
-def pytest_collection_modifyitems(config, items):
-    if not WINE:
-        return
-    for item in items:
-        for file, prefix, why in WINE_SKIPS:
-            if item.path.name == file and item.name.startswith(prefix):
-                item.add_marker(pytest.mark.skip(reason=why))

@@ -1,34 +1,52 @@
 """Peers for the end-to-end suite, all on 127.0.0.1 at ports picked at run time.
 
-ScriptedPeer: a loopback SMTP peer that plays a list of steps on one
-connection and records every byte the client sent.
+ScriptedPeer: a loopback SMTP (or bare TLS) peer that plays a list of steps
+on one connection and records every byte the client sent.
 
     peer = ScriptedPeer([send("220 ready"), expect(b"HELO "), send("250 hi"),
                          expect(), close()])
 
-Steps:
+Steps (each a (kind, argument) pair, so a test may rewrite a list of them):
     send(text)          send text (str or bytes); CR LF is added to a str
                         that does not already end with a line break
     send_raw(data)      send bytes exactly as given
     expect(prefix=b"")  wait for one whole line from the client (up to LF);
                         a line that does not start with prefix is recorded
                         in peer.mismatches
-    until(line)         read lines until one equals line (without its
-                        CR LF), e.g. until(b".") for the end of the data
+    until_line(line)    read lines until one equals line (without its
+                        CR LF), e.g. until_line(b".") for the end of the data
+    until_bytes(marker) read until the bytes marker have arrived, wherever
+                        they fall, e.g. until_bytes(b"\r\n.\r\n")
+    until(line)         the older name of until_line
     delay(seconds)      wait before the next step
-    call(function)      call function() in the peer's thread, e.g. to
-                        change a file while the client waits for a reply
+    call(function)      call function() in the peer's thread, e.g. to change
+                        a file while the client waits for a reply
+    trickle(data, s)    send data one byte at a time, s seconds apart
+    flood(data, total)  send data over and over, total bytes at most, until
+                        the client closes
+    stall()             stop reading; keep the connection open until the
+                        peer is stopped
+    accept_all()        play a relay that accepts everything: 220, 354 to
+                        DATA and 250 at the end of the data, 221 to QUIT,
+                        235 to AUTH, 250 to anything else
     close()             close the connection now
     silent()            say nothing more; keep reading until the client
                         closes (or the peer is stopped)
     tls(context)        run the server side of a TLS handshake with an
-                        ssl.SSLContext; later steps go through TLS, and
-                        peer.clear keeps the bytes received before it. The
-                        peer never sends close_notify.
+                        ssl.SSLContext; later steps go through TLS,
+                        peer.clear keeps the bytes received before it and
+                        peer.tls_version the version agreed. The peer sends
+                        close_notify only in tls_close().
+    echo(count)         read count bytes and send them back
+    tls_close()         send close_notify and wait for the client's;
+                        peer.tls_closed tells that it came
+A reply that does not fit the client's receive window is sent as the client
+reads it; once a send fails (the client has gone) the script ends.
 When the steps run out the peer keeps reading, without answering, until the
 client closes. After stop() (or the with block), peer.received holds the raw
-bytes, peer.lines() the lines, and peer.connected tells whether the client
-connected at all.
+bytes, peer.lines() the lines, peer.connected tells whether the client
+connected at all and peer.error holds the peer's own failure (a TLS handshake
+the client broke off, for instance), if any.
 
 relay(): a context manager running aiosmtpd with AUTH PLAIN and LOGIN
 allowed without TLS; every accepted message is stored (envelope and raw
@@ -57,16 +75,23 @@ def send_raw(data):
     return ("send", bytes(data))
 
 
+def _bytes(text):
+    return text.encode("latin-1") if isinstance(text, str) else bytes(text)
+
+
 def expect(prefix=b""):
-    if isinstance(prefix, str):
-        prefix = prefix.encode("latin-1")
-    return ("expect", prefix)
+    return ("expect", _bytes(prefix))
 
 
-def until(line):
-    if isinstance(line, str):
-        line = line.encode("latin-1")
-    return ("until", line)
+def until_line(line):
+    return ("until_line", _bytes(line))
+
+
+def until_bytes(marker):
+    return ("until_bytes", _bytes(marker))
+
+
+until = until_line
 
 
 def delay(seconds):
@@ -77,31 +102,68 @@ def call(function):
     return ("call", function)
 
 
+def trickle(data, seconds):
+    return ("trickle", (_bytes(data), seconds))
+
+
+def flood(data, total):
+    return ("flood", (_bytes(data), total))
+
+
+def stall():
+    return ("stall", None)
+
+
+def accept_all():
+    return ("accept_all", None)
+
+
 def close():
     return ("close", None)
-
-
-def tls(context):
-    return ("tls", context)
 
 
 def silent():
     return ("silent", None)
 
 
+def tls(context):
+    return ("tls", context)
+
+
+def echo(count):
+    return ("echo", count)
+
+
+def tls_close():
+    return ("tls_close", None)
+
+
+class _ClientGone(Exception):
+    """The client closed, or the peer was stopped or ran out of time."""
+
+
 class ScriptedPeer:
     """Plays steps on the first connection; usable as a context manager."""
 
-    def __init__(self, steps, timeout=30.0):
+    # Long enough for a run that waits for its own time-outs on a loaded
+    # machine; stop() ends the peer sooner.
+    def __init__(self, steps, timeout=60.0):
         self.steps = list(steps)
         self.timeout = timeout
-        self.received = b""
+        # Collected in a bytearray: a client that sends 100,000 short
+        # commands would make appending to bytes quadratic.
+        self._received = bytearray()
         self.clear = None  # the bytes received before a tls() step
+        self.tls_version = None
+        self.tls_closed = False
         self.mismatches = []
         self.connected = threading.Event()
         self.finished = threading.Event()
         self.error = None
         self._stop = threading.Event()
+        self._release = threading.Event()  # ends a stall() at once on stop()
+        self._conn = None  # the socket in use: after tls() the TLS one
+        self._pending = bytearray()  # received, not yet taken by a step
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._listener.bind((HOST, 0))
         self._listener.listen(4)
@@ -110,9 +172,13 @@ class ScriptedPeer:
         self._thread.start()
 
     # --- public -------------------------------------------------------
+    @property
+    def received(self):
+        return bytes(self._received)
+
     def lines(self):
         """The received bytes split into lines, CR LF removed."""
-        text = self.received.decode("latin-1")
+        text = self._received.decode("latin-1")
         parts = text.split("\r\n")
         if parts and parts[-1] == "":
             parts.pop()
@@ -121,6 +187,7 @@ class ScriptedPeer:
     def stop(self, grace=5.0):
         """Ends the peer; a connected client gets grace seconds to close first,
         so that everything it sent is recorded."""
+        self._release.set()
         if self.connected.is_set():
             self.finished.wait(grace)
         self._stop.set()
@@ -138,74 +205,163 @@ class ScriptedPeer:
     def _run(self):
         try:
             self._listener.settimeout(0.1)
-            deadline = time.monotonic() + self.timeout
+            self._deadline = time.monotonic() + self.timeout
             conn = None
-            while conn is None and not self._stop.is_set() and time.monotonic() < deadline:
+            while conn is None and not self._stop.is_set() and \
+                    time.monotonic() < self._deadline:
                 try:
                     conn, _ = self._listener.accept()
-                except socket.timeout:
+                except TimeoutError:
                     continue
             if conn is None:
                 return
             self.connected.set()
-            with conn:
-                conn.settimeout(0.1)
-                self._play(conn, deadline)
+            conn.settimeout(0.1)
+            self._conn = conn
+            self._play()
         except OSError as error:  # the peer's own failure, for the test to show
             self.error = error
         finally:
+            # A TLS socket closes here without close_notify.
+            if self._conn is not None:
+                with contextlib.suppress(OSError):
+                    self._conn.close()
             self.finished.set()
 
-    def _recv(self, conn, deadline):
+    def _recv(self):
         """Some bytes, or b"" when the client closed, stopped or time ran out."""
-        while not self._stop.is_set() and time.monotonic() < deadline:
+        while not self._stop.is_set() and time.monotonic() < self._deadline:
             try:
-                data = conn.recv(65536)
-            except socket.timeout:
+                data = self._conn.recv(65536)
+            except TimeoutError:
                 continue
             except (ConnectionResetError, ssl.SSLError):
                 return b""
-            self.received += data
+            self._received.extend(data)
             return data
         return b""
 
-    def _play(self, conn, deadline):
-        pending = b""  # bytes of a line not yet complete
+    def _take(self, marker):
+        """The pending bytes before marker, removed with it; raises _ClientGone
+        when the client stops sending first."""
+        start = 0
+        while (at := self._pending.find(marker, start)) < 0:
+            start = max(0, len(self._pending) - len(marker) + 1)
+            data = self._recv()
+            if not data:
+                raise _ClientGone
+            self._pending.extend(data)
+        taken = bytes(self._pending[:at])
+        del self._pending[:at + len(marker)]
+        return taken
+
+    def _send(self, data):
+        """Sends data, riding out a full send buffer; raises _ClientGone once
+        the client has gone or the peer is stopped."""
+        view = memoryview(data)
+        while view and not self._stop.is_set():
+            try:
+                view = view[self._conn.send(view):]
+            except TimeoutError:
+                continue
+            except OSError:
+                raise _ClientGone from None
+        if view:
+            raise _ClientGone
+
+    def _play(self):
         for kind, arg in self.steps:
-            if kind == "send":
-                with contextlib.suppress(OSError):
-                    conn.sendall(arg)
-            elif kind in ("expect", "until"):
-                while True:
-                    while b"\n" not in pending:
-                        data = self._recv(conn, deadline)
-                        if not data:
-                            self.mismatches.append((arg, pending))
-                            return
-                        pending += data
-                    line, pending = pending.split(b"\n", 1)
-                    if kind == "expect":
-                        if not line.startswith(arg):
-                            self.mismatches.append((arg, line + b"\n"))
-                        break
-                    if line.rstrip(b"\r") == arg:
-                        break
-            elif kind == "tls":
-                self.clear = self.received + pending
-                conn.settimeout(10)
-                conn = arg.wrap_socket(conn, server_side=True)
-                conn.settimeout(0.1)
-                self.received = b""
-            elif kind == "delay":
-                time.sleep(arg)
-            elif kind == "call":
-                arg()
-            elif kind == "close":
+            try:
+                if getattr(self, "_step_" + kind)(arg) is False:
+                    break
+            except _ClientGone:
+                if kind in ("expect", "until_line", "until_bytes", "echo"):
+                    self.mismatches.append((arg, bytes(self._pending)))
                 return
-            elif kind == "silent":
-                break
-        while self._recv(conn, deadline):
+        while self._recv():
             pass
+
+    # --- the steps: each returns False to stop playing and keep reading
+    def _step_send(self, data):
+        self._send(data)
+
+    def _step_expect(self, prefix):
+        line = self._take(b"\n")
+        if not line.startswith(prefix):
+            self.mismatches.append((prefix, line + b"\n"))
+
+    def _step_until_line(self, line):
+        while self._take(b"\n").rstrip(b"\r") != line:
+            pass
+
+    def _step_until_bytes(self, marker):
+        self._take(marker)
+
+    def _step_delay(self, seconds):
+        time.sleep(seconds)
+
+    def _step_call(self, function):
+        function()
+
+    def _step_trickle(self, arg):
+        data, pause = arg
+        for i in range(len(data)):
+            self._send(data[i:i + 1])
+            time.sleep(pause)
+
+    def _step_flood(self, arg):
+        data, total = arg
+        sent = 0
+        while sent < total and not self._stop.is_set():
+            self._send(data)
+            sent += len(data)
+
+    def _step_stall(self, _):
+        self._release.wait(max(0.0, self._deadline - time.monotonic()))
+        raise _ClientGone
+
+    def _step_accept_all(self, _):
+        replies = {b"DATA": b"354 go on\r\n", b"QUIT": b"221 bye\r\n", b"AUTH": b"235 ok\r\n"}
+        self._send(b"220 relay.test ready\r\n")
+        while True:
+            verb = self._take(b"\n")[:4].upper()
+            self._send(replies.get(verb, b"250 ok\r\n"))
+            if verb == b"QUIT":
+                raise _ClientGone
+            if verb == b"DATA":
+                self._take(b"\r\n.\r\n")
+                self._send(b"250 queued\r\n")
+
+    def _step_close(self, _):
+        raise _ClientGone
+
+    def _step_silent(self, _):
+        return False
+
+    def _step_tls(self, context):
+        self.clear = self.received
+        self._conn.settimeout(30)
+        self._conn = context.wrap_socket(self._conn, server_side=True)
+        self._conn.settimeout(0.1)
+        self.tls_version = self._conn.version()
+        self._received = bytearray()
+        # Bytes sent in clear after the request are not part of the TLS stream.
+        self._pending = bytearray()
+
+    def _step_echo(self, count):
+        while len(self._pending) < count:
+            data = self._recv()
+            if not data:
+                raise _ClientGone
+            self._pending.extend(data)
+        data = bytes(self._pending[:count])
+        del self._pending[:count]
+        self._send(data)
+
+    def _step_tls_close(self, _):
+        self._conn.settimeout(30)
+        self._conn = self._conn.unwrap()
+        self.tls_closed = True
 
 
 def closed_port():

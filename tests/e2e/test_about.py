@@ -1,6 +1,5 @@
 """The version information display of -#: text form, no input read, actions."""
 import os
-import re
 import select
 import subprocess
 import termios
@@ -8,24 +7,18 @@ import time
 
 import pytest
 
-from conftest import ROOT
+from conftest import WINE, product
 
 PROMPT = b"[E]mail support, [O]pen product info, [Q]uit: "
 STATUS = "Program Exiting[0 (ERROR_NONE)]\n"
+# The text display and its prompt; the Windows program shows a window instead.
+TEXT_DISPLAY = pytest.mark.skipif(WINE, reason="the Windows program shows -# in a window")
 
 
 @pytest.fixture
 def binary(velsend_bin):
     # Tests run in their own directory: a relative VELSEND_BIN must still work.
     return os.path.abspath(velsend_bin)
-
-
-def product():
-    """The product definition, read from the one place where it is written."""
-    text = (ROOT / "CMakeLists.txt").read_text()
-    values = dict(re.findall(r'set\((VELSEND_\w+) "([^"]*)"\)', text))
-    values["VERSION"] = re.search(r"project\(velsend VERSION (\d+\.\d+\.\d+)", text).group(1)
-    return values
 
 
 def expected_display():
@@ -48,6 +41,7 @@ def expected_display():
     return "\n".join(lines) + "\n"
 
 
+@TEXT_DISPLAY
 @pytest.mark.parametrize("args", [["-#"], ["-#x", "-q"],
                                   ["-#", "-oa", "-rb", "-sc", "-h127.0.0.1:1", "-f,"]])
 def test_display_without_terminal_reads_no_input(binary, tmp_path, args):
@@ -71,6 +65,7 @@ def test_display_without_terminal_reads_no_input(binary, tmp_path, args):
     assert left == b"E\nO\nmessage text\n.\n"
 
 
+@TEXT_DISPLAY
 def test_terminal_input_without_terminal_output_offers_no_choice(binary, tmp_path):
     master, slave = os.openpty()
     try:
@@ -158,6 +153,7 @@ def addresses():
     return mail, p["VELSEND_DOC_URL"].lower()
 
 
+@TEXT_DISPLAY
 @pytest.mark.parametrize("opener_status", ["0", "3"])
 def test_terminal_actions_open_the_addresses(binary, tmp_path, opener, opener_status):
     env, record = opener
@@ -178,6 +174,7 @@ def test_terminal_actions_open_the_addresses(binary, tmp_path, opener, opener_st
     assert status == 0
 
 
+@TEXT_DISPLAY
 @pytest.mark.parametrize("key", [b"q", b"Q", b"\r", b"\x1b"])
 def test_terminal_close_keys(binary, tmp_path, opener, key):
     env, record = opener
@@ -190,6 +187,7 @@ def test_terminal_close_keys(binary, tmp_path, opener, key):
     assert status == 0
 
 
+@TEXT_DISPLAY
 def test_missing_opener_offers_the_choice_again(binary, tmp_path):
     empty = tmp_path / "empty"
     empty.mkdir()
@@ -203,6 +201,7 @@ def test_missing_opener_offers_the_choice_again(binary, tmp_path):
     assert status == 0
 
 
+@TEXT_DISPLAY
 def test_terminal_settings_are_restored(binary, tmp_path, opener):
     env, _ = opener
     term = Terminal(binary, tmp_path, env)

@@ -7,7 +7,7 @@ import subprocess
 import pytest
 
 from conftest import WINE
-from peers import ScriptedPeer, delay, expect, send, until
+from peers import ScriptedPeer, delay, expect, send, until_line
 from test_front_end import USAGE, status_line
 from test_postfix import postfix  # noqa: F401  (the strict relay, a fixture)
 
@@ -20,7 +20,7 @@ def delivery(greeting_delay=0.0):
     return [delay(greeting_delay), send("220 ready"), expect(b"HELO "), send("250 hi"),
             expect(b"MAIL FROM:<ann@example.test>"), send("250 ok"),
             expect(b"RCPT TO:<bob@example.test>"), send("250 ok"),
-            expect(b"DATA"), send("354 go"), until(b"."), send("250 queued"),
+            expect(b"DATA"), send("354 go"), until_line(b"."), send("250 queued"),
             expect(b"QUIT"), send("221 bye")]
 
 

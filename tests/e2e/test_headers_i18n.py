@@ -8,9 +8,13 @@ import os
 
 import pytest
 
+from conftest import WINE
 from mimecheck import CRLF, canonical_text, check_line_ends
 from peers import relay as aiosmtpd_relay
 from test_postfix import postfix  # noqa: F401 (the shared Postfix fixture)
+
+pytestmark = pytest.mark.skipif(
+    WINE, reason="UTF-8 and Shift_JIS arguments do not pass the ANSI code page")
 
 SENT_OK = "Connection Closed [0]\nProgram Exiting[0 (ERROR_NONE)]\n"
 POLICIES = [email.policy.default, email.policy.strict]

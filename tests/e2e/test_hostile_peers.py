@@ -6,8 +6,9 @@ import os
 
 import pytest
 
-from peers import close, expect, send, send_raw
-from reliability import HostilePeer, flood, record, run_measured, stall, trickle, until
+from peers import (ScriptedPeer, close, expect, flood, send, send_raw, stall, trickle,
+                   until_bytes)
+from reliability import record, run_measured
 
 RECIPIENTS = "-ra@x.test,b@x.test,c@x.test"
 BASE = ["-oann@x.test", RECIPIENTS, "-sHostile"]
@@ -33,7 +34,7 @@ ENVELOPE = [expect("MAIL FROM:<ann@x.test>"), send("250 sender ok"),
             expect("RCPT TO:<b@x.test>"), send("250 ok"),
             expect("RCPT TO:<c@x.test>"), send("250 ok"),
             expect("DATA"), send("354 go on")]
-DATA = [until(b"\r\n.\r\n"), send("250 queued")]
+DATA = [until_bytes(b"\r\n.\r\n"), send("250 queued")]
 QUIT = [expect("QUIT"), send("221 bye")]
 WHOLE = GREETING + ENVELOPE + DATA + QUIT
 
@@ -52,7 +53,7 @@ def baseline_kb(velsend_bin, tmp_path_factory):
     folder = tmp_path_factory.mktemp("baseline")
     (folder / "body.txt").write_bytes(b"".join(b"line %04d of the body\r\n" % i
                                                for i in range(2000)))
-    with HostilePeer(WHOLE) as peer:
+    with ScriptedPeer(WHOLE) as peer:
         run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}",
                                          f"-f#{folder / 'body.txt'}"], env=ENV, cwd=folder)
     assert run.status == 0, run.err
@@ -62,7 +63,7 @@ def baseline_kb(velsend_bin, tmp_path_factory):
 
 
 def dialogue(velsend_bin, steps, *extra, env=ENV, cwd=None):
-    with HostilePeer(steps) as peer:
+    with ScriptedPeer(steps) as peer:
         run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}", *extra],
                            env=env, cwd=cwd)
     return peer, run
@@ -95,7 +96,7 @@ CLOSE_POINTS = [
     ("after RCPT 3", GREETING + ENVELOPE[:7] + [close()], 7, SEND_FAILED),
     ("after DATA", GREETING + ENVELOPE[:9] + [close()], 7, SEND_FAILED),
     ("after 354", GREETING + ENVELOPE + [close()], 7, SEND_FAILED),
-    ("during the data", GREETING + ENVELOPE + [until(b"line 0100"), close()], 7, SEND_FAILED),
+    ("during the data", GREETING + ENVELOPE + [until_bytes(b"line 0100"), close()], 7, SEND_FAILED),
     ("after the final dot", GREETING + ENVELOPE + DATA[:1] + [close()], 7, SEND_FAILED),
     ("instead of the QUIT reply", GREETING + ENVELOPE + DATA + [expect("QUIT"), close()],
      10, QUIT_FAILED),
@@ -123,7 +124,7 @@ GARBAGE = [
     ("reply to MAIL", GREETING + [expect("MAIL"), send("hello? who is this")], 7, SEND_FAILED),
     ("354 to MAIL", GREETING + [expect("MAIL"), send("354 send data")], 7, SEND_FAILED),
     ("250 to DATA", GREETING + ENVELOPE[:8] + [expect("DATA"), send("250 ok")], 7, SEND_FAILED),
-    ("binary final reply", GREETING + ENVELOPE + [until(b"\r\n.\r\n"),
+    ("binary final reply", GREETING + ENVELOPE + [until_bytes(b"\r\n.\r\n"),
                                                   send_raw(b"\xff\xfe\x00\x01\r\n")],
      7, SEND_FAILED),
 ]
@@ -143,7 +144,7 @@ def test_garbage_replies(velsend_bin, body, baseline_kb, what, steps, status, er
 
 ENDLESS = [
     ("greeting", [flood(b"220 " + b"A" * 65536, 64 * 1024 * 1024)], 9, AUTH_FAILED),
-    ("final reply", GREETING + ENVELOPE + [until(b"\r\n.\r\n"),
+    ("final reply", GREETING + ENVELOPE + [until_bytes(b"\r\n.\r\n"),
                                            flood(b"250" * 20000, 64 * 1024 * 1024)],
      7, SEND_FAILED),
 ]
@@ -192,7 +193,7 @@ def test_relay_that_stops_reading_during_the_data(velsend_bin, tmp_path, baselin
     # Far more than the loopback socket buffers hold, so sends must block.
     size = 24 * 1024 * 1024
     (tmp_path / "big.bin").write_bytes(os.urandom(size))
-    steps = GREETING + ENVELOPE + [until(b"Content-Transfer-Encoding: base64"), stall()]
+    steps = GREETING + ENVELOPE + [until_bytes(b"Content-Transfer-Encoding: base64"), stall()]
     peer, run = dialogue(velsend_bin, steps, "-q", "-f+big.bin", cwd=tmp_path)
     record("peers", "stops reading during the data (24 MiB attachment)", run,
            f"status {run.status}")

@@ -3,8 +3,8 @@ one that answers before it is asked, one that writes control bytes into its
 replies. Each run ends promptly with the right status and error line."""
 import pytest
 
-from peers import expect, send, send_raw
-from reliability import HostilePeer, flood, record, run_measured, stall, until
+from peers import ScriptedPeer, expect, flood, send, send_raw, stall, until_bytes
+from reliability import record, run_measured
 
 BASE = ["-oann@x.test", "-rbob@x.test", "-sFaults", "-fbody.txt"]
 TIMEOUT_MS = 1000
@@ -16,13 +16,13 @@ SEND_FAILED = "Error sending to 127.0.0.1"
 GREETING = [send("220 relay.test ready"), expect("HELO "), send("250 relay.test")]
 ENVELOPE = [expect("MAIL FROM:<ann@x.test>"), send("250 sender ok"),
             expect("RCPT TO:<bob@x.test>"), send("250 ok"), expect("DATA")]
-DATA = [send("354 go on"), until(b"\r\n.\r\n")]
+DATA = [send("354 go on"), until_bytes(b"\r\n.\r\n")]
 QUIT = [expect("QUIT"), send("221 bye")]
 
 
 def run_against(velsend_bin, tmp_path, steps, *extra):
     (tmp_path / "body.txt").write_bytes(b"hello\r\n")
-    with HostilePeer(steps) as peer:
+    with ScriptedPeer(steps) as peer:
         run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}", *extra],
                            env=ENV, cwd=tmp_path, timeout=60)
     return peer, run

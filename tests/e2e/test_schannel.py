@@ -9,10 +9,8 @@ the test CA added to the Wine prefix's trusted roots (and removed after).
 import datetime
 import ipaddress
 import os
-import socket
 import ssl
 import subprocess
-import threading
 import warnings
 from pathlib import Path
 
@@ -23,6 +21,7 @@ from cryptography.hazmat.primitives.asymmetric import rsa
 from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
 
 from conftest import WINE, velsend_path
+from peers import ScriptedPeer, close, echo, stall, tls, tls_close
 
 pytestmark = pytest.mark.skipif(not WINE, reason="runs the Windows TLS client under Wine")
 
@@ -73,7 +72,9 @@ class Pki:
 
     def __init__(self, folder):
         self.folder = folder
-        self.ca = Issuer("velsend test CA")
+        # A name of its own: a CA of the same name left in the system store
+        # would break another module's chains with a signature failure.
+        self.ca = Issuer("velsend SChannel test CA")
         self.rogue = Issuer("velsend rogue CA")
         self.intermediate = Issuer("velsend test intermediate", parent=self.ca)
         self.ca_file = self.write("ca.pem", self.ca.pem())
@@ -151,83 +152,33 @@ def pattern(size):
     return bytes(((i * 131 + (i >> 11)) & 0xFF) for i in range(size))
 
 
-class TlsPeer:
-    """Accepts one connection on 127.0.0.1 and acts as told: "tls" (the
-    handshake, then echoes `echo` bytes and closes with close_notify),
-    "silent" (says nothing), "cut" (closes at once)."""
-
-    def __init__(self, mode="tls", chain=None, max_version=None, echo=None):
-        self.mode, self.chain, self.max_version, self.echo = mode, chain, max_version, echo
-        self.result = {}
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
-        self.listener.settimeout(120)
-        self.port = self.listener.getsockname()[1]
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
-
-    def context(self):
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(*self.chain)
-        if self.max_version:
-            context.set_ciphers("DEFAULT:@SECLEVEL=0")
-            with warnings.catch_warnings():  # old versions are the point here
-                warnings.simplefilter("ignore", DeprecationWarning)
-                context.minimum_version = ssl.TLSVersion.TLSv1
-                context.maximum_version = self.max_version
-        return context
-
-    def serve(self):
-        try:
-            conn, _ = self.listener.accept()
-        except OSError:
-            return
-        with conn:
-            conn.settimeout(60)
-            if self.mode == "silent":
-                self.stop.wait(60)
-                return
-            if self.mode == "cut":
-                return
-            try:
-                with self.context().wrap_socket(conn, server_side=True) as tls:
-                    self.result["version"] = tls.version()
-                    if self.echo is not None:
-                        self.echo_and_close(tls)
-            except (ssl.SSLError, OSError) as error:
-                self.result["error"] = str(error)
-
-    def echo_and_close(self, tls):
-        data = bytearray()
-        while len(data) < self.echo:
-            chunk = tls.recv(1 << 20)
-            if not chunk:
-                break
-            data += chunk
-        self.result["received"] = bytes(data)
-        tls.sendall(data)
-        tls.unwrap()  # sends close_notify, waits for the client's
-        self.result["close_notify"] = True
-
-    def close(self):
-        self.stop.set()
-        self.listener.close()
-        self.thread.join(30)
+def server_context(chain, max_version=None):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*chain)
+    if max_version:
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+        with warnings.catch_warnings():  # old versions are the point here
+            warnings.simplefilter("ignore", DeprecationWarning)
+            context.minimum_version = ssl.TLSVersion.TLSv1
+            context.maximum_version = max_version
+    return context
 
 
 @pytest.fixture
 def peer():
+    """Starts ScriptedPeers, each stopped after the test; a chain alone
+    gives a peer that runs the TLS handshake and nothing more."""
     peers = []
 
-    def start(*args, **kwargs):
-        peers.append(TlsPeer(*args, **kwargs))
+    def start(steps=None, chain=None, max_version=None):
+        if steps is None:
+            steps = [tls(server_context(chain, max_version)), close()]
+        peers.append(ScriptedPeer(steps, timeout=120))
         return peers[-1]
 
     yield start
     for p in peers:
-        p.close()
+        p.stop()
 
 
 # --- Cases ---------------------------------------------------------------------
@@ -308,14 +259,14 @@ def test_relay_offering_only_tls_1_1_is_refused(probe, pki, peer):
 
 
 def test_silence_during_the_handshake_is_bounded(probe, pki, peer):
-    relay = peer("silent")
+    relay = peer([stall()])
     status, outcome, lines, elapsed = connect(probe, "localhost", relay.port, "--timeout=1500")
     assert (status, outcome) == (1, "fail the relay did not complete the TLS handshake in time"), lines
     assert 1400 <= elapsed < 5000
 
 
 def test_connection_cut_during_the_handshake(probe, pki, peer):
-    relay = peer("cut")
+    relay = peer([close()])
     status, outcome, lines, _ = connect(probe, "localhost", relay.port)
     expected = "fail the relay closed the connection during the TLS handshake"
     assert (status, outcome) == (1, expected), lines
@@ -323,13 +274,13 @@ def test_connection_cut_during_the_handshake(probe, pki, peer):
 
 def test_five_mebibytes_round_trip_and_close_notify_both_ways(probe, pki, peer):
     size = 5 * 1024 * 1024
-    relay = peer(chain=pki.servers["good"], echo=size)
+    relay = peer([tls(server_context(pki.servers["good"])), echo(size), tls_close(), close()])
     status, _, lines, _ = connect(probe, "localhost", relay.port, f"--cacert={pki.ca_file}",
                                   f"--echo={size}")
-    relay.thread.join(60)
+    relay.finished.wait(60)
     assert status == 0, lines
     assert lines[0] == "ok TLS 1.2|TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384", lines
     assert lines[2:] == ["echo ok", "eof"], lines
-    assert relay.result.get("received") == pattern(size)
-    # The server's unwrap returns only once the client's close_notify came.
-    assert relay.result.get("close_notify") is True, relay.result
+    assert relay.received == pattern(size)
+    # Set only once the client's close_notify came.
+    assert relay.tls_closed, relay.error

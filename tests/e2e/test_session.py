@@ -6,7 +6,7 @@ import time
 import pytest
 
 from peers import (ScriptedPeer, close, closed_port, delay, expect, relay, send, silent,
-                   until)
+                   until_line)
 
 REQUIRED = ["-oann@example.org", "-rbob@example.org", "-sHello"]
 
@@ -101,7 +101,7 @@ def test_final_reply_may_take_twice_as_long(velsend, slow_step, status):
     steps = [send("220 ready"), expect("HELO"), send("250 hi"),
              expect("MAIL FROM:"), *reply("MAIL FROM", "250 ok"),
              expect("RCPT TO:"), send("250 ok"), expect("DATA"), send("354 go"),
-             until("."), *reply("final", "250 stored"), expect("QUIT"), send("221 bye")]
+             until_line("."), *reply("final", "250 stored"), expect("QUIT"), send("221 bye")]
     with ScriptedPeer(steps) as peer:
         run = velsend(*REQUIRED, f"-h127.0.0.1:{peer.port}", env={"VELSEND_TIMEOUT_MS": "1000"})
     assert run.status == status, run.err

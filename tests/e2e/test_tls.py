@@ -12,7 +12,8 @@ import time
 import pytest
 
 import mimecheck
-from peers import ScriptedPeer, close, delay, expect, relay, send, send_raw, silent, tls, until
+from peers import (ScriptedPeer, close, delay, expect, relay, send, send_raw, silent, tls,
+                   until_line)
 from tls_support import Pki
 
 REQUIRED = ["-oann@example.org", "-rbob@example.org", "-sOver TLS"]
@@ -188,7 +189,7 @@ def test_close_without_close_notify_after_quit(velsend, pki, host, sni):
     steps = EHLO_STARTTLS + [send("220 go"), tls(context),
                              expect("EHLO "), send("250 relay"), expect("MAIL FROM:"),
                              send("250 ok"), expect("RCPT TO:"), send("250 ok"),
-                             expect("DATA"), send("354 go"), until("."), send("250 queued"),
+                             expect("DATA"), send("354 go"), until_line("."), send("250 queued"),
                              expect("QUIT"), send("221 bye"), close()]
     with ScriptedPeer(steps) as peer:
         run = velsend(*REQUIRED, f"-h{host}:{peer.port}", "--starttls", f"--cacert={pki.ca}")

@@ -12,21 +12,13 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ROOT, WINE, velsend_path
+from conftest import WINE, product, velsend_path
 from peers import relay as aiosmtpd_relay
 
 pytestmark = pytest.mark.skipif(not WINE, reason="runs velsend.exe under Wine")
 
 STATUS_OK = "Program Exiting[0 (ERROR_NONE)]\n"
 needs_display = pytest.mark.skipif(not os.environ.get("DISPLAY"), reason="needs an X display")
-
-
-def product():
-    """The product definition, read from the one place where it is written."""
-    text = (ROOT / "CMakeLists.txt").read_text()
-    values = dict(re.findall(r'set\((VELSEND_\w+) "([^"]*)"\)', text))
-    values["VERSION"] = re.search(r"project\(velsend VERSION (\d+\.\d+\.\d+)", text).group(1)
-    return values
 
 
 def windows_path(path):

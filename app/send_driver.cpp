@@ -4,13 +4,18 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/dry_run.h"
 #include "app/long_options.h"
+#include "app/progress_meter.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
+#include "platform/socket.h"
+#include "platform/terminal.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -82,6 +87,11 @@ SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches)
                  text);
     }
     if (!client.AddPart(entry.fileName, entry.attachment, charset, entry.withholdName)) {
+      if (!client.m_partFailure.empty()) {
+        const std::string source =
+            entry.fileName.empty() ? std::string("standard input") : entry.fileName;
+        Diagnostic("%s\n", "Cannot read " + source + ": " + client.m_partFailure);
+      }
       Diagnostic(">>Error attaching file %s\n", entry.fileName);
       return ERROR_ATACHING_FILE;
     }
@@ -104,9 +114,14 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
   if (!switches.LookupSwitch("s", client.m_subject)) return Usage(ERROR_NO_SUBJECT);
 
-  if (!switches.LookupSwitch("h", value)) return Usage(ERROR_NO_HOST);
-  SplitHostPort(value, relay.host, relay.port);
+  // A dry run contacts no relay and needs none.
+  if (switches.LookupSwitch("h", value)) {
+    SplitHostPort(value, relay.host, relay.port);
+  } else if (!switches.LongOptions().Has("dry-run")) {
+    return Usage(ERROR_NO_HOST);
+  }
   ConfigureTls(switches.LongOptions(), relay, client);
+  switches.LongOptions().Lookup("helo", client.m_heloName);
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
   if (switches.LookupSwitch("p", value)) client.SetPassword(value);
@@ -135,7 +150,23 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   return AddParts(client, switches);
 }
 
-SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
+// --progress: the meter watches the data phase on standard error.
+std::unique_ptr<CProgressMeter> MakeProgressMeter(CSmtpClient& client, bool quiet) {
+  CProgressMeter::Style style = CProgressMeter::kDeciles;
+  // The trace would break into a line rewritten in place.
+  if (platform::IsStandardErrorTerminal()) {
+    style = quiet ? CProgressMeter::kInPlace : CProgressMeter::kTimedLines;
+  }
+  auto write = [](const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+  };
+  return std::make_unique<CProgressMeter>(style, client.MessageDataSize(), write,
+                                          platform::MonotonicMs);
+}
+
+// meter, when given, shows its final state before any error line.
+SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter) {
   if (!client.Connect(relay.host, relay.port)) {
     Diagnostic("Couldn't connect to %s\n", relay.host);
     return ERROR_CONNECTING_TO_HOST;
@@ -150,7 +181,9 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
     Diagnostic("Couldn't authenticate with %s\n", relay.host);
     return ERROR_AUTHENTICATING;
   }
-  if (!client.SendMail()) {
+  const bool sent = client.SendMail();
+  if (meter) meter->Finish();
+  if (!sent) {
     Diagnostic("Error sending to %s\n", relay.host);
     return ERROR_SENDING_MAIL;
   }
@@ -203,7 +236,10 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
   }
 
-  CSmtpClient client(switches.HasSwitch("q"));
+  // A dry run has no connection to trace.
+  const bool dryRun = options.Has("dry-run");
+  const bool quiet = switches.HasSwitch("q");
+  CSmtpClient client(quiet || dryRun);
   SLineTimeouts fromOption;
   if (options.Timeouts(fromOption)) {
     client.SetTimeouts(fromOption);
@@ -213,5 +249,12 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   SRelay relay;
   const SendResult built = BuildMessage(client, switches, relay);
   if (built != ERROR_NONE) return built;
-  return Deliver(client, relay);
+  if (dryRun) return WriteDryRun(client);
+
+  std::unique_ptr<CProgressMeter> meter;
+  if (options.Has("progress")) {
+    meter = MakeProgressMeter(client, quiet);
+    client.m_dataWatcher = meter.get();
+  }
+  return Deliver(client, relay, meter.get());
 }

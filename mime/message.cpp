@@ -2,6 +2,7 @@
 // parts, each read and encoded completely when it is added.
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "base/ascii_text.h"
 #include "mime/byte_source.h"
@@ -93,6 +94,8 @@ std::string CSmtpClient::LookupContentType(const std::string& fileName) const {
 
 bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const std::string& charset,
                           bool withholdName) {
+  m_partFailure.clear();
+  long long size = -1;
   try {
     CMessagePart part;
     part.m_contentType = LookupContentType(fileName);
@@ -110,17 +113,26 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       CByteSource& source = m_messageTextSource ? *m_messageTextSource : StandardInput();
       part.EncodeQuotedPrintable(source, false);
       // A text cut short by a read error is not sent as if it were whole.
-      if (source.Failed()) return false;
+      if (source.Failed()) {
+        m_partFailure = source.FailureText();
+        return false;
+      }
     } else {
       CFileSource file;
-      if (!file.Open(fileName)) return false;
-      if (!EncodeFile(part, file, m_uuencodeMode, m_forceUuencode)) return false;
+      const bool opened = file.Open(fileName);
+      size = file.SizeHint();
+      if (!opened || !EncodeFile(part, file, m_uuencodeMode, m_forceUuencode)) {
+        m_partFailure = file.FailureText();
+        return false;
+      }
     }
 
     m_parts.push_back(std::move(part));
     return true;
   } catch (const std::bad_alloc&) {
     // A file too large to hold is one that cannot be added.
+    m_partFailure = "not enough memory";
+    if (size >= 0) m_partFailure += " for a file of " + std::to_string(size) + " bytes";
     return false;
   }
 }

@@ -61,7 +61,7 @@ bool CSmtpClient::SendPart(size_t index) {
   std::string stuffed;
   for (size_t i = 0; i < part.m_lines.size(); ++i) {
     std::string_view line = part.m_lines[i];
-    if (!line.empty() && line[0] == '.') {
+    if (m_dotStuffing && !line.empty() && line[0] == '.') {
       stuffed.assign(1, '.');
       stuffed.append(line);
       SendText(stuffed);

@@ -22,6 +22,20 @@ struct SLineTimeouts {
   int sendMs = 3 * 60 * 1000;        // a send that makes no progress
 };
 
+// Takes sent texts in place of the connection (see DivertSends).
+class CTextSink {
+ public:
+  virtual ~CTextSink() = default;
+  virtual void Write(std::string_view text) = 0;
+};
+
+// Told how many bytes have reached the peer (see WatchSends).
+class CSendWatcher {
+ public:
+  virtual ~CSendWatcher() = default;
+  virtual void Sent(uint64_t bytes) = 0;
+};
+
 class CLineSocket {
  public:
   // The longest reply line accepted; a longer one ends input as a failure.
@@ -62,6 +76,14 @@ class CLineSocket {
   void GatherSends(bool on);
   // Writes what is gathered; false when the connection has lost bytes.
   bool FlushSends();
+
+  // While sink is set, every sent text goes to it alone: nothing reaches the
+  // connection or the trace. Null ends the diversion.
+  void DivertSends(CTextSink* sink) { m_sink = sink; }
+  // While watcher is set, it is told the count of bytes that reached the
+  // stream since this call, at once (0) and after every piece of at most
+  // 64 KiB. Null ends the watch.
+  void WatchSends(CSendWatcher* watcher);
 
   // Reads one line without its terminator: its length, or -1 when input
   // ended (or failed, or timed out) before any byte of a line.
@@ -147,6 +169,7 @@ class CLineSocket {
   };
 
   bool SendBytes(std::string_view text);
+  bool SendToStream(const char* data, size_t size);
   void TakeLineBytes(std::string& line);
   void TraceSent(std::string_view text);
   void TraceReceived(std::string_view line);
@@ -164,5 +187,8 @@ class CLineSocket {
   bool m_hasHostEntry = false;
   SConnection m_connection;
   std::string m_traceBlock;  // gathered trace not yet written
+  CTextSink* m_sink = nullptr;
+  CSendWatcher* m_watcher = nullptr;
+  uint64_t m_watchedBytes = 0;
   SLineTimeouts m_timeouts;
 };

@@ -2,16 +2,18 @@
 #pragma once
 
 #include <climits>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "mime/header_values.h"
 #include "mime/message_part.h"
 #include "net/line_socket.h"
 #include "platform/tls.h"
 #include "smtp/ehlo.h"
 
 class CByteSource;
-struct SMessageStamp;
 
 class CSmtpClient : public CLineSocket {
  public:
@@ -41,8 +43,9 @@ class CSmtpClient : public CLineSocket {
   // As ReadReply, waiting at most timeoutMs for the whole reply; lines, when
   // given, receives every line of it.
   bool ReadReply(const char* expected, int timeoutMs, std::vector<std::string>* lines = nullptr);
-  // The name HELO and EHLO announce: the local host name, else the address
-  // literal of the connection's local address ("[192.0.2.1]").
+  // The name HELO and EHLO announce: m_heloName when set, else the local
+  // host name, else the address literal of the connection's local address
+  // ("[192.0.2.1]").
   std::string GreetingName() const;
   bool SetUserName(const std::string& text);
   bool SetPassword(const std::string& text);
@@ -68,6 +71,17 @@ class CSmtpClient : public CLineSocket {
   // ones), DATA, the header block and parts, ".". True when the relay
   // accepted the data and every byte of it was sent.
   bool SendMail();
+  // The message data through SendText: the header block and every part,
+  // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
+  // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
+  void WriteMessageData();
+  // The bytes the data phase sends: WriteMessageData's and the end-of-data
+  // line.
+  uint64_t MessageDataSize();
+  // The envelope commands without their line end, as sent.
+  static std::string MailFromCommand(const std::string& address);
+  static std::string RcptToCommand(const std::string& address);
+  static constexpr char kEndOfData[] = ".\r\n";
 
   // --- Message (mime/message.cpp) ---
   bool SetOriginator(const std::string& text);
@@ -75,7 +89,8 @@ class CSmtpClient : public CLineSocket {
   bool AddCcRecipient(const std::string& entry);
   bool AddBccRecipient(const std::string& entry);
   // Reads and encodes one body source: the file, or the message text from
-  // standard input when fileName is empty. False when it cannot be read.
+  // standard input when fileName is empty. False when it cannot be read;
+  // m_partFailure then says why.
   bool AddPart(const std::string& fileName, bool attachment, const std::string& charset,
                bool withholdName);
   static bool SplitAddress(const std::string& entry, std::string& address, std::string& name);
@@ -106,6 +121,8 @@ class CSmtpClient : public CLineSocket {
   std::string m_tlsFailure;     // why the connection could not be secured
   EhloKeywords m_ehloKeywords;  // of the last accepted EHLO
   bool m_identified = false;    // an EHLO was accepted on this connection
+  std::string m_heloName;       // given by the user; empty: GreetingName finds one
+  CSendWatcher* m_dataWatcher = nullptr;  // watches the data phase's sends
 
   // Message members.
   std::string m_originatorAddress;
@@ -123,6 +140,8 @@ class CSmtpClient : public CLineSocket {
   unsigned m_boundaryCounter = 0;
   bool m_uuencodeMode = false;
   bool m_forceUuencode = false;
+  std::string m_partFailure;  // why the last AddPart failed ("Permission denied")
+  bool m_dotStuffing = true;  // off only for data that never reaches SMTP
 
   // Where an empty file name reads the message text; the process's standard
   // input unless a test substitutes a source.
@@ -133,4 +152,7 @@ class CSmtpClient : public CLineSocket {
   // Where the Date and Message-ID fields take the time, process id and random
   // value; the system's unless a test substitutes a fixed stamp.
   SMessageStamp (*m_stampSource)() = nullptr;
+  // Taken when the header block is first written, so that every writing of
+  // the message (counted, shown, sent) is the same.
+  std::optional<SMessageStamp> m_stamp;
 };

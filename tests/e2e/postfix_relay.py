@@ -139,9 +139,10 @@ def free_port():
 
 
 class PostfixRelay:
-    def __init__(self, tls=None, password=None):
+    def __init__(self, tls=None, password=None, main_cf=""):
         """tls: (certificate file, key file) adds the TLS services, where
-        every user logs in with password."""
+        every user logs in with password. main_cf: further main.cf lines,
+        for an instance of a test's own."""
         self.postfix = postfix_command()
         if not self.postfix:
             raise PostfixUnavailable("postfix is not installed (scripts/install-deps.sh test installs it)")
@@ -160,7 +161,7 @@ class PostfixRelay:
         self.port = free_port()
         (self.config / "main.cf").write_text(MAIN_CF.format(
             base=self.base, domain=DOMAIN, uid=owner.pw_uid, gid=owner.pw_gid,
-            mailboxes=", ".join(f"{u}@{DOMAIN}={u}/" for u in USERS)))
+            mailboxes=", ".join(f"{u}@{DOMAIN}={u}/" for u in USERS)) + main_cf)
         master = MASTER_CF.format(port=self.port)
         if tls:
             self.submission_port, self.submissions_port = free_port(), free_port()

@@ -78,6 +78,8 @@ unsigned VelsendMain(int argc, char** argv) {
     status = RejectUnexpectedWord();
   } else if (SwitchTable().LongOptions().Has("help")) {
     PrintHelp();
+  } else if (SwitchTable().LongOptions().Has("version")) {
+    PrintVersion();
   } else if (HasSwitch("?")) {
     PrintUsage();
   } else if (HasSwitch("#")) {

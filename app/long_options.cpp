@@ -4,18 +4,44 @@
 
 namespace {
 
+bool IsTimeout(const std::string& text) {
+  int seconds = 0;
+  return ParseTimeoutSeconds(text, seconds);
+}
+
+using G = EOptionGroup;
 constexpr SLongOption kOptions[] = {
-    {"starttls", nullptr, "Secure the connection with STARTTLS after the greeting"},
-    {"tls", nullptr, "Use TLS from the start (default port 465, \"submissions\")"},
-    {"timeout", "SECONDS", "Longest wait for the relay, 1 to 86400 (default: 300, data 600)"},
-    {"cacert", "FILE", "Trust the certificates of this PEM file, not the system's"},
-    {"insecure", nullptr, "Do not verify the relay's certificate and name"},
-    {"password-file", "FILE", "Take the password (or token) from the first line of FILE"},
-    {"password-command", "COMMAND", "Take it from the first line COMMAND writes (system shell)"},
-    {"ipv4", nullptr, "Connect to the relay's IPv4 addresses only"},
-    {"ipv6", nullptr, "Connect to the relay's IPv6 addresses only"},
-    {"help", nullptr, "Display usage and these options"},
-    {nullptr, nullptr, nullptr},
+    {"starttls", nullptr, G::kConnection, "Secure the connection with STARTTLS",
+     "clear text (465: --tls)", nullptr},
+    {"tls", nullptr, G::kConnection, "Use TLS from the start (port 465)",
+     "off", nullptr},
+    {"timeout", "SECONDS", G::kConnection, "Longest wait for the relay, 1 to 86400",
+     "300 (data: 600)", IsTimeout},
+    {"cacert", "FILE", G::kConnection, "Trust the certificates of this PEM file",
+     "the system's store", nullptr},
+    {"insecure", nullptr, G::kConnection, "Do not verify the relay's certificate and name",
+     "verify", nullptr},
+    {"ipv4", nullptr, G::kConnection, "Connect to the relay's IPv4 addresses only", "both",
+     nullptr},
+    {"ipv6", nullptr, G::kConnection, "Connect to the relay's IPv6 addresses only", "both",
+     nullptr},
+    {"helo", "NAME", G::kConnection, "Announce NAME with HELO and EHLO", "the local host name",
+     IsValidHeloName},
+    {"password-file", "FILE", G::kAuthentication,
+     "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
+     nullptr},
+    {"password-command", "COMMAND", G::kAuthentication,
+     "Password or token: COMMAND's output", "-p, VELSEND_PASSWORD",
+     nullptr},
+    {"dry-run", nullptr, G::kMessage,
+     "Show the message and envelope instead of sending",
+     "send", nullptr},
+    {"progress", nullptr, G::kOutput, "Show how far the message data has gone",
+     "off", nullptr},
+    {"version", nullptr, G::kOutput, "Display the version, TLS library and features", nullptr,
+     nullptr},
+    {"help", nullptr, G::kOutput, "Display usage and these options", nullptr, nullptr},
+    {nullptr, nullptr, G::kOutput, nullptr, nullptr, nullptr},
 };
 
 const SLongOption* Find(const std::string& name) {
@@ -28,6 +54,16 @@ const SLongOption* Find(const std::string& name) {
 }  // namespace
 
 const SLongOption* LongOptionTable() { return kOptions; }
+
+const char* OptionGroupHeading(EOptionGroup group) {
+  switch (group) {
+    case EOptionGroup::kConnection: return "Connection and TLS";
+    case EOptionGroup::kAuthentication: return "Authentication";
+    case EOptionGroup::kMessage: return "Message";
+    case EOptionGroup::kOutput: return "Output";
+  }
+  return "";
+}
 
 void CLongOptions::Parse(const std::string& word) {
   const size_t equals = word.find('=');
@@ -48,9 +84,8 @@ void CLongOptions::Parse(const std::string& word) {
     m_faultShowsUsage = true;
     return;
   }
-  int seconds = 0;
-  if (name == "timeout" && !ParseTimeoutSeconds(value, seconds)) {
-    m_fault = "Invalid value for --timeout: " + value + "\n";
+  if (option->valid && !option->valid(value)) {
+    m_fault = "Invalid value for --" + name + ": " + value + "\n";
     return;
   }
   m_values[name] = value;
@@ -96,5 +131,32 @@ bool ParseTimeoutSeconds(const std::string& text, int& seconds) {
   }
   if (value < 1 || value > kMost) return false;
   seconds = value;
+  return true;
+}
+
+bool IsValidHeloName(const std::string& name) {
+  if (name.size() > 255) return false;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    // An address literal: its inside is printable, without brackets,
+    // backslashes or blanks (RFC 5321 dcontent).
+    for (size_t i = 1; i + 1 < name.size(); ++i) {
+      const char c = name[i];
+      if (c <= ' ' || c > '~' || c == '[' || c == ']' || c == '\\') return false;
+    }
+    return true;
+  }
+  size_t label = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    const char c = i < name.size() ? name[i] : '.';
+    if (c == '.') {
+      if (label == 0 || label > 63 || name[i - 1] == '-') return false;
+      label = 0;
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               (c == '-' && label > 0)) {
+      ++label;
+    } else {
+      return false;
+    }
+  }
   return true;
 }

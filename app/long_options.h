@@ -8,13 +8,26 @@
 
 struct SLineTimeouts;
 
+// The headings --help lists the options under, in this order.
+enum class EOptionGroup { kConnection, kAuthentication, kMessage, kOutput };
+const char* OptionGroupHeading(EOptionGroup group);
+constexpr EOptionGroup kOptionGroups[] = {EOptionGroup::kConnection,
+                                          EOptionGroup::kAuthentication,
+                                          EOptionGroup::kMessage, EOptionGroup::kOutput};
+
 struct SLongOption {
   const char* name;   // without the leading "--"
   const char* value;  // the value's placeholder in help ("SECONDS"); nullptr: takes none
+  EOptionGroup group;
   const char* help;
+  const char* byDefault;  // what holds without the option; nullptr: nothing to say
+  // Accepts a value; nullptr: any value does. A refused value stops the run
+  // with "Invalid value for --name: value".
+  bool (*valid)(const std::string& value);
 };
 
-// Every long option, in the order --help lists them; ends with a nullptr name.
+// Every long option, in the order --help lists them within their group;
+// ends with a nullptr name.
 const SLongOption* LongOptionTable();
 
 class CLongOptions {
@@ -42,3 +55,7 @@ class CLongOptions {
 
 // SECONDS of --timeout: a whole number from 1 to 86400, digits only.
 bool ParseTimeoutSeconds(const std::string& text, int& seconds);
+
+// NAME of --helo: a domain name (letters, digits and inner hyphens in
+// labels of at most 63, 255 in all) or an address literal in brackets.
+bool IsValidHeloName(const std::string& name);

@@ -1,14 +1,20 @@
 #include "app/send_driver.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/dry_run.h"
 #include "app/long_options.h"
 #include "app/password_source.h"
+#include "app/progress_meter.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
+#include "platform/socket.h"
+#include "platform/terminal.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -85,6 +91,11 @@ SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches)
                  text);
     }
     if (!client.AddPart(entry.fileName, entry.attachment, charset, entry.withholdName)) {
+      if (!client.m_partFailure.empty()) {
+        const std::string source =
+            entry.fileName.empty() ? std::string("standard input") : entry.fileName;
+        Diagnostic("%s\n", "Cannot read " + source + ": " + client.m_partFailure);
+      }
       Diagnostic(">>Error attaching file %s\n", entry.fileName);
       return ERROR_ATACHING_FILE;
     }
@@ -107,13 +118,18 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
   if (!switches.LookupSwitch("s", client.m_subject)) return Usage(ERROR_NO_SUBJECT);
 
-  if (!switches.LookupSwitch("h", value)) return Usage(ERROR_NO_HOST);
-  if (!SplitHostPort(value, relay.host, relay.port)) {
-    Diagnostic("Invalid host %s\n", value);
-    return ERROR_CONNECTING_TO_HOST;
+  // A dry run contacts no relay and needs none.
+  if (switches.LookupSwitch("h", value)) {
+    if (!SplitHostPort(value, relay.host, relay.port)) {
+      Diagnostic("Invalid host %s\n", value);
+      return ERROR_CONNECTING_TO_HOST;
+    }
+  } else if (!switches.LongOptions().Has("dry-run")) {
+    return Usage(ERROR_NO_HOST);
   }
   ConfigureTls(switches.LongOptions(), relay, client);
   ConfigureFamilies(switches.LongOptions(), client);
+  switches.LongOptions().Lookup("helo", client.m_heloName);
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
 
@@ -151,7 +167,23 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   return AddParts(client, switches);
 }
 
-SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
+// --progress: the meter watches the data phase on standard error.
+std::unique_ptr<CProgressMeter> MakeProgressMeter(CSmtpClient& client, bool quiet) {
+  CProgressMeter::Style style = CProgressMeter::kDeciles;
+  // The trace would break into a line rewritten in place.
+  if (platform::IsStandardErrorTerminal()) {
+    style = quiet ? CProgressMeter::kInPlace : CProgressMeter::kTimedLines;
+  }
+  auto write = [](const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+  };
+  return std::make_unique<CProgressMeter>(style, client.MessageDataSize(), write,
+                                          platform::MonotonicMs);
+}
+
+// meter, when given, shows its final state before any error line.
+SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter) {
   if (!client.Connect(relay.host, relay.port)) {
     // The cause on a line of its own, which a quiet run shows as well.
     if (!client.ConnectFailure().empty()) Diagnostic("%s\n", client.ConnectFailure());
@@ -172,7 +204,9 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay) {
     }
     return ERROR_AUTHENTICATING;
   }
-  if (!client.SendMail()) {
+  const bool sent = client.SendMail();
+  if (meter) meter->Finish();
+  if (!sent) {
     if (!client.m_changedFile.empty()) {
       Diagnostic("%s changed while the message was being sent\n", client.m_changedFile);
     } else if (!client.m_failureLine.empty()) {
@@ -220,13 +254,23 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     return Usage(ERROR_INVALID_ARGUMENT);
   }
 
-  CSmtpClient client(switches.HasSwitch("q"), environment);
+  // A dry run has no connection to trace.
+  const bool dryRun = options.Has("dry-run");
+  const bool quiet = switches.HasSwitch("q");
+  CSmtpClient client(quiet || dryRun, environment);
   SLineTimeouts fromOption;
   if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
   SRelay relay;
   const SendResult built = BuildMessage(client, switches, relay);
   if (built != ERROR_NONE) return built;
-  return Deliver(client, relay);
+  if (dryRun) return WriteDryRun(client);
+
+  std::unique_ptr<CProgressMeter> meter;
+  if (options.Has("progress")) {
+    meter = MakeProgressMeter(client, quiet);
+    client.m_dataWatcher = meter.get();
+  }
+  return Deliver(client, relay, meter.get());
 }
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches) {

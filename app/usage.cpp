@@ -5,8 +5,21 @@
 #include <string>
 
 #include "app/long_options.h"
+#include "app/switches.h"
+#include "platform/tls.h"
 
 #include "product_config.h"
+
+namespace {
+
+// "--name" or "--name=VALUE", as --help shows it.
+std::string OptionForm(const SLongOption& option) {
+  std::string form = std::string("--") + option.name;
+  if (option.value) form += std::string("=") + option.value;
+  return form;
+}
+
+}  // namespace
 
 const char* UsageText() {
   return "Usage:\n"
@@ -47,14 +60,47 @@ void PrintUsage() {
 }
 
 void PrintHelp() {
-  std::string text = UsageText();
-  text += "Options:\n";
+  size_t width = 0;
   for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
-    std::string form = std::string("--") + option->name;
-    if (option->value) form += std::string("=") + option->value;
-    form.resize(std::max<size_t>(form.size() + 1, 19), ' ');
-    text += "  " + form + option->help + "\n";
+    width = std::max(width, OptionForm(*option).size() + 2);
+  }
+  std::string text = UsageText();
+  for (EOptionGroup group : kOptionGroups) {
+    std::string lines;
+    for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
+      if (option->group != group) continue;
+      std::string form = OptionForm(*option);
+      form.resize(width, ' ');
+      lines += "  " + form + option->help;
+      if (option->byDefault) lines += std::string(" (default: ") + option->byDefault + ")";
+      lines += "\n";
+    }
+    if (lines.empty()) continue;
+    if (text.back() != '\n' || text.compare(text.size() - 2, 2, "\n\n") != 0) text += "\n";
+    text += std::string(OptionGroupHeading(group)) + " options:\n" + lines;
   }
   std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+std::string VersionText() {
+  std::string text = VELSEND_PRODUCT_NAME " " VELSEND_PRODUCT_VERSION "\n";
+  text += "TLS library: " + platform::TlsLibraryVersion() + "\n";
+  // The names -m may accept; only those this build knows are listed.
+  std::string mechanisms;
+  for (const char* name : {"PLAIN", "LOGIN", "XOAUTH2"}) {
+    if (ParseAuthMethod(name) == 0) continue;
+    if (!mechanisms.empty()) mechanisms += ' ';
+    mechanisms += name;
+  }
+  text += "Authentication mechanisms: " + mechanisms + "\n";
+  text += "Features: STARTTLS, implicit TLS, certificate verification, "
+          "RFC 2047/2231 headers, dry run, progress\n";
+  text += VELSEND_COPYRIGHT "\n";
+  return text;
+}
+
+void PrintVersion() {
+  std::fputs(VersionText().c_str(), stdout);
   std::fflush(stdout);
 }

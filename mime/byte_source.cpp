@@ -1,10 +1,12 @@
 #include "mime/byte_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/error_text.h"
 #include "platform/standard_input.h"
 
 size_t CByteSource::Read(char* destination, size_t size) {
@@ -43,6 +45,7 @@ void CByteSource::ResetBuffer() {
   m_ended = false;
   m_failed = false;
   m_openBreak = -1;
+  m_failureText.clear();
 }
 
 bool CByteSource::Refill() {
@@ -52,6 +55,7 @@ bool CByteSource::Refill() {
     // An error ends the input like its end does, but stays visible.
     m_ended = true;
     m_failed = n < 0;
+    if (m_failed) NoteFailure(platform::ErrorNumberText(platform::LastErrorNumber()));
     return false;
   }
   m_position = 0;
@@ -62,11 +66,23 @@ bool CByteSource::Refill() {
 bool CFileSource::Open(const std::string& path) {
   Close();
   ResetBuffer();
-  // A directory opens for reading on some systems but cannot be read.
+  // A directory opens for reading on some systems but cannot be read; a
+  // device or pipe may never end.
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::is_directory(status)) {
+    NoteFailure(platform::ErrorNumberText(EISDIR));
+    return false;
+  }
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    NoteFailure("not a regular file");
+    return false;
+  }
   m_file = std::fopen(path.c_str(), "rb");
-  if (m_file == nullptr) return false;
+  if (m_file == nullptr) {
+    NoteFailure(platform::ErrorNumberText(platform::LastErrorNumber()));
+    return false;
+  }
   const auto size = std::filesystem::file_size(path, error);
   m_size = error ? -1 : static_cast<long long>(size);
   return true;

@@ -40,6 +40,9 @@ class CByteSource {
   virtual bool IsStandardInput() const { return false; }
   // True once a read has failed (as opposed to ending) since the last Rewind.
   bool Failed() const { return m_failed; }
+  // Why the source could not be opened or read ("Permission denied"); empty
+  // while nothing failed.
+  const std::string& FailureText() const { return m_failureText; }
 
   // Consumes the rest of a line break begun by first (CR or LF): every
   // immediately following byte that is the other one of the two.
@@ -56,6 +59,10 @@ class CByteSource {
   // Reads up to capacity bytes: the count, 0 at the end, negative on error.
   virtual long ReadSource(char* destination, size_t capacity) = 0;
   virtual bool RewindSource() = 0;
+  // Keeps the first reason given.
+  void NoteFailure(const std::string& text) {
+    if (m_failureText.empty()) m_failureText = text;
+  }
 
  private:
   bool Refill();
@@ -67,6 +74,7 @@ class CByteSource {
   bool m_ended = false;
   bool m_failed = false;
   int m_openBreak = -1;
+  std::string m_failureText;
 };
 
 // A file opened for binary reading.
@@ -74,7 +82,8 @@ class CFileSource : public CByteSource {
  public:
   CFileSource() = default;
   ~CFileSource() override { Close(); }
-  // False when the path cannot be opened for reading or is not a regular file.
+  // False, with FailureText saying why, when the path cannot be opened for
+  // reading or is not a regular file.
   bool Open(const std::string& path);
   void Close();
   long long SizeHint() const override { return m_size; }

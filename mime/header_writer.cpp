@@ -54,7 +54,8 @@ bool CSmtpClient::WriteHeaders() {
   SendFormatted("X-Mailer: Tarnvale SMTP Class\r\n");
 
   // A message needs a Date, and relays reject one without a Message-ID.
-  const SMessageStamp stamp = m_environment.MessageStamp();
+  if (!m_stamp) m_stamp = m_environment.MessageStamp();
+  const SMessageStamp& stamp = *m_stamp;
   SendFormatted("Date: %s\r\n", FormatDateTime(stamp.time).c_str());
   std::string domain =
       NeutraliseLineBreaks(MessageIdDomain(m_originatorAddress, GetLocalHostName()));

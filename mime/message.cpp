@@ -3,6 +3,7 @@
 // encoded, a file is planned and encoded again as it is sent.
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
@@ -66,6 +67,7 @@ std::string CSmtpClient::LookupContentType(const std::string& fileName) const {
 
 bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const std::string& charset,
                           bool withholdName) {
+  m_partFailure.clear();
   try {
     CMessagePart part;
     part.m_contentType = LookupContentType(fileName);
@@ -83,15 +85,21 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       CByteSource& source = m_environment.MessageText();
       part.EncodeQuotedPrintable(source, false);
       // A text cut short by a read error is not sent as if it were whole.
-      if (source.Failed()) return false;
+      if (source.Failed()) {
+        m_partFailure = source.FailureText();
+        return false;
+      }
     } else {
-      if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText)) return false;
+      if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText, m_partFailure)) {
+        return false;
+      }
     }
 
     m_parts.push_back(std::move(part));
     return true;
   } catch (const std::bad_alloc&) {
     // A file too large to hold is one that cannot be added.
+    m_partFailure = "not enough memory";
     return false;
   }
 }

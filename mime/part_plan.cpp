@@ -1,4 +1,7 @@
 #include "mime/part_plan.h"
+#include <new>
+#include <optional>
+#include <string>
 
 #include "base/ascii_text.h"
 #include "mime/boundary.h"
@@ -150,18 +153,32 @@ bool CCheckedFileSource::RewindSource() {
 }
 
 bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
-                  std::string_view boundaryText) {
+                  std::string_view boundaryText, std::string& failure) {
   SPartPlan plan;
   // Taken before the first read, so that every byte read is guarded.
   plan.writeGuard = platform::GuardAgainstWriters(part.m_fileName);
   CCheckedFileSource file;
-  if (!file.Open(part.m_fileName)) return false;
+  if (!file.Open(part.m_fileName)) {
+    failure = file.FailureText();
+    return false;
+  }
 
-  CPlanner planner(part, file, boundaryText);
-  EncodeFile(planner, part.m_contentType, uuencodeMode, forceUuencode);
-  const CPlanSink& sink = planner.Finish();
-  plan.lineCount = planner.LineCount();
-  if (file.Failed()) return false;
+  // The scan keeps little, but what it keeps (the lines of a text part's
+  // encoding) may still not fit.
+  std::optional<CPlanner> planner;
+  try {
+    planner.emplace(part, file, boundaryText);
+    EncodeFile(*planner, part.m_contentType, uuencodeMode, forceUuencode);
+  } catch (const std::bad_alloc&) {
+    failure = "not enough memory for a file of " + std::to_string(file.SizeHint()) + " bytes";
+    return false;
+  }
+  const CPlanSink& sink = planner->Finish();
+  plan.lineCount = planner->LineCount();
+  if (file.Failed()) {
+    failure = file.FailureText();
+    return false;
+  }
 
   plan.encoder = EncoderOf(part, uuencodeMode);
   plan.size = file.BytesRead();

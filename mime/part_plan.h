@@ -61,4 +61,4 @@ class CCheckedFileSource : public CFileSource {
 // encoder's own rules deciding. boundaryText is the message's. False when
 // the file cannot be opened or a read fails.
 bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
-                  std::string_view boundaryText);
+                  std::string_view boundaryText, std::string& failure);

@@ -21,12 +21,13 @@ std::string DisplayName(const CMessagePart& part) {
 }
 
 // Dot-stuffing: a line that begins with "." gets one more, so that no line
-// of the content can read as the end of the data.
-void SendStuffed(CLineSocket& socket, const CLineList& lines) {
+// of the content can read as the end of the data. Off only for data that
+// never reaches SMTP (a dry run).
+void SendStuffed(CLineSocket& socket, const CLineList& lines, bool stuffing) {
   std::string stuffed;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string_view line = lines[i];
-    if (!line.empty() && line[0] == '.') {
+    if (stuffing && !line.empty() && line[0] == '.') {
       stuffed.assign(1, '.');
       stuffed.append(line);
       socket.SendText(stuffed);
@@ -39,11 +40,12 @@ void SendStuffed(CLineSocket& socket, const CLineList& lines) {
 // Sends the lines of a planned file as its encoding makes them.
 class CStuffingSink : public CLineSink {
  public:
-  explicit CStuffingSink(CLineSocket& socket) : m_socket(socket) {}
-  void TakeLines(const CLineList& lines) override { SendStuffed(m_socket, lines); }
+  CStuffingSink(CLineSocket& socket, bool stuffing) : m_socket(socket), m_stuffing(stuffing) {}
+  void TakeLines(const CLineList& lines) override { SendStuffed(m_socket, lines, m_stuffing); }
 
  private:
   CLineSocket& m_socket;
+  bool m_stuffing;
 };
 
 }  // namespace
@@ -84,13 +86,13 @@ bool CSmtpClient::SendPart(size_t index) {
   }
 
   if (part.m_plan) {
-    CStuffingSink sink(*this);
+    CStuffingSink sink(*this, m_dotStuffing);
     if (!StreamPlannedPart(part, sink)) {
       m_changedFile = part.m_fileName;
       return false;
     }
   } else {
-    SendStuffed(*this, part.m_lines);
+    SendStuffed(*this, part.m_lines, m_dotStuffing);
   }
 
   if (!m_uuencodeMode && m_parts.size() > 1) {

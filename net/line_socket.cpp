@@ -1,5 +1,6 @@
 #include "net/line_socket.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -292,8 +293,8 @@ bool CLineSocket::SendFormatted(const char* format, ...) {
 }
 
 bool CLineSocket::SendText(std::string_view text) {
-  if (m_sendCounter) {
-    *m_sendCounter += text.size();
+  if (m_sink) {
+    m_sink->Write(text);
     return true;
   }
   const bool sent = SendBytes(text);
@@ -315,8 +316,29 @@ bool CLineSocket::SendBytes(std::string_view text) {
     c.sendBlock.append(text);
     return c.sendBlock.size() < kBlock || FlushSends();
   }
-  if (!c.stream->SendAll(text.data(), text.size(), m_timeouts.sendMs)) c.sendFailed = true;
+  if (!SendToStream(text.data(), text.size())) c.sendFailed = true;
   return !c.sendFailed;
+}
+
+// The whole of data to the stream; under watch in pieces, each reported.
+bool CLineSocket::SendToStream(const char* data, size_t size) {
+  CByteStream& stream = *m_connection.stream;
+  if (!m_watcher) return stream.SendAll(data, size, m_timeouts.sendMs);
+  constexpr size_t kPiece = 64 * 1024;
+  for (size_t done = 0; done < size;) {
+    const size_t piece = std::min(kPiece, size - done);
+    if (!stream.SendAll(data + done, piece, m_timeouts.sendMs)) return false;
+    done += piece;
+    m_watchedBytes += piece;
+    m_watcher->Sent(m_watchedBytes);
+  }
+  return true;
+}
+
+void CLineSocket::WatchSends(CSendWatcher* watcher) {
+  m_watcher = watcher;
+  m_watchedBytes = 0;
+  if (m_watcher) m_watcher->Sent(0);
 }
 
 void CLineSocket::GatherSends(bool on) {
@@ -329,7 +351,7 @@ bool CLineSocket::FlushSends() {
   SConnection& c = m_connection;
   if (c.sendBlock.empty()) return c.stream && !c.sendFailed;
   bool sent = c.stream && !c.sendFailed && NothingWaiting() &&
-              c.stream->SendAll(c.sendBlock.data(), c.sendBlock.size(), m_timeouts.sendMs);
+              SendToStream(c.sendBlock.data(), c.sendBlock.size());
   if (!sent) c.sendFailed = true;
   c.sendBlock.clear();
   return sent;

@@ -24,6 +24,20 @@ struct SLineTimeouts {
   int sendMs = 3 * 60 * 1000;        // a send that makes no progress
 };
 
+// Takes sent texts in place of the connection (see DivertSends).
+class CTextSink {
+ public:
+  virtual ~CTextSink() = default;
+  virtual void Write(std::string_view text) = 0;
+};
+
+// Told how many bytes have reached the peer (see WatchSends).
+class CSendWatcher {
+ public:
+  virtual ~CSendWatcher() = default;
+  virtual void Sent(uint64_t bytes) = 0;
+};
+
 class CLineSocket {
  public:
   // The longest reply line accepted; a longer one ends input as a failure.
@@ -63,9 +77,6 @@ class CLineSocket {
   bool SendFormatted(const char* format, ...) VELSEND_PRINTF(2, 3);
   // Sends text as it is, with the same accounting and trace as SendFormatted.
   bool SendText(std::string_view text);
-  // While counter is set, sent texts only add their length to it: nothing
-  // reaches the peer or the trace. nullptr ends counting.
-  void CountSends(uint64_t* counter) { m_sendCounter = counter; }
 
   // While on, sent texts and their trace lines are gathered and written in
   // large blocks: before every wait for the peer, whenever a block is full,
@@ -76,6 +87,14 @@ class CLineSocket {
   void GatherSends(bool on);
   // Writes what is gathered; false when the connection has lost bytes.
   bool FlushSends();
+
+  // While sink is set, every sent text goes to it alone: nothing reaches the
+  // connection or the trace. Null ends the diversion.
+  void DivertSends(CTextSink* sink) { m_sink = sink; }
+  // While watcher is set, it is told the count of bytes that reached the
+  // stream since this call, at once (0) and after every piece of at most
+  // 64 KiB. Null ends the watch.
+  void WatchSends(CSendWatcher* watcher);
 
   // Reads one line without its terminator: its length, or -1 when input
   // ended (or failed, or timed out) before any byte of a line.
@@ -168,6 +187,7 @@ class CLineSocket {
   };
 
   bool SendBytes(std::string_view text);
+  bool SendToStream(const char* data, size_t size);
   void TakeLineBytes(std::string& line);
   void TraceSent(std::string_view text);
   void TraceReceived(std::string_view line);
@@ -182,10 +202,12 @@ class CLineSocket {
   std::string m_connectFailure;
   int m_startupStatus = 0;
   int m_traceMask = -1;
-  uint64_t* m_sendCounter = nullptr;
   std::string m_localHostName;
   uint16_t m_port = 0;  // network byte order
   SConnection m_connection;
   std::string m_traceBlock;  // gathered trace not yet written
+  CTextSink* m_sink = nullptr;
+  CSendWatcher* m_watcher = nullptr;
+  uint64_t m_watchedBytes = 0;
   SLineTimeouts m_timeouts;
 };

@@ -89,6 +89,8 @@ bool DrainSequence() {
 
 bool IsInteractiveTerminal() { return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO); }
 
+bool IsStandardErrorTerminal() { return isatty(STDERR_FILENO); }
+
 int ReadKey() {
   RawMode raw;
   const int key = ReadByte();

@@ -12,6 +12,11 @@ bool IsInteractiveTerminal() {
          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }
 
+bool IsStandardErrorTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+}
+
 // _getch reads one key from the console without echo or line editing.
 // Function and arrow keys arrive as a 0 or 0xE0 lead byte and a scan code.
 int ReadKey() {

@@ -1,26 +1,33 @@
 // The mail transaction: envelope, data phase and the end of the data.
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
 
+std::string CSmtpClient::MailFromCommand(const std::string& address) {
+  // A CR or LF in an address would end the command and start another.
+  return "MAIL FROM:<" + NeutraliseLineBreaks(address) + ">";
+}
+
+std::string CSmtpClient::RcptToCommand(const std::string& address) {
+  return "RCPT TO:<" + NeutraliseLineBreaks(address) + ">";
+}
+
 bool CSmtpClient::SendMail() {
-  // Before anything is sent, so that the header and every delimiter line
-  // carry the same counter.
-  if (!m_uuencodeMode) MakeBoundaryUnique();
   if (!FitsRelayLimit()) return false;
 
   if (!NothingWaiting()) return false;
-  // A CR or LF in an address would end the command and start another.
-  SendFormatted("MAIL FROM:<%s>\r\n", NeutraliseLineBreaks(m_originatorAddress).c_str());
+  SendFormatted("%s\r\n", MailFromCommand(m_originatorAddress).c_str());
   if (!ReadReply("2")) return false;
 
   // The cursor only passes accepted recipients; one refusal stops them all.
   while (m_recipientCursor < static_cast<int>(m_recipients.size())) {
     SplitAddress(m_recipients[m_recipientCursor], m_recipientAddress, m_recipientName);
     if (!NothingWaiting()) return false;
-    SendFormatted("RCPT TO:<%s>\r\n", NeutraliseLineBreaks(m_recipientAddress).c_str());
+    SendFormatted("%s\r\n", RcptToCommand(m_recipientAddress).c_str());
     if (!ReadReply("2")) return false;
     ++m_recipientCursor;
   }
@@ -34,23 +41,30 @@ bool CSmtpClient::SendMail() {
   // read of the final reply writes what is left. Each block, the last with
   // the "." line, goes out only while the relay is silent.
   GatherSends(true);
+  WatchSends(m_dataWatcher);
   // A file that changed since it was read ends the data unfinished: the
   // relay discards a message without its final ".", so a mixture of old and
   // new bytes is never delivered. The connection is closed by the caller
   // without another command.
-  if (!SendMessageData()) return false;
-
-  SendFormatted(".\r\n");
+  if (!WriteMessageData()) {
+    WatchSends(nullptr);
+    return false;
+  }
+  SendFormatted(kEndOfData);
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
   // A message that lost bytes on the way is not delivered, whatever the
   // relay answered.
   const bool sentWhole = FlushSends();
+  WatchSends(nullptr);
   GatherSends(false);
   return accepted && sentWhole;
 }
 
-bool CSmtpClient::SendMessageData() {
+bool CSmtpClient::WriteMessageData() {
+  // Before anything is written, so that the header and every delimiter line
+  // carry the same counter.
+  if (!m_uuencodeMode) MakeBoundaryUnique();
   WriteHeaders();
   if (!m_uuencodeMode && m_parts.size() > 1) {
     std::string delimiter;
@@ -63,12 +77,16 @@ bool CSmtpClient::SendMessageData() {
   return true;
 }
 
-unsigned long long CSmtpClient::MessageDataSize() {
-  uint64_t size = 0;
-  CountSends(&size);
-  SendMessageData();
-  CountSends(nullptr);
-  return size;
+uint64_t CSmtpClient::MessageDataSize() {
+  class CCounter : public CTextSink {
+   public:
+    void Write(std::string_view text) override { bytes += text.size(); }
+    uint64_t bytes = 0;
+  } counter;
+  DivertSends(&counter);
+  WriteMessageData();
+  DivertSends(nullptr);
+  return counter.bytes + sizeof kEndOfData - 1;
 }
 
 bool CSmtpClient::FitsRelayLimit() {

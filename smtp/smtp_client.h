@@ -2,9 +2,12 @@
 #pragma once
 
 #include <climits>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "mime/header_values.h"
 #include "mime/message_part.h"
 #include "net/line_socket.h"
 #include "platform/tls.h"
@@ -41,9 +44,9 @@ class CSmtpClient : public CLineSocket {
   // As ReadReply, waiting at most timeoutMs for the whole reply; lines, when
   // given, receives every line of it.
   bool ReadReply(const char* expected, int timeoutMs, std::vector<std::string>* lines = nullptr);
-  // The name HELO and EHLO announce: the local host name, else the address
-  // literal of the connection's local address ("[192.0.2.1]",
-  // "[IPv6:2001:db8::1]").
+  // The name HELO and EHLO announce: m_heloName when set, else the local
+  // host name, else the address literal of the connection's local address
+  // ("[192.0.2.1]", "[IPv6:2001:db8::1]").
   std::string GreetingName() const;
   bool SetUserName(const std::string& text);
   bool SetPassword(const std::string& text);
@@ -80,15 +83,21 @@ class CSmtpClient : public CLineSocket {
   // ones), DATA, the header block and parts, ".". True when the relay
   // accepted the data and every byte of it was sent.
   bool SendMail();
-  // The bytes the data phase sends before the final ".": the header block
-  // and every part with its delimiters.
-  unsigned long long MessageDataSize();
-  // The header block and every part with its delimiters, as the data phase
-  // sends them before the final ".".
-  bool SendMessageData();
+  // The message data through SendText: the header block and every part,
+  // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
+  // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
+  // False when a file changed since it was read (m_changedFile names it).
+  bool WriteMessageData();
+  // The bytes the data phase sends: WriteMessageData's and the end-of-data
+  // line.
+  uint64_t MessageDataSize();
   // False, with m_failureLine set, when the relay's SIZE over TLS is smaller
   // than MessageDataSize().
   bool FitsRelayLimit();
+  // The envelope commands without their line end, as sent.
+  static std::string MailFromCommand(const std::string& address);
+  static std::string RcptToCommand(const std::string& address);
+  static constexpr char kEndOfData[] = ".\r\n";
 
   // --- Message (mime/message.cpp) ---
   bool SetOriginator(const std::string& text);
@@ -96,7 +105,8 @@ class CSmtpClient : public CLineSocket {
   bool AddCcRecipient(const std::string& entry);
   bool AddBccRecipient(const std::string& entry);
   // Reads and encodes one body source: the file, or the message text from
-  // standard input when fileName is empty. False when it cannot be read.
+  // standard input when fileName is empty. False when it cannot be read;
+  // m_partFailure then says why.
   bool AddPart(const std::string& fileName, bool attachment, const std::string& charset,
                bool withholdName);
   static bool SplitAddress(const std::string& entry, std::string& address, std::string& name);
@@ -142,6 +152,8 @@ class CSmtpClient : public CLineSocket {
   std::string m_failureLine;
   EhloKeywords m_ehloKeywords;  // of the last accepted EHLO
   bool m_identified = false;    // an EHLO was accepted on this connection
+  std::string m_heloName;       // given by the user; empty: GreetingName finds one
+  CSendWatcher* m_dataWatcher = nullptr;  // watches the data phase's sends
 
   // Message members.
   std::string m_originatorAddress;
@@ -161,6 +173,11 @@ class CSmtpClient : public CLineSocket {
   bool m_forceUuencode = false;
   // The file found changed while the message was being sent, if any.
   std::string m_changedFile;
+  std::string m_partFailure;  // why the last AddPart failed ("Permission denied")
+  bool m_dotStuffing = true;  // off only for data that never reaches SMTP
+  // Taken when the header block is first written, so that every writing of
+  // the message (counted, shown, sent) is the same.
+  std::optional<SMessageStamp> m_stamp;
 
  private:
   CEnvironment& m_environment;

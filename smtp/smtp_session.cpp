@@ -51,6 +51,7 @@ bool CSmtpClient::ReadReply(const char* expected, int timeoutMs,
 }
 
 std::string CSmtpClient::GreetingName() const {
+  if (!m_heloName.empty()) return m_heloName;
   if (!GetLocalHostName().empty()) return GetLocalHostName();
   // Without a name, the address literal of this end of the connection
   // (RFC 5321 section 4.1.3); an empty name is refused by relays.

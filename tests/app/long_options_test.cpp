@@ -10,6 +10,8 @@
 #include "app/switches.h"
 #include "app/usage.h"
 #include "net/line_socket.h"
+#include "platform/tls.h"
+#include "product_config.h"
 
 namespace {
 
@@ -96,18 +98,80 @@ TEST(LongOptions, FaultComesBeforeEveryOtherCheck) {
             std::string("Unknown option --startls\n") + UsageText());
 }
 
-TEST(LongOptions, HelpListsEveryOption) {
+TEST(LongOptions, HelpListsEveryOptionUnderItsGroup) {
   testing::internal::CaptureStdout();
   PrintHelp();
   const std::string help = testing::internal::GetCapturedStdout();
   ASSERT_EQ(help.compare(0, std::string(UsageText()).size(), UsageText()), 0);
   const std::string section = help.substr(std::string(UsageText()).size());
-  size_t lines = 0;
-  for (const SLongOption* option = LongOptionTable(); option->name; ++option, ++lines) {
-    EXPECT_NE(section.find(std::string("\n  --") + option->name), std::string::npos)
-        << option->name;
+  // One line per option, under the heading of its group, with its default.
+  for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
+    SCOPED_TRACE(option->name);
+    const size_t at = section.find(std::string("\n  --") + option->name);
+    ASSERT_NE(at, std::string::npos);
+    const size_t heading = section.rfind(" options:\n", at);
+    ASSERT_NE(heading, std::string::npos);
+    const size_t headingStart = section.rfind('\n', heading) + 1;
+    EXPECT_EQ(section.substr(headingStart, heading - headingStart),
+              OptionGroupHeading(option->group));
+    const std::string line = section.substr(at + 1, section.find('\n', at + 1) - at - 1);
+    EXPECT_LE(line.size(), 100u);
+    if (option->byDefault) {
+      EXPECT_NE(line.find(std::string("(default: ") + option->byDefault + ")"), std::string::npos);
+    }
   }
-  EXPECT_EQ(static_cast<size_t>(std::count(section.begin(), section.end(), '\n')), lines + 1);
+}
+
+TEST(LongOptions, ValuesCheckedByTheirOption) {
+  struct Case {
+    const char* word;
+    const char* fault;  // empty: accepted
+  } cases[] = {
+      {"--helo=mail.example.org", ""},
+      {"--helo=vm", ""},
+      {"--helo=[192.0.2.1]", ""},
+      {"--helo=[IPv6:2001:db8::1]", ""},
+      {"--helo=a-b.c9", ""},
+      {"--helo=", "Option --helo needs a value\n"},
+      {"--helo=a..b", "Invalid value for --helo: a..b\n"},
+      {"--helo=.a", "Invalid value for --helo: .a\n"},
+      {"--helo=a.", "Invalid value for --helo: a.\n"},
+      {"--helo=-a.b", "Invalid value for --helo: -a.b\n"},
+      {"--helo=a-.b", "Invalid value for --helo: a-.b\n"},
+      {"--helo=my host", "Invalid value for --helo: my host\n"},
+      {"--helo=a\r\nMAIL FROM:<x>", "Invalid value for --helo: a\r\nMAIL FROM:<x>\n"},
+      {"--helo=ex_ample.org", "Invalid value for --helo: ex_ample.org\n"},
+      {"--helo=[]", "Invalid value for --helo: []\n"},
+      {"--helo=[1.2.3.4", "Invalid value for --helo: [1.2.3.4\n"},
+      {"--helo=[1.2 .3.4]", "Invalid value for --helo: [1.2 .3.4]\n"},
+      {"--dry-run", ""},
+      {"--dry-run=yes", "Option --dry-run takes no value\n"},
+      {"--progress", ""},
+      {"--progress=1", "Option --progress takes no value\n"},
+      {"--version", ""},
+      {"--version=2", "Option --version takes no value\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    bool usage = false;
+    EXPECT_EQ(Parse({c.word}).LongOptions().Fault(usage), c.fault);
+  }
+  // Length limits: a label of 63, a name of 255.
+  const std::string label63(63, 'a');
+  EXPECT_TRUE(IsValidHeloName(label63 + ".org"));
+  EXPECT_FALSE(IsValidHeloName(label63 + "a.org"));
+  std::string name = label63 + "." + label63 + "." + label63 + "." + std::string(63, 'b');
+  EXPECT_EQ(name.size(), 255u);
+  EXPECT_TRUE(IsValidHeloName(name));
+  EXPECT_FALSE(IsValidHeloName(name + "b"));
+}
+
+TEST(LongOptions, VersionNamesProgramLibraryAndMechanisms) {
+  const std::string text = VersionText();
+  EXPECT_EQ(text.rfind(std::string("velsend ") + VELSEND_PRODUCT_VERSION + "\n", 0), 0u);
+  EXPECT_NE(text.find("\nTLS library: " + platform::TlsLibraryVersion() + "\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("\nAuthentication mechanisms: PLAIN LOGIN"), std::string::npos);
 }
 
 }  // namespace

@@ -151,12 +151,13 @@ def free_port(hosts=("127.0.0.1",)):
 
 class PostfixRelay:
     def __init__(self, tls=None, password=None, mechanisms="PLAIN LOGIN",
-                 interfaces=("127.0.0.1",)):
+                 interfaces=("127.0.0.1",), main_cf=""):
         """tls: (certificate file, key file) adds the TLS services, where
         every user logs in with password using one of mechanisms (with
         CRAM-MD5 among them, no_plaintext_port offers only that).
         interfaces: the loopback addresses to listen on ("127.0.0.1", "::1"),
-        all on one port."""
+        all on one port. main_cf: further main.cf lines, for an instance of a
+        test's own."""
         self.postfix = postfix_command()
         if not self.postfix:
             raise PostfixUnavailable("postfix is not installed (scripts/install-deps.sh test installs it)")
@@ -181,7 +182,7 @@ class PostfixRelay:
             protocols="all" if ipv4 and ipv6 else "ipv6" if ipv6 else "ipv4",
             mynetworks="127.0.0.0/8" + (" [::1]/128" if ipv6 else ""),
             base=self.base, domain=DOMAIN, uid=owner.pw_uid, gid=owner.pw_gid,
-            mailboxes=", ".join(f"{u}@{DOMAIN}={u}/" for u in USERS)))
+            mailboxes=", ".join(f"{u}@{DOMAIN}={u}/" for u in USERS)) + main_cf)
         master = MASTER_CF.format(port=self.port)
         if tls:
             self.submission_port, self.submissions_port = free_port(), free_port()

@@ -321,7 +321,10 @@ def test_file_that_vanishes_after_the_text_is_typed(velsend_bin, tmp_path, how):
            f"status {run.status}")
     assert prompt == b"Type Message, end with .<CR>\n"
     assert proc.returncode == 5
-    assert err == b">>Error attaching file gone.txt\nProgram Exiting[5 (ERROR_ATACHING_FILE)]\n"
+    cause = {"deleted": "No such file or directory", "directory": "Is a directory",
+             "dangling link": "No such file or directory", "fifo": "not a regular file"}[how]
+    assert err == (f"Cannot read gone.txt: {cause}\n>>Error attaching file gone.txt\n"
+                   "Program Exiting[5 (ERROR_ATACHING_FILE)]\n").encode()
     assert not peer.connected.is_set()
 
 

@@ -81,7 +81,8 @@ def test_marker_warnings_in_uuencode_mode(velsend):
     run = velsend("-oa", "-rb", "-sc", "-h127.0.0.1:1", "-U", "-f#nope.gif")
     assert run.err.startswith("Warning: #nope.gif,'#' ignored on non MIME message\n")
     run = velsend("-oa", "-rb", "-sc", "-h127.0.0.1:1", "-f#nope.gif")
-    assert run.err.startswith(">>Error attaching file nope.gif\n")
+    assert run.err.startswith("Cannot read nope.gif: No such file or directory\n"
+                              ">>Error attaching file nope.gif\n")
 
 
 def test_quiet_still_prints_status_line(velsend):

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mime/header_values.h"
@@ -121,6 +124,68 @@ TEST(MailTransaction, DataContentByModeAndPartCount) {
     t.AcceptAll();
     EXPECT_TRUE(t.client.SendMail());
     EXPECT_EQ(t.DataContent(), c.content);
+  }
+}
+
+// Collects sent texts in place of the connection.
+class CStringSink : public CTextSink {
+ public:
+  void Write(std::string_view text) override { bytes.append(text); }
+  std::string bytes;
+};
+
+class CRecordingWatcher : public CSendWatcher {
+ public:
+  void Sent(uint64_t bytes) override { counts.push_back(bytes); }
+  std::vector<uint64_t> counts;
+};
+
+TEST(MailTransaction, OneWriterForTheRelayTheCountAndTheDryRun) {
+  for (bool uuencode : {false, true}) {
+    SCOPED_TRACE(uuencode ? "uuencode" : "mime");
+    Transaction t;
+    t.client.m_uuencodeMode = uuencode;
+    // Big enough for several watched pieces; lines that need dot-stuffing.
+    std::vector<std::string> lines(3000, std::string(98, 'x') + "\r\n");
+    lines[0] = ".first\r\n";
+    lines[1] = ".\r\n";
+    lines[2999] = "..last\r\n";
+    t.client.m_parts = {Part("7bit", lines), Part("7bit", {".only\r\n"})};
+
+    CStringSink shown;
+    t.client.m_dotStuffing = false;
+    t.client.DivertSends(&shown);
+    t.client.WriteMessageData();
+    t.client.DivertSends(nullptr);
+    t.client.m_dotStuffing = true;
+    EXPECT_TRUE(t.peer->sent.empty());  // diverted: nothing reached the relay
+
+    const uint64_t total = t.client.MessageDataSize();
+    CRecordingWatcher watcher;
+    t.client.m_dataWatcher = &watcher;
+    t.AcceptAll();
+    ASSERT_TRUE(t.client.SendMail());
+    const std::string wire = t.DataContent();
+
+    // The wire differs from the shown data by dot-stuffing alone.
+    std::string unstuffed;
+    for (size_t at = 0; at < wire.size();) {
+      const size_t end = wire.find("\r\n", at) + 2;
+      const bool stuffed = wire.compare(at, 2, "..") == 0;
+      unstuffed.append(wire, at + (stuffed ? 1 : 0), end - at - (stuffed ? 1 : 0));
+      at = end;
+    }
+    EXPECT_EQ(unstuffed, shown.bytes);
+    EXPECT_NE(wire, shown.bytes);
+    EXPECT_NE(shown.bytes.find("\r\n.first\r\n.\r\n"), std::string::npos);
+
+    // The count is the data phase's bytes, end-of-data line included, and
+    // the watcher saw them arrive from 0, in pieces, up to that total.
+    EXPECT_EQ(total, wire.size() + 3);
+    ASSERT_GE(watcher.counts.size(), 3u);
+    EXPECT_EQ(watcher.counts.front(), 0u);
+    EXPECT_EQ(watcher.counts.back(), total);
+    EXPECT_TRUE(std::is_sorted(watcher.counts.begin(), watcher.counts.end()));
   }
 }
 
@@ -292,7 +357,8 @@ TEST(MailTransaction, MessageDataSizeIsWhatTheDataPhaseSends) {
       const unsigned long long size = t.client.MessageDataSize();
       t.AcceptAll();
       EXPECT_TRUE(t.client.SendMail());
-      EXPECT_EQ(size, t.DataContent().size()) << uuencode << " " << parts;
+      // The end-of-data line counts too.
+      EXPECT_EQ(size, t.DataContent().size() + 3) << uuencode << " " << parts;
     }
   }
 }
@@ -334,7 +400,7 @@ TEST(MailTransaction, RelaySizeLimit) {
     EXPECT_EQ(t.client.SendMail(), c.sends);
     if (c.sends) {
       EXPECT_EQ(t.client.m_failureLine, "");
-      EXPECT_EQ(t.DataContent().size(), size);
+      EXPECT_EQ(t.DataContent().size() + 3, size);  // and the end-of-data line
     } else {
       EXPECT_EQ(t.peer->sent, "");
       EXPECT_EQ(t.client.m_failureLine, "The message (" + std::to_string(size) +

@@ -1,0 +1,49 @@
+#include "app/dry_run.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "smtp/smtp_client.h"
+
+namespace {
+
+class CStandardOutputSink : public CTextSink {
+ public:
+  void Write(std::string_view text) override {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) m_failed = true;
+  }
+  bool Finish() { return std::fflush(stdout) == 0 && !m_failed && !std::ferror(stdout); }
+
+ private:
+  bool m_failed = false;
+};
+
+}  // namespace
+
+SendResult WriteDryRun(CSmtpClient& client) {
+  // The same writer as for the relay; only the dot-stuffing, which belongs
+  // to SMTP alone, is left out.
+  CStandardOutputSink sink;
+  client.m_dotStuffing = false;
+  client.DivertSends(&sink);
+  client.WriteMessageData();
+  client.DivertSends(nullptr);
+  client.m_dotStuffing = true;
+  if (!sink.Finish()) {
+    std::fputs("Cannot write the message to standard output\n", stderr);
+    std::fflush(stderr);
+    return ERROR_SENDING_MAIL;
+  }
+
+  std::string envelope = CSmtpClient::MailFromCommand(client.m_originatorAddress) + "\n";
+  std::string address;
+  std::string name;
+  for (const std::string& entry : client.m_recipients) {
+    CSmtpClient::SplitAddress(entry, address, name);
+    envelope += CSmtpClient::RcptToCommand(address) + "\n";
+  }
+  std::fputs(envelope.c_str(), stderr);
+  std::fflush(stderr);
+  return ERROR_NONE;
+}

@@ -36,13 +36,22 @@ std::vector<std::string> Words(const uint8_t* data, size_t size) {
 }
 
 void CheckSwitchTable(const std::vector<std::string>& words) {
+  // The model with the prefixes of the tests' choosing: "--" begins a long
+  // option, never a switch; the first word that is not a switch ends the
+  // table.
   std::map<char, std::string> model;
+  bool allSwitches = true;
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
-    if (w.size() >= 2 && (w[0] == '-' || w[0] == '/')) model[w[1]] = w.substr(2);
+    if (w.size() >= 2 && w[0] == '-' && w[1] == '-') continue;
+    if (w.size() < 2 || (w[0] != '-' && w[0] != '/')) {
+      allSwitches = false;
+      break;
+    }
+    model[w[1]] = w.substr(2);
   }
-  CSwitchCommandLineInfo table;
-  table.ParseWords(words);
+  CSwitchCommandLineInfo table("-/");
+  FUZZ_CHECK(table.ParseWords(words) == allSwitches);
   for (int c = 0; c < 256; ++c) {
     const std::string letter(1, static_cast<char>(c));
     auto it = model.find(static_cast<char>(c));

@@ -282,3 +282,20 @@ class PostfixRelay:
                     return data
             time.sleep(0.05)
         raise AssertionError(f"no message with {marker!r} for {user} within {timeout} s\n{self.log()}")
+
+
+def running_postfix(**options):
+    """A started PostfixRelay(**options) for a pytest fixture to yield, stopped
+    when the fixture ends; the test is skipped where Postfix cannot run."""
+    import pytest
+    if not postfix_command():
+        pytest.skip("Postfix is not installed; scripts/install-deps.sh test installs it")
+    try:
+        server = PostfixRelay(**options)
+        server.start()
+    except PostfixUnavailable as error:
+        pytest.skip(str(error))
+    try:
+        yield server
+    finally:
+        server.stop()

@@ -338,19 +338,9 @@ def test_message_larger_than_the_relays_size(velsend, pki, tmp_path):
 
 @pytest.fixture(scope="module")
 def postfix_sasl(pki):
-    from postfix_relay import PostfixRelay, PostfixUnavailable, postfix_command
-    if not postfix_command():
-        pytest.skip("Postfix is not installed; scripts/install-deps.sh test installs it")
-    try:
-        server = PostfixRelay(tls=pki.files["valid"], password=SECRET,
-                              mechanisms="PLAIN LOGIN CRAM-MD5")
-        server.start()
-    except PostfixUnavailable as error:
-        pytest.skip(str(error))
-    try:
-        yield server
-    finally:
-        server.stop()
+    from postfix_relay import running_postfix
+    yield from running_postfix(tls=pki.files["valid"], password=SECRET,
+                               mechanisms="PLAIN LOGIN CRAM-MD5")
 
 
 @pytest.mark.parametrize("service,method,chosen", [

@@ -140,19 +140,9 @@ def test_helo_name_is_announced(velsend, starttls):
 @pytest.fixture(scope="module")
 def postfix_fqdn():
     """A Postfix of this module's own that insists on a fully qualified HELO."""
-    from postfix_relay import PostfixRelay, PostfixUnavailable, postfix_command
-    if not postfix_command():
-        pytest.skip("Postfix is not installed; scripts/install-deps.sh test installs it")
-    try:
-        server = PostfixRelay(main_cf="smtpd_helo_required = yes\n"
-                                      "smtpd_helo_restrictions = reject_non_fqdn_helo_hostname\n")
-        server.start()
-    except PostfixUnavailable as error:
-        pytest.skip(str(error))
-    try:
-        yield server
-    finally:
-        server.stop()
+    from postfix_relay import running_postfix
+    yield from running_postfix(main_cf="smtpd_helo_required = yes\n"
+                                       "smtpd_helo_restrictions = reject_non_fqdn_helo_hostname\n")
 
 
 def test_helo_satisfies_a_relay_that_wants_a_full_name(velsend, postfix_fqdn):

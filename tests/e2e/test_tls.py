@@ -264,18 +264,8 @@ def test_help_lists_the_long_options(velsend):
 
 @pytest.fixture(scope="module")
 def postfix_tls(pki):
-    from postfix_relay import PostfixRelay, PostfixUnavailable, postfix_command
-    if not postfix_command():
-        pytest.skip("Postfix is not installed; scripts/install-deps.sh test installs it")
-    try:
-        server = PostfixRelay(tls=pki.files["valid"], password="secret")
-        server.start()
-    except PostfixUnavailable as error:
-        pytest.skip(str(error))
-    try:
-        yield server
-    finally:
-        server.stop()
+    from postfix_relay import running_postfix
+    yield from running_postfix(tls=pki.files["valid"], password="secret")
 
 
 @pytest.mark.parametrize("mode,method", [("starttls", "PLAIN"), ("starttls", "LOGIN"),

@@ -513,7 +513,8 @@ def run_tls(args, velsend, sink_bin, work, out):
     clear_runs, tls_runs = results["clear text"], results["STARTTLS"]
 
     def both(tls, tls_sink, clear, clear_sink):
-        return [(a.cpu + b) / max(c.cpu + d, 1e-3) for a, b, c, d in zip(tls, tls_sink, clear, clear_sink)]
+        return [(a.cpu + b) / max(c.cpu + d, 1e-3)
+                for a, b, c, d in zip(tls, tls_sink, clear, clear_sink)]
 
     ratio = median([a.wall / b.wall for a, b in zip(tls_runs, clear_runs)])
     out.append("## STARTTLS against clear text (100 MiB random)\n")
@@ -524,7 +525,8 @@ def run_tls(args, velsend, sink_bin, work, out):
     out.append("|---|---:|---:|---:|---:|---:|---|")
     for mode, runs in results.items():
         sizes = {r.received[0] if len(r.received) == 1 else -1 for r in runs}
-        ok = whole[mode] and all(r.status == 0 for r in runs) and len(sizes) == 1 and -1 not in sizes
+        ok = (whole[mode] and all(r.status == 0 for r in runs) and len(sizes) == 1
+              and -1 not in sizes)
         out.append(f"| {mode} | {fmt_s(median([r.wall for r in runs]))} | "
                    f"{fmt_s(median([r.cpu for r in runs]))} | {fmt_s(median(sink_cpu[mode]))} | "
                    f"{median([r.rss_kib for r in runs]) / 1024:.1f} | "
@@ -534,7 +536,8 @@ def run_tls(args, velsend, sink_bin, work, out):
                f"velsend's CPU time: "
                f"{median([a.cpu / max(b.cpu, 1e-3) for a, b in zip(tls_runs, clear_runs)]):.2f}; "
                f"velsend's and the sink's CPU time together: "
-               f"{median(both(tls_runs, sink_cpu['STARTTLS'], clear_runs, sink_cpu['clear text'])):.2f}. "
+               f"{median(both(tls_runs, sink_cpu['STARTTLS'], clear_runs, sink_cpu['clear text'])):.2f}"
+               ". "
                f"Load average after the runs: {os.getloadavg()[0]:.1f}.\n")
 
 

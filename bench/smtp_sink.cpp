@@ -413,7 +413,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_sink: cannot load %s and %s\n", certFile, keyFile);
     return 1;
   }
-  int status = selfTest > 0 ? RunSelfTest(selfTest, tls) : RunServer(portFile, logFile, saveFile, tls);
+  int status =
+      selfTest > 0 ? RunSelfTest(selfTest, tls) : RunServer(portFile, logFile, saveFile, tls);
   if (tls) SSL_CTX_free(tls);
   return status;
 }

@@ -517,6 +517,7 @@ def run_tls(args, velsend, sink_bin, work, out):
                 for a, b, c, d in zip(tls, tls_sink, clear, clear_sink)]
 
     ratio = median([a.wall / b.wall for a, b in zip(tls_runs, clear_runs)])
+    together = both(tls_runs, sink_cpu["STARTTLS"], clear_runs, sink_cpu["clear text"])
     out.append("## STARTTLS against clear text (100 MiB random)\n")
     out.append(f"`velsend -q ... -f+{path.name}`, with `--starttls --cacert=CA` and without, "
                f"{args.runs} alternating rounds after a warm-up; medians. The sink offers "
@@ -536,8 +537,7 @@ def run_tls(args, velsend, sink_bin, work, out):
                f"velsend's CPU time: "
                f"{median([a.cpu / max(b.cpu, 1e-3) for a, b in zip(tls_runs, clear_runs)]):.2f}; "
                f"velsend's and the sink's CPU time together: "
-               f"{median(both(tls_runs, sink_cpu['STARTTLS'], clear_runs, sink_cpu['clear text'])):.2f}"
-               ". "
+               f"{median(together):.2f}. "
                f"Load average after the runs: {os.getloadavg()[0]:.1f}.\n")
 
 

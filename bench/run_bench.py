@@ -12,7 +12,9 @@ Usage: run_bench.py --build DIR [--runs N] [--work DIR] [--skip-1000]
 --baseline runs another velsend build (an older commit) side by side, as
 "velsend before", in the comparison and the size scaling. --wine (with --only wine
 or all) sends a file of 2112 MiB with the 32-bit Windows program under Wine (not in CI: it
-takes a minute and 2.2 GB of disk).
+takes a minute and 2.2 GB of disk). --only tls (or all) sends a 100 MiB attachment
+over STARTTLS, verified against a CA made for the run, and the same in clear
+text, round by round.
 """
 import argparse
 import email
@@ -38,7 +40,8 @@ RCPT = "sink@example.org"
 class Sink:
     """The bench sink on a free loopback port, stopped by stop()."""
 
-    def __init__(self, binary, work, save=None):
+    def __init__(self, binary, work, save=None, tls=None):
+        """tls: (certificate, key) to offer STARTTLS with."""
         self.log = work / ("sink-save.log" if save else "sink.log")
         self.log.write_text("")
         port_file = work / ("sink-save.port" if save else "sink.port")
@@ -46,6 +49,8 @@ class Sink:
         args = [str(binary), "--port-file", str(port_file), "--log", str(self.log)]
         if save:
             args += ["--save", str(save)]
+        if tls:
+            args += ["--cert", str(tls[0]), "--key", str(tls[1])]
         self.proc = subprocess.Popen(args)
         deadline = time.monotonic() + 10
         while not port_file.exists():
@@ -55,6 +60,11 @@ class Sink:
             time.sleep(0.02)
         self.port = int(port_file.read_text())
         self.seen = 0
+
+    def cpu_seconds(self):
+        """User + system time the sink has used so far (Linux)."""
+        fields = Path(f"/proc/{self.proc.pid}/stat").read_text().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def new_messages(self):
         """Data byte counts of the messages received since the last call."""
@@ -438,6 +448,99 @@ def run_scaling(args, velsend, sink_bin, work, out):
         sink.stop()
 
 
+def make_tls_files(work):
+    """A CA and a certificate for 127.0.0.1 signed by it, valid for a day:
+    (CA file, certificate, key)."""
+    ca_key, ca, key, csr, cert, ext = (work / n for n in (
+        "ca.key", "ca.pem", "sink.key", "sink.csr", "sink.pem", "sink.ext"))
+    ext.write_text("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+    for cmd in (["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key,
+                 "-out", ca, "-days", "1", "-subj", "/CN=velsend bench CA"],
+                ["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
+                 "-subj", "/CN=127.0.0.1"],
+                ["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key,
+                 "-CAcreateserial", "-days", "1", "-extfile", ext, "-out", cert]):
+        subprocess.run([str(c) for c in cmd], check=True, capture_output=True)
+    return ca, cert, key
+
+
+def run_tls(args, velsend, sink_bin, work, out):
+    """100 MiB of random bytes over STARTTLS against the same in clear text,
+    alternating round by round, to the same sink (which offers STARTTLS to
+    both; the clear run just does not take it)."""
+    path = work / "random-100MiB.bin"
+    if not path.exists() or path.stat().st_size != 100 * 2**20:
+        with open(path, "wb") as f:
+            for _ in range(100):
+                f.write(os.urandom(2**20))
+    ca, cert, key = make_tls_files(work)
+    clear = velsend_cmd(velsend, 0, path)
+    modes = {"clear text": [], "STARTTLS": ["--starttls", f"--cacert={ca}"]}
+
+    def cmd(mode, port):
+        return [c.replace("127.0.0.1:0", f"127.0.0.1:{port}") for c in clear] + modes[mode]
+
+    selftest = subprocess.run([str(sink_bin), "--self-test", "1000", "--cert", str(cert),
+                               "--key", str(key)], capture_output=True, text=True)
+    # Each mode once through a saving sink: the attachment must come out whole.
+    saved = work / "saved-tls-message"
+    whole = {}
+    sink = Sink(sink_bin, work, save=saved, tls=(cert, key))
+    try:
+        original = path.read_bytes()
+        for mode in modes:
+            m = measure(cmd(mode, sink.port), sink, work)
+            data = unstuff(saved.read_bytes()) if m.status == 0 and m.received else b""
+            whole[mode] = bool(data) and decoded_attachment(data)[0] == original
+            saved.unlink(missing_ok=True)
+    finally:
+        sink.stop()
+
+    results = {mode: [] for mode in modes}
+    sink_cpu = {mode: [] for mode in modes}
+    sink = Sink(sink_bin, work, tls=(cert, key))
+    try:
+        for mode in modes:  # warm-up
+            measure(cmd(mode, sink.port), sink, work)
+        for _ in range(args.runs):
+            for mode in modes:
+                before = sink.cpu_seconds()
+                results[mode].append(measure(cmd(mode, sink.port), sink, work))
+                sink_cpu[mode].append(sink.cpu_seconds() - before)
+    finally:
+        sink.stop()
+
+    clear_runs, tls_runs = results["clear text"], results["STARTTLS"]
+
+    def both(tls, tls_sink, clear, clear_sink):
+        return [(a.cpu + b) / max(c.cpu + d, 1e-3)
+                for a, b, c, d in zip(tls, tls_sink, clear, clear_sink)]
+
+    ratio = median([a.wall / b.wall for a, b in zip(tls_runs, clear_runs)])
+    together = both(tls_runs, sink_cpu["STARTTLS"], clear_runs, sink_cpu["clear text"])
+    out.append("## STARTTLS against clear text (100 MiB random)\n")
+    out.append(f"`velsend -q ... -f+{path.name}`, with `--starttls --cacert=CA` and without, "
+               f"{args.runs} alternating rounds after a warm-up; medians. The sink offers "
+               f"STARTTLS to both. Sink alone over TLS: {selftest.stdout.strip()}.\n")
+    out.append("| mode | wall s | CPU s | sink CPU s | peak RSS MiB | data bytes | whole |")
+    out.append("|---|---:|---:|---:|---:|---:|---|")
+    for mode, runs in results.items():
+        sizes = {r.received[0] if len(r.received) == 1 else -1 for r in runs}
+        ok = (whole[mode] and all(r.status == 0 for r in runs) and len(sizes) == 1
+              and -1 not in sizes)
+        out.append(f"| {mode} | {fmt_s(median([r.wall for r in runs]))} | "
+                   f"{fmt_s(median([r.cpu for r in runs]))} | {fmt_s(median(sink_cpu[mode]))} | "
+                   f"{median([r.rss_kib for r in runs]) / 1024:.1f} | "
+                   f"{'/'.join(str(s) for s in sorted(sizes))} | {'yes' if ok else '**NO**'} |")
+    out.append(f"\nSTARTTLS / clear text, wall time (median of the per-round ratios): "
+               f"{ratio:.2f} (target ≤ 1.3: {'met' if ratio <= 1.3 else 'not met'}); "
+               f"velsend's CPU time: "
+               f"{median([a.cpu / max(b.cpu, 1e-3) for a, b in zip(tls_runs, clear_runs)]):.2f}; "
+               f"velsend's and the sink's CPU time together: "
+               f"{median(together):.2f}. "
+               f"Load average after the runs: {os.getloadavg()[0]:.1f}.\n")
+
+
 def run_wine(args, sink_bin, work, out):
     """The 32-bit program's largest attachment: more than 2 GiB, which its
     address space could never hold whole."""
@@ -492,7 +595,7 @@ def main():
     ap.add_argument("--scale-runs", type=int, default=3)
     ap.add_argument("--work", type=Path)
     ap.add_argument("--skip-1000", action="store_true")
-    ap.add_argument("--only", choices=["compare", "scale", "wine", "all"], default="all")
+    ap.add_argument("--only", choices=["compare", "scale", "tls", "wine", "all"], default="all")
     ap.add_argument("--baseline", type=Path, help="another velsend, run as 'velsend before'")
     ap.add_argument("--wine", type=Path, help="velsend.exe (32-bit) to send 2112 MiB under Wine")
     args = ap.parse_args()
@@ -514,6 +617,8 @@ def main():
             run_encoders(args.build, results, files, out)
         if args.only in ("scale", "all"):
             run_scaling(args, velsend, sink_bin, work, out)
+        if args.only in ("tls", "all"):
+            run_tls(args, velsend, sink_bin, work, out)
         if args.wine and args.only in ("wine", "all"):
             run_wine(args, sink_bin, work, out)
     finally:

@@ -2,8 +2,9 @@
 # Builds velsend in release mode with the benchmarks (build-bench/), then
 # delivers the same attachments with velsend, curl and s-nail to a loopback
 # SMTP sink and prints the comparison, the encoder micro-benchmarks and the
-# scaling runs as Markdown (see docs/performance.md).
-# Usage: scripts/bench.sh [--runs N] [--skip-1000] [--only compare|scale|wine|all]
+# scaling runs and STARTTLS against clear text as Markdown (see
+# docs/performance.md).
+# Usage: scripts/bench.sh [--runs N] [--skip-1000] [--only compare|scale|tls|wine|all]
 #                         [--baseline OLD_VELSEND] [--wine build-win32/velsend.exe]
 set -euo pipefail
 cd "$(dirname "$0")/.."

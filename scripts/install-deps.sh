@@ -29,7 +29,7 @@ for set in "$@"; do
                      procps) ;;
     # media-types: velsend gives a .txt file the type text/plain only where the
     # system knows it.
-    bench) packages+=(g++ cmake make python3 libssl-dev s-nail curl time libbenchmark-dev
+    bench) packages+=(g++ cmake make python3 libssl-dev openssl s-nail curl time libbenchmark-dev
                       media-types) ;;
     windows) bare+=(g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb); need_i386=yes ;;
     *) usage ;;

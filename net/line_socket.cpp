@@ -407,6 +407,9 @@ void CLineSocket::UnreadByte(int) {
 long CLineSocket::ReadLine(std::string& line) {
   SConnection& c = m_connection;
   line.clear();
+  // What is gathered goes out first: its check for unasked bytes must still
+  // know that the rest of the last line end may follow.
+  FlushSends();
   bool dropBreak = std::exchange(c.dropLeadingBreak, false);
   for (;;) {
     if (!dropBreak) TakeLineBytes(line);

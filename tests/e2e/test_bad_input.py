@@ -297,7 +297,9 @@ def make_unreadable(path, how):
 
 
 @pytest.mark.memcheck
-@pytest.mark.parametrize("how", ["deleted", "directory", "dangling link", "fifo"])
+@pytest.mark.parametrize("how", ["deleted", "directory", "dangling link", pytest.param(
+    "fifo", marks=pytest.mark.skipif(
+        WINE, reason="Windows has no FIFOs; Wine opens one without a writer as an empty file"))])
 def test_file_that_vanishes_after_the_text_is_typed(velsend_bin, tmp_path, how):
     # The text comes first: the file is taken away while the program waits
     # for it, after the list was read and before the file is opened.
@@ -347,7 +349,8 @@ def test_short_standard_input(velsend_bin, stdin):
     assert body == text[stdin] + b"\r\n"
 
 
-@pytest.mark.memcheck
+# Not under memcheck: valgrind started with descriptor 0 closed takes that
+# descriptor for itself, which the program then cannot read.
 @pytest.mark.parametrize("files", [None, b",", b"#a.txt,,"],
                          ids=["not needed", "text", "file then text"])
 def test_standard_input_closed(velsend_bin, tmp_path, files):

@@ -26,7 +26,7 @@ for set in "$@"; do
     test) packages+=(g++ cmake make python3 libssl-dev libgtest-dev python3-pytest
                      python3-aiosmtpd media-types clang libclang-rt-14-dev valgrind time
                      openssl python3-cryptography postfix sasl2-bin libsasl2-modules
-                     procps) ;;
+                     procps locales) ;;
     # media-types: velsend gives a .txt file the type text/plain only where the
     # system knows it.
     bench) packages+=(g++ cmake make python3 libssl-dev openssl s-nail curl time libbenchmark-dev

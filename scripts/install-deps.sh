@@ -22,7 +22,8 @@ for set in "$@"; do
     build) packages+=(g++ cmake make python3 libssl-dev) ;;
     demo) packages+=(g++ cmake make python3 libssl-dev python3-aiosmtpd media-types) ;;
     # media-types: the content types the end-to-end suite expects of file names;
-    # procps: scripts/test.sh looks for processes a stage left running.
+    # procps: scripts/test.sh looks for processes a stage left running;
+    # locales: the charmaps from which a test compiles a Latin-9 locale.
     test) packages+=(g++ cmake make python3 libssl-dev libgtest-dev python3-pytest
                      python3-aiosmtpd media-types clang libclang-rt-14-dev valgrind time
                      openssl python3-cryptography postfix sasl2-bin libsasl2-modules

@@ -37,7 +37,10 @@ stage() {  # stage NAME COMMAND...
   timeout --kill-after=60 "$left" "$@" &
   stage_pid=$!
   wait "$stage_pid" || status=$?
-  leftover=$(pgrep -g "$stage_pid" -a || true)
+  # Zombies are not running: an orphan that has ended waits there for init
+  # to reap it (libFuzzer's symbolizer does so).
+  leftover=$(ps -e -o pid=,pgid=,stat=,args= |
+             awk -v group="$stage_pid" '$2 == group && $3 !~ /^Z/' || true)
   if [ -n "$leftover" ]; then
     kill -KILL -- "-$stage_pid" 2>/dev/null || true
     echo "test.sh: $name left processes running (stopped now):" >&2

@@ -1,7 +1,7 @@
 #include "platform/command.h"
+#include "platform/spawn_posix.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,12 +25,7 @@ bool RunShellCommand(const std::string& command, size_t limit, std::string& outp
   // Standard input may carry the message text: the command must not take it.
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  // This process ignores SIGPIPE; the command gets the default back.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  RestoreChildSignals(attributes);
   std::string shell = "/bin/sh";
   std::string flag = "-c";
   std::string text = command;

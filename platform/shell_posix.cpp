@@ -1,6 +1,6 @@
 #include "platform/shell.h"
+#include "platform/spawn_posix.h"
 
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -16,14 +16,9 @@ bool ShellOpen(const std::string& address) {
   std::string program = "xdg-open";
   std::string argument = address;
   char* argv[] = {program.data(), argument.data(), nullptr};
-  // The opener gets SIGPIPE back at its default: this process ignores it.
   posix_spawnattr_t attributes;
   if (posix_spawnattr_init(&attributes) != 0) return false;
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  RestoreChildSignals(attributes);
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);

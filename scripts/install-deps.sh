@@ -36,6 +36,14 @@ for set in "$@"; do
     *) usage ;;
   esac
 done
+# OAuth 2.0 token requests through libcurl, and their JSON through
+# nlohmann/json (header-only, also read by the Windows build).
+for set in "$@"; do
+  case "$set" in
+    build|demo|test|bench) packages+=(libcurl4-openssl-dev nlohmann-json3-dev) ;;
+    windows) bare+=(nlohmann-json3-dev) ;;
+  esac
+done
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/tls_verify_win32.h"
+
 namespace platform {
 namespace {
 
@@ -51,8 +53,9 @@ HttpResponse Fail(HttpResponse response, DWORD error) {
 
 }  // namespace
 
-// WinHTTP trusts the system's root store only; request.caFile is not read:
-// tests add their CA to the store (tests/windows/tls_probe.cpp).
+// With a CA file, WinHTTP is told to accept an unknown root and the
+// certificate is checked here, as the SChannel client checks a relay's,
+// before the body (which holds the secrets) is written.
 HttpResponse HttpSend(const HttpRequest& request) {
   HttpResponse response;
   std::wstring url = Wide(request.url);
@@ -90,10 +93,36 @@ HttpResponse HttpSend(const HttpRequest& request) {
       request.form.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
                            : L"Content-Type: application/x-www-form-urlencoded\r\n";
   DWORD headersLength = request.form.empty() ? 0 : static_cast<DWORD>(-1L);
-  if (!WinHttpSendRequest(handle.handle, headers, headersLength,
-                          const_cast<char*>(request.form.data()),
-                          static_cast<DWORD>(request.form.size()),
-                          static_cast<DWORD>(request.form.size()), 0) ||
+  const bool ownCheck = secure && !request.caFile.empty();
+  if (ownCheck) {
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    WinHttpSetOption(handle.handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+  // The headers first: the connection and its certificate, no secret yet.
+  if (!WinHttpSendRequest(handle.handle, headers, headersLength, WINHTTP_NO_REQUEST_DATA, 0,
+                          static_cast<DWORD>(request.form.size()), 0)) {
+    return Fail(response, GetLastError());
+  }
+  if (ownCheck) {
+    const CERT_CONTEXT* leaf = nullptr;
+    DWORD leafSize = sizeof leaf;
+    std::string reason = "no server certificate";
+    bool trusted = WinHttpQueryOption(handle.handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &leaf,
+                                      &leafSize) &&
+                   leaf != nullptr &&
+                   VerifyServerCertificate(leaf, request.caFile,
+                                           std::string(host.begin(), host.end()), reason);
+    if (leaf) CertFreeCertificateContext(leaf);
+    if (!trusted) {
+      response.outcome = HttpOutcome::CertificateFailed;
+      response.error = reason;
+      return response;
+    }
+  }
+  DWORD written = 0;
+  if ((!request.form.empty() &&
+       !WinHttpWriteData(handle.handle, request.form.data(),
+                         static_cast<DWORD>(request.form.size()), &written)) ||
       !WinHttpReceiveResponse(handle.handle, nullptr)) {
     return Fail(response, GetLastError());
   }

@@ -89,6 +89,12 @@ HttpResponse HttpSend(const HttpRequest& request) {
                                      path.c_str(), nullptr, WINHTTP_NO_REFERER, accept,
                                      secure ? WINHTTP_FLAG_SECURE : 0);
   if (!handle.handle) return Fail(response, GetLastError());
+  if (request.timeoutMs > 0) {
+    // The wait for the answer's headers has its own bound (90 s by default),
+    // which WinHttpSetTimeouts leaves alone.
+    DWORD t = static_cast<DWORD>(request.timeoutMs);
+    WinHttpSetOption(handle.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &t, sizeof t);
+  }
   const wchar_t* headers =
       request.form.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
                            : L"Content-Type: application/x-www-form-urlencoded\r\n";

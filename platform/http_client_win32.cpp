@@ -41,6 +41,7 @@ HttpResponse Fail(HttpResponse response, DWORD error) {
       response.error = "the server's certificate was refused";
       break;
     case ERROR_WINHTTP_TIMEOUT:
+    case 10060:  // WSAETIMEDOUT: Wine's WinHTTP passes the socket's error on
       response.outcome = HttpOutcome::TimedOut;
       response.error = "the server did not answer in time";
       break;

@@ -269,3 +269,30 @@ def test_token_errors(velsend, pki, idp, tmp_path, case):
     assert_no_secret(run.err, *SECRETS)
     if case != "no-sign-in":
         stored(tmp_path, access_token="old-access-Zx1")
+
+
+@pytest.mark.skipif(WINE, reason="killing the Windows program through Wine's loader is not "
+                                 "a kill of the program at a known point")
+def test_run_killed_during_a_refresh_leaves_the_file_and_no_lock(velsend, velsend_bin, pki, idp,
+                                                                 tmp_path):
+    sign_in(velsend, pki, idp, tmp_path, "old-access-Zx1", expires_in=30)
+    before = token_file(tmp_path).read_bytes()
+    idp.refresh_delay = 30
+    proc = subprocess.Popen([velsend_bin, *REQUIRED, "-hlocalhost:1", f"-n{USER}",
+                             *oauth_args(pki, idp, tmp_path)],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=tmp_path)
+    deadline = time.monotonic() + 20
+    while not idp.refreshes() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    proc.kill()
+    proc.wait()
+    assert token_file(tmp_path).read_bytes() == before
+    # The lock died with the run: the next one refreshes at once.
+    idp.refresh_delay = 0
+    with auth_relay(pki) as (r, h):
+        run = velsend(*REQUIRED, *tls_args(pki, r.port), f"-n{USER}",
+                      *oauth_args(pki, idp, tmp_path), timeout=20)
+    assert run.status == 0, run.err
+    assert len(idp.refreshes()) == 2
+    assert sorted(p.name for p in token_file(tmp_path).parent.iterdir()) == [
+        "work.token", "work.token.lock"]

@@ -79,7 +79,7 @@ OAuthOutcome BrowserFlow(const OAuthConfig& config, COAuthClient& client, TokenS
     RedirectResult redirectResult = ParseRedirect(requestLine, state);
     if (!redirectResult.ok) {
       // Another page's request or a forged answer: refuse it, keep waiting.
-      if (redirectResult.error.find("refused") != std::string::npos) {
+      if (redirectResult.denied) {
         listener.Answer(200, kPageFailed);
         return {OAuthStatus::Denied, "The sign-in was refused"};
       }

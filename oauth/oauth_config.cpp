@@ -1,5 +1,7 @@
 #include "oauth/oauth_config.h"
 
+#include <utility>
+
 bool ParseOAuthFlow(const std::string& word, OAuthFlow& flow) {
   if (word == "device") {
     flow = OAuthFlow::Device;
@@ -59,6 +61,17 @@ bool CompleteOAuthConfig(const std::string& provider, const std::string& stateDi
   if (missing) {
     error = std::string("Account ") + config.account + " has no " + missing;
     return false;
+  }
+  // The requests carry the refresh token and the client secret: TLS only.
+  const std::pair<const char*, const std::string*> endpoints[] = {
+      {"oauth-token-url", &config.tokenUrl},
+      {"oauth-device-url", &config.deviceUrl},
+      {"oauth-authorize-url", &config.authorizeUrl}};
+  for (const auto& [key, url] : endpoints) {
+    if (!url->empty() && url->compare(0, 8, "https://") != 0) {
+      error = std::string("Account ") + config.account + ": " + key + " must be an https address";
+      return false;
+    }
   }
   return true;
 }

@@ -71,7 +71,7 @@ std::string FormDecode(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '+') {
       out += ' ';
-    } else if (text[i] == '%' && i + 2 < text.size() + 0 && HexValue(text[i + 1]) >= 0 &&
+    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                HexValue(text[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
@@ -188,7 +188,8 @@ RedirectResult ParseRedirect(const std::string& requestLine, const std::string& 
   if (!sawState || state != expectedState) {
     result.error = "the sign-in answer does not match this sign-in (state)";
   } else if (!error.empty()) {
-    result.error = "the sign-in was refused (" + error + ")";
+    result.denied = true;
+    result.error = "the sign-in was refused";
   } else if (code.empty()) {
     result.error = "the sign-in answer has no code";
   } else {

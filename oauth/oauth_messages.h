@@ -57,6 +57,7 @@ std::string AuthorizeAddress(const std::string& authorizeUrl, const std::string&
 // "GET /?code=...&state=... HTTP/1.1".
 struct RedirectResult {
   bool ok = false;
+  bool denied = false;  // the provider's answer: the user refused
   std::string code;
   std::string error;  // why it is refused, for the user
 };

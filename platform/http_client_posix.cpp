@@ -33,7 +33,8 @@ HttpResponse HttpSend(const HttpRequest& request) {
   char errorText[CURL_ERROR_SIZE] = "";
   CURL* h = curl.handle;
   curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https,http");
+  // Only TLS: the requests carry refresh tokens and client secrets.
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);

@@ -233,7 +233,7 @@ TEST(OAuthMessages, RedirectNeedsTheStateOfThisSignIn) {
        "the sign-in answer does not match this sign-in (state)"},
       {"GET /?code=xyz HTTP/1.1", false, "the sign-in answer does not match this sign-in (state)"},
       {"GET /?error=access_denied&state=S1 HTTP/1.1", false,
-       "the sign-in was refused (access_denied)"},
+       "the sign-in was refused"},
       {"GET /favicon.ico HTTP/1.1", false, "the browser sent no sign-in answer"},
       {"POST /?code=x&state=S1 HTTP/1.1", false, "the browser sent no sign-in answer"},
   };
@@ -287,6 +287,10 @@ TEST(OAuthConfig, ProviderDefaultsAndMissingKeys) {
   bare.clientId = "id";
   EXPECT_FALSE(CompleteOAuthConfig("", "/s", bare, error));
   EXPECT_EQ(error, "Account b has no oauth-token-url");
+  bare.tokenUrl = "http://idp.test/token";
+  bare.deviceUrl = "https://idp.test/device";
+  EXPECT_FALSE(CompleteOAuthConfig("", "/s", bare, error));
+  EXPECT_EQ(error, "Account b: oauth-token-url must be an https address");
 }
 
 }  // namespace

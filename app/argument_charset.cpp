@@ -5,6 +5,7 @@
 #include "app/send_driver.h"
 #include "mime/charset_table.h"
 #include "platform/code_page.h"
+#include "platform/standard_input.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -36,7 +37,7 @@ std::vector<std::string> ShownFileNames(const CSwitchCommandLineInfo& switches) 
 
 SArgumentCharset ChooseArgumentCharset(const std::vector<std::string>& texts,
                                        const std::string& requested, unsigned defaultCodePage,
-                                       const TextConverter& convert) {
+                                       unsigned labelCodePage, const TextConverter& convert) {
   SArgumentCharset choice;
   std::string converted;
   if (!requested.empty()) {
@@ -53,8 +54,13 @@ SArgumentCharset ChooseArgumentCharset(const std::vector<std::string>& texts,
     return choice;
   }
   choice.codePage = defaultCodePage;
+  std::string labelled;
   for (const std::string& text : texts) {
-    if (!IsAscii(text) && !convert(text, defaultCodePage, converted)) {
+    if (IsAscii(text)) continue;
+    const bool fits = convert(text, defaultCodePage, converted) &&
+                      (labelCodePage == 0 || labelCodePage == defaultCodePage ||
+                       (convert(text, labelCodePage, labelled) && labelled == converted));
+    if (!fits) {
       choice.charset = "UTF-8";
       choice.codePage = 65001;
       return choice;
@@ -74,9 +80,10 @@ bool WriteArgumentsInCharset(CSwitchCommandLineInfo& switches, std::string& head
   std::string requested;
   switches.LookupSwitch("l", requested);
 
-  const SArgumentCharset choice = ChooseArgumentCharset(texts, requested,
-                                                        platform::DefaultCodePage(),
-                                                        platform::TextInCodePage);
+  const unsigned ansi = platform::DefaultCodePage();
+  const unsigned label = CodePageForCharset(DefaultCharset(ansi, platform::LocaleCodeSet()));
+  const SArgumentCharset choice =
+      ChooseArgumentCharset(texts, requested, ansi, label, platform::TextInCodePage);
   if (!choice.ok) {
     std::fprintf(stderr, "Cannot write %s in charset %s\n", choice.refused.c_str(),
                  requested.c_str());
@@ -91,5 +98,9 @@ bool WriteArgumentsInCharset(CSwitchCommandLineInfo& switches, std::string& head
     }
   }
   headerCharset = choice.charset;
+  // The message text typed on a console is labelled with the parts'
+  // charset: -l's, else the default.
+  platform::TypeInCodePage(requested.empty() ? platform::DefaultCodePage()
+                                             : CodePageForCharset(requested));
   return true;
 }

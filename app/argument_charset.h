@@ -22,10 +22,12 @@ struct SArgumentCharset {
 
 // The charset for texts: requested (-l) when given, where a character it
 // cannot hold is a failure; else the default code page when every text fits
-// it, so such a run writes the bytes it always wrote; else UTF-8.
+// it and means the same in the charset that labels it (labelCodePage: code
+// page 1252 is labelled iso-8859-1, which has no euro sign or dashes), so
+// such a run writes the bytes it always wrote; else UTF-8.
 SArgumentCharset ChooseArgumentCharset(const std::vector<std::string>& texts,
                                        const std::string& requested, unsigned defaultCodePage,
-                                       const TextConverter& convert);
+                                       unsigned labelCodePage, const TextConverter& convert);
 
 // Where the command line is Unicode, rewrites the header texts of switches
 // (-o, -r, -c, -C, -R, -s) in the chosen charset and sets headerCharset to

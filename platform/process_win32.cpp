@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -21,6 +24,24 @@ bool FillWithNullDevice(int fd) {
   return filled;
 }
 
+UINT g_savedOutputCodePage = 0;
+
+void RestoreOutputCodePage() { SetConsoleOutputCP(g_savedOutputCodePage); }
+
+// The program's own text (file names in error lines, the trace) is UTF-8;
+// a console shows it as such only in the UTF-8 output code page.
+void ShowUtf8OnTheConsole() {
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) &&
+      !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+    return;
+  }
+  const UINT current = GetConsoleOutputCP();
+  if (current == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  g_savedOutputCodePage = current;
+  std::atexit(RestoreOutputCodePage);
+}
+
 }  // namespace
 
 // Windows has no SIGPIPE: a write to a pipe without a reader fails alone.
@@ -28,6 +49,7 @@ bool PrepareProcess() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (!IsOpen(fd) && !FillWithNullDevice(fd)) return false;
   }
+  ShowUtf8OnTheConsole();
   return true;
 }
 

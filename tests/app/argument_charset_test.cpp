@@ -6,8 +6,8 @@
 
 namespace {
 
-// A stand-in for the system's converter: Latin-1 (code page 28591 and, for
-// the test, the "ANSI" 1252) holds U+0000..U+00FF; UTF-8 holds everything.
+// A stand-in for the system's converter: Latin-1 (28591) holds U+0000..U+00FF;
+// the "ANSI" 1252 also holds the en dash (0x96); UTF-8 holds everything.
 bool Latin1(std::string_view text, unsigned codePage, std::string& out) {
   out.clear();
   if (codePage == 65001) {
@@ -17,7 +17,10 @@ bool Latin1(std::string_view text, unsigned codePage, std::string& out) {
   if (codePage != 28591 && codePage != 1252) return false;
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
+    if (codePage == 1252 && text.substr(i, 3) == "\xE2\x80\x93") {
+      out.push_back('\x96');
+      i += 2;
+    } else if (c < 0x80) {
       out.push_back(static_cast<char>(c));
     } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
       out.push_back(static_cast<char>(((c & 0x03) << 6) | (text[++i] & 0x3F)));
@@ -42,6 +45,7 @@ TEST(ArgumentCharset, ChoosesTheLabelTheBytesWillHave) {
       {"ASCII keeps the default", {"Report", "ann@example.org"}, "", true, "", 1252},
       {"fits the ANSI code page", {german}, "", true, "", 1252},
       {"outside it becomes UTF-8", {german, greek}, "", true, "UTF-8", 65001},
+      {"fits it but not its label", {"a \xE2\x80\x93 b"}, "", true, "UTF-8", 65001},
       {"-l that holds it", {german}, "iso-8859-1", true, "iso-8859-1", 28591},
       {"-l that cannot hold it", {"ok", greek}, "iso-8859-1", false, "iso-8859-1", 28591},
       {"-l UTF-8 holds all", {greek}, "utf-8", true, "utf-8", 65001},
@@ -49,7 +53,8 @@ TEST(ArgumentCharset, ChoosesTheLabelTheBytesWillHave) {
       {"-l unknown with 8-bit text", {german}, "x-unknown", false, "x-unknown", 0},
   };
   for (const Case& c : cases) {
-    const SArgumentCharset choice = ChooseArgumentCharset(c.texts, c.requested, 1252, Latin1);
+    const SArgumentCharset choice =
+        ChooseArgumentCharset(c.texts, c.requested, 1252, 28591, Latin1);
     EXPECT_EQ(choice.ok, c.ok) << c.name;
     EXPECT_EQ(choice.charset, c.charset) << c.name;
     EXPECT_EQ(choice.codePage, c.codePage) << c.name;

@@ -10,9 +10,17 @@ namespace platform {
 namespace {
 
 // The runtime gives a descriptor without a handle -1 or -2 (no console).
+// Wine gives a closed standard input a handle that claims to be a disk file
+// and cannot be read (a directory's): that is a closed one too. A read of
+// no bytes tells, and moves nothing.
 bool IsOpen(int fd) {
   const intptr_t handle = _get_osfhandle(fd);
-  return handle != -1 && handle != -2;
+  if (handle == -1 || handle == -2) return false;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  if (fd != 0 || GetFileType(file) != FILE_TYPE_DISK) return true;
+  char none = 0;
+  DWORD read = 0;
+  return ReadFile(file, &none, 0, &read, nullptr) || GetLastError() != ERROR_INVALID_FUNCTION;
 }
 
 bool FillWithNullDevice(int fd) {

@@ -130,3 +130,25 @@ def test_file_names_in_error_lines_are_shown_whole(velsend, tmp_path, code_page)
     assert run.status == 5
     assert "Cannot read 会議_2026.txt: ".encode() in run.stderr
     assert ">>Error attaching file 会議_2026.txt\n".encode() in run.stderr
+
+
+def test_option_files_and_commands_by_unicode_names(velsend, tmp_path):
+    """--cacert, --password-file and --password-command take names outside
+    the ANSI code page too."""
+    from tls_support import Pki
+    pki = Pki(tmp_path / "pki")
+    folder = tmp_path / "証明書_Grüße"
+    folder.mkdir()
+    ca = folder / "ca_€.pem"
+    ca.write_bytes(open(pki.ca, "rb").read())
+    secret = folder / "пароль.txt"
+    secret.write_bytes(b"secret\n")
+    with aiosmtpd_relay("ann", "secret", tls_context=pki.server_context(),
+                        require_starttls=True, auth_require_tls=True) as r:
+        for source in (f"--password-file={secret}",
+                       f"--password-command={'type' if WINE else 'cat'} {secret.name}"):
+            run = velsend(b"-oann@example.org", b"-rbob@example.org", b"-sUnicode names",
+                          f"-hlocalhost:{r.port}".encode(), b"--starttls",
+                          f"--cacert={ca}".encode(), b"-nann", source.encode(), cwd=folder)
+            assert run.status == 0, (source, run.err[-1500:])
+    assert [login[3] for login in r.logins] == [True, True]

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/argument_charset.h"
 #include "app/dry_run.h"
 #include "app/long_options.h"
 #include "app/oauth_run.h"
@@ -283,6 +284,12 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   // --oauth-login signs in and sends nothing.
   if (options.Has("oauth-login")) return OAuthLogin(options);
 
+  // Refused before anything is read: a character -l cannot hold would
+  // otherwise go out as a question mark under a label that lies.
+  CSwitchCommandLineInfo written = switches;
+  std::string headerCharset;
+  if (!WriteArgumentsInCharset(written, headerCharset)) return ERROR_INVALID_ARGUMENT;
+
   // A dry run has no connection to trace.
   const bool dryRun = options.Has("dry-run");
   const bool quiet = switches.HasSwitch("q");
@@ -291,8 +298,9 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
   const int fromOptionMs = options.Has("timeout") ? fromOption.connectMs : 0;
   SRelay relay;
-  const SendResult built = BuildMessage(client, switches, relay);
+  const SendResult built = BuildMessage(client, written, relay);
   if (built != ERROR_NONE) return built;
+  if (!headerCharset.empty()) client.m_headerCharset = headerCharset;
   if (dryRun) return WriteDryRun(client);
 
   // OAuth 2.0: the token is the password, XOAUTH2 unless -m says otherwise.

@@ -123,7 +123,12 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
   // A dry run contacts no relay and needs none.
   if (switches.LookupSwitch("h", value)) {
-    if (!SplitHostPort(value, relay.host, relay.port)) {
+    std::string badPort;
+    if (!SplitHostPort(value, relay.host, relay.port, &badPort)) {
+      if (!badPort.empty()) {
+        Diagnostic("Invalid port %s\n", badPort);
+        return ERROR_CONNECTING_TO_HOST;
+      }
       Diagnostic("Invalid host %s\n", value);
       return ERROR_CONNECTING_TO_HOST;
     }

@@ -1,5 +1,6 @@
 #include "app/switches.h"
 
+#include <cctype>
 #include <cstdlib>
 
 #include "base/ascii_text.h"
@@ -86,7 +87,25 @@ int SplitList(const std::string& text, std::vector<std::string>& list, char sepa
   return static_cast<int>(list.size());
 }
 
-bool SplitHostPort(const std::string& value, std::string& host, long& port) {
+namespace {
+
+// The port as atol reads it (leading blanks and a sign taken, saturating
+// instead of overflowing), but with nothing left after the digits: "smtps"
+// or "25x" must never become port 0 (the default) or 25 and send in clear
+// text. Empty is the default port.
+bool ReadPort(const std::string& text, long& port) {
+  port = 0;
+  if (text.empty()) return true;
+  char* end = nullptr;
+  port = std::strtol(text.c_str(), &end, 10);
+  const bool digits = end != text.c_str() && std::isdigit(static_cast<unsigned char>(end[-1]));
+  return digits && *end == '\0';
+}
+
+}  // namespace
+
+bool SplitHostPort(const std::string& value, std::string& host, long& port,
+                   std::string* badPort) {
   if (!value.empty() && value[0] == '[') {
     const size_t close = value.find(']');
     platform::SAddress address;
@@ -96,7 +115,11 @@ bool SplitHostPort(const std::string& value, std::string& host, long& port) {
     const std::string rest = value.substr(close + 1);
     if (!rest.empty() && rest[0] != ':') return false;
     host = value.substr(1, close - 1);
-    port = rest.empty() ? 0 : std::strtol(rest.c_str() + 1, nullptr, 10);
+    port = 0;
+    if (!rest.empty() && !ReadPort(rest.substr(1), port)) {
+      if (badPort) *badPort = rest.substr(1);
+      return false;
+    }
     return true;
   }
   const size_t colon = value.rfind(':');
@@ -111,8 +134,10 @@ bool SplitHostPort(const std::string& value, std::string& host, long& port) {
     return true;
   }
   host = value.substr(0, colon);
-  // strtol reads what atol reads but saturates instead of overflowing.
-  port = std::strtol(value.c_str() + colon + 1, nullptr, 10);
+  if (!ReadPort(value.substr(colon + 1), port)) {
+    if (badPort) *badPort = value.substr(colon + 1);
+    return false;
+  }
   return true;
 }
 

@@ -63,9 +63,12 @@ int SplitList(const std::string& text, std::vector<std::string>& list, char sepa
 
 // Splits "host[:port]" at the last ':', "[IPv6]" or "[IPv6]:port" at the
 // bracket; a host with two or more colons is an IPv6 literal, never split.
-// The port is read like atol, 0 when absent or without digits (0 selects the
-// default port). False for a bracket form that is not one of these.
-bool SplitHostPort(const std::string& value, std::string& host, long& port);
+// The port is read like atol (0 when absent selects the default port), but
+// text after its digits, or a port without digits, is refused: false, with
+// the port's text in badPort when given. False also for a bracket form that
+// is not one of these.
+bool SplitHostPort(const std::string& value, std::string& host, long& port,
+                   std::string* badPort = nullptr);
 
 // AuthMethod value for an -m value: an AuthMechanism (any letter case),
 // 0 for anything else.

@@ -125,8 +125,8 @@ TEST(SplitHostPort, Cases) {
   } cases[] = {
       {"relay", "relay", 0},          {"relay:", "relay", 0},
       {"relay:0", "relay", 0},        {"relay:587", "relay", 587},
-      {"relay:abc", "relay", 0},      {"relay: 25x", "relay", 25},
-      {"relay:-7", "relay", -7},      {"", "", 0},
+      {"relay: 25", "relay", 25},     {"relay:-7", "relay", -7},
+      {"", "", 0},
       {":25", "", 25},                {"relay:+465", "relay", 465},
       {"192.0.2.1:2525", "192.0.2.1", 2525},
       // Two or more colons: an IPv6 literal, never split at a colon.
@@ -141,6 +141,12 @@ TEST(SplitHostPort, Cases) {
       {"[]:25", nullptr, 0},          {"[relay]:25", nullptr, 0},
       {"[192.0.2.1]", nullptr, 0},    {"[::1]]:25", nullptr, 0},
       {"[1:2:3:4:5:6:7:8:9]", nullptr, 0},
+      // A port with anything but digits after what atol reads is no port:
+      // never the default port, never the digits' port.
+      {"relay:abc", nullptr, 0},      {"relay:smtps", nullptr, 0},
+      {"relay:25x", nullptr, 0},      {"relay: 25x", nullptr, 0},
+      {"relay:25 ", nullptr, 0},      {"relay:+", nullptr, 0},
+      {"[::1]:25x", nullptr, 0},      {"[::1]:x", nullptr, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -151,6 +157,10 @@ TEST(SplitHostPort, Cases) {
     EXPECT_EQ(host, c.host);
     EXPECT_EQ(port, c.port);
   }
+  std::string host, bad;
+  long port = 0;
+  EXPECT_FALSE(SplitHostPort("relay:smtps", host, port, &bad));
+  EXPECT_EQ(bad, "smtps");
 }
 
 TEST(ParseAuthMethod, NamesInAnyCase) {

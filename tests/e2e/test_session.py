@@ -68,6 +68,18 @@ def test_port_out_of_range_is_not_cut_to_another(velsend, offset):
         "Program Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n")
 
 
+@pytest.mark.parametrize("suffix", ["x", ":smtps", " ", "abc"])
+def test_port_that_is_not_a_number_is_refused_before_connecting(velsend, suffix):
+    # ":smtps" once meant port 0, the default: the password would have gone
+    # out in clear text to port 25; "25x" meant port 25.
+    with ScriptedPeer([send("220 ready")]) as peer:
+        text = f"{peer.port}{suffix}" if suffix != ":smtps" else "smtps"
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{text}", "-nann", "-psecret")
+    assert run.status == 6
+    assert not peer.connected.is_set()
+    assert run.err == f"Invalid port {text}\nProgram Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n"
+
+
 @pytest.mark.parametrize("steps", [
     [silent()],
     [send("220 ready"), expect("HELO "), silent()],

@@ -55,6 +55,13 @@ class CRunEnvironment : public CEnvironmentWrapper {
   bool m_shortened = false;
 };
 
+// An unknown option beside --help or --version is still a mistake to
+// report (the send path does so, with status 11), not a success.
+bool LongOptionsAreValid() {
+  bool showUsage = false;
+  return SwitchTable().LongOptions().Fault(showUsage).empty();
+}
+
 SendResult RejectUnexpectedWord() {
   std::fprintf(stderr,
                "Unexpected word %s (a switch's value is glued to its letter, as in -sSubject)\n",
@@ -76,9 +83,9 @@ unsigned VelsendMain(int argc, char** argv) {
     status = ERROR_NO_ORIGINATOR;
   } else if (!ParseSwitches()) {
     status = RejectUnexpectedWord();
-  } else if (SwitchTable().LongOptions().Has("help")) {
+  } else if (SwitchTable().LongOptions().Has("help") && LongOptionsAreValid()) {
     PrintHelp();
-  } else if (SwitchTable().LongOptions().Has("version")) {
+  } else if (SwitchTable().LongOptions().Has("version") && LongOptionsAreValid()) {
     PrintVersion();
   } else if (HasSwitch("?")) {
     PrintUsage();

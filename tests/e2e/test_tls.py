@@ -260,6 +260,14 @@ def test_help_lists_the_long_options(velsend):
     assert "--starttls" not in usage.err
 
 
+@pytest.mark.parametrize("words", [["--help", "--bogus"], ["--bogus", "--help"],
+                                   ["--version", "--startls"], ["--help", "--timeout"]])
+def test_help_and_version_beside_a_bad_option_fail(velsend, words):
+    run = velsend(*words)
+    assert run.status == 11, run.err
+    assert run.out == ""
+
+
 # --- Postfix: submission with STARTTLS required, and implicit TLS ------------
 
 @pytest.fixture(scope="module")

@@ -15,6 +15,15 @@ namespace {
 // memory.
 constexpr size_t kLongest = 1024 * 1024;
 
+PasswordOutcome ObtainFromEnvironment(bool userGiven, std::string& password) {
+  const char* variable = std::getenv("VELSEND_PASSWORD");
+  if (userGiven && variable && *variable) {
+    password = variable;
+    return PasswordOutcome::kFound;
+  }
+  return PasswordOutcome::kNone;
+}
+
 }  // namespace
 
 std::string PasswordSourceFault(const CSwitchCommandLineInfo& switches) {
@@ -30,27 +39,31 @@ PasswordOutcome ObtainPassword(const CSwitchCommandLineInfo& switches, bool user
   const CLongOptions& options = switches.LongOptions();
   std::string value;
   if (switches.LookupSwitch("p", password)) return PasswordOutcome::kFound;
+  bool read = false;
   if (options.Lookup("password-file", value)) {
-    return ReadPasswordFile(value, password, reason) ? PasswordOutcome::kFound
-                                                     : PasswordOutcome::kFailed;
+    if (platform::OthersCanRead(value)) {
+      std::fprintf(stderr, "Warning: %s can be read by other users (chmod 600 %s)\n",
+                   value.c_str(), value.c_str());
+      std::fflush(stderr);
+    }
+    read = ReadPasswordFile(value, password, reason);
+  } else if (options.Lookup("password-command", value)) {
+    read = RunPasswordCommand(value, password, reason);
+  } else {
+    return ObtainFromEnvironment(userGiven, password);
   }
-  if (options.Lookup("password-command", value)) {
-    return RunPasswordCommand(value, password, reason) ? PasswordOutcome::kFound
-                                                       : PasswordOutcome::kFailed;
+  // A NUL would cut the secret short for one mechanism and not another.
+  if (read && password.find('\0') != std::string::npos) {
+    reason = "the password holds a NUL byte";
+    read = false;
   }
-  const char* variable = std::getenv("VELSEND_PASSWORD");
-  if (userGiven && variable && *variable) {
-    password = variable;
-    return PasswordOutcome::kFound;
-  }
-  return PasswordOutcome::kNone;
+  return read ? PasswordOutcome::kFound : PasswordOutcome::kFailed;
 }
 
+// Any line end ends the line: CR LF, LF, or a CR alone (a file saved on an
+// old Mac, or a command that ends its output with one).
 std::string_view FirstLine(std::string_view text) {
-  const size_t end = text.find('\n');
-  std::string_view line = text.substr(0, end);
-  if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
+  return text.substr(0, text.find_first_of("\r\n"));
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& reason) {

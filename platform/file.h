@@ -19,4 +19,9 @@ std::FILE* OpenForReading(const std::string& path);
 // The size of the regular file at path in bytes; -1 when unknown.
 long long SizeOfFile(const std::string& path);
 
+// True when users other than the owner may read the file at path (its
+// group or others have read permission); false where the system keeps no
+// such bits in the file's mode (Windows) or path cannot be looked at.
+bool OthersCanRead(const std::string& path);
+
 }  // namespace platform

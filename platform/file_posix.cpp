@@ -19,4 +19,9 @@ long long SizeOfFile(const std::string& path) {
   return static_cast<long long>(status.st_size);
 }
 
+bool OthersCanRead(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 }  // namespace platform

@@ -20,7 +20,8 @@ TEST(PasswordSource, FirstLine) {
       {"secret\r\n", "secret"},
       {"secret\r\nnext\n", "secret"},
       {"sec ret \n", "sec ret "},  // blanks belong to the password
-      {"secret\r", "secret\r"},    // a CR alone ends nothing
+      {"secret\r", "secret"},      // a CR alone ends the line too
+      {"secret\rnext\n", "secret"},
       {"\nsecret\n", ""},
       {"", ""},
   };
@@ -93,6 +94,17 @@ TEST(PasswordSource, Command) {
     EXPECT_EQ(RunPasswordCommand(c.command, password, reason), c.found);
     EXPECT_EQ(c.found ? password : reason, c.result);
   }
+}
+
+TEST(PasswordSource, NulInASecretIsRefused) {
+  const std::string path = WriteFile("pw-nul", std::string("sec\0ret\n", 8));
+  CSwitchCommandLineInfo switches("-");
+  switches.ParseParam("--password-file=" + path);
+  std::string password;
+  std::string reason;
+  EXPECT_EQ(ObtainPassword(switches, true, password, reason), PasswordOutcome::kFailed);
+  EXPECT_EQ(reason, "the password holds a NUL byte");
+  std::remove(path.c_str());
 }
 
 TEST(PasswordSource, AtMostOneSource) {

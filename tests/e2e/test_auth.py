@@ -217,12 +217,41 @@ def plain_relay():
                          ids=["no-line-end", "lf", "crlf"])
 def test_password_file(velsend, tmp_path, content):
     (tmp_path / "pw").write_bytes(content)
+    (tmp_path / "pw").chmod(0o600)
     with plain_relay() as r:
         run = velsend(*REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}",
                       f"--password-file={tmp_path / 'pw'}")
     assert run.status == 0, run.err
     assert r.logins == [("PLAIN", USER.encode(), SECRET.encode(), True)]
     assert_no_secret(run.err, SECRET)
+
+
+@pytest.mark.skipif(WINE, reason="Windows keeps who may read a file in an ACL, not in mode bits")
+@pytest.mark.parametrize("mode,warned", [(0o600, False), (0o400, False), (0o640, True),
+                                         (0o644, True)])
+@pytest.mark.parametrize("quiet", [[], ["-q"]], ids=["trace", "quiet"])
+def test_password_file_that_others_can_read_is_warned_of(velsend, tmp_path, mode, warned, quiet):
+    path = tmp_path / "pw"
+    path.write_bytes(SECRET.encode() + b"\r")  # a lone CR ends the line too
+    path.chmod(mode)
+    with plain_relay() as r:
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}", *quiet,
+                      f"--password-file={path}")
+    assert run.status == 0, run.err
+    assert r.logins == [("PLAIN", USER.encode(), SECRET.encode(), True)]
+    warning = f"Warning: {path} can be read by other users (chmod 600 {path})\n"
+    assert run.err.startswith(warning) == warned, run.err
+
+
+def test_nul_in_a_password_file_is_refused(velsend, tmp_path):
+    path = tmp_path / "pw"
+    path.write_bytes(b"sec\0ret\n")
+    path.chmod(0o600)
+    run = velsend(*REQUIRED, f"-h127.0.0.1:{closed_port()}", f"-n{USER}", "-q",
+                  f"--password-file={path}")
+    assert run.status == 9
+    assert run.err == ("Couldn't get the password: the password holds a NUL byte\n"
+                       "Program Exiting[9 (ERROR_AUTHENTICATING)]\n")
 
 
 @pytest.mark.parametrize("command", ["echo " + SECRET, f"echo {SECRET}&& echo other"])
@@ -259,6 +288,8 @@ def test_password_from_the_environment(velsend):
 def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source, reason):
     (tmp_path / "empty").write_bytes(b"")
     (tmp_path / "blank-first-line").write_bytes(b"\n" + SECRET.encode() + b"\n")
+    for name in ("empty", "blank-first-line"):
+        (tmp_path / name).chmod(0o600)
     kind, value = source.split(":", 1)
     option = (f"--password-file={tmp_path / value}" if kind == "file"
               else f"--password-command={value}")

@@ -143,6 +143,7 @@ def test_option_files_and_commands_by_unicode_names(velsend, tmp_path):
     ca.write_bytes(open(pki.ca, "rb").read())
     secret = folder / "пароль.txt"
     secret.write_bytes(b"secret\n")
+    secret.chmod(0o600)
     with aiosmtpd_relay("ann", "secret", tls_context=pki.server_context(),
                         require_starttls=True, auth_require_tls=True) as r:
         for source in (f"--password-file={secret}",

@@ -69,6 +69,7 @@ stage "the same under ASan and UBSan" scripts/check.sh --sanitize
 stage "fuzzing" scripts/fuzz.sh "${VELSEND_FUZZ_SECONDS:-60}"
 stage "memcheck" scripts/memcheck.sh
 stage "the Windows program under Wine" scripts/test-windows.sh
+stage "the packages (.deb, Windows zip)" scripts/test-packages.sh
 
 tree_after=$(git status --porcelain 2>/dev/null || true)
 if [ "$tree_after" != "$tree_before" ]; then

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "net/ip_address.h"
+#include "net/tls_names.h"
 
 namespace {
 
@@ -28,6 +29,34 @@ class CClosedStream : public CByteStream {
 };
 
 bool IsBreak(int c) { return c == kCr || c == kLf; }
+
+// Under a stream wrapped right after a line whose end was split across
+// packets: drops the late second byte of that line end, which no record of
+// the wrapping protocol (TLS starts with a content type) begins with.
+class CLateBreakStream : public CByteStream {
+ public:
+  explicit CLateBreakStream(std::unique_ptr<CByteStream> inner) : m_inner(std::move(inner)) {}
+  bool SendAll(const char* data, size_t size, int timeoutMs) override {
+    return m_inner->SendAll(data, size, timeoutMs);
+  }
+  long Receive(char* buffer, size_t size, int timeoutMs) override {
+    long received = m_inner->Receive(buffer, size, timeoutMs);
+    if (m_pending && received > 0) {
+      m_pending = false;
+      if (IsBreak(static_cast<unsigned char>(buffer[0]))) {
+        std::memmove(buffer, buffer + 1, static_cast<size_t>(received - 1));
+        --received;
+        if (received == 0) received = m_inner->Receive(buffer, size, timeoutMs);
+      }
+    }
+    return received;
+  }
+  int Close() override { return m_inner->Close(); }
+
+ private:
+  std::unique_ptr<CByteStream> m_inner;
+  bool m_pending = true;
+};
 
 // A received line as the trace shows it: control bytes (tab excepted) as
 // \xHH, so that a relay cannot drive the terminal.
@@ -536,11 +565,14 @@ bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
   SConnection& c = m_connection;
   FlushSends();
   if (!c.stream || c.sendFailed || !NothingWaiting()) return false;
-  // The new stream starts with an empty read buffer and a fresh line.
+  // The new stream starts with an empty read buffer and a fresh line; the
+  // rest of a line end split across packets may still be on its way.
   c.receiveBuffer.clear();
   c.filled = 0;
   c.readPosition = 0;
-  c.dropLeadingBreak = false;
+  if (std::exchange(c.dropLeadingBreak, false)) {
+    c.stream = std::make_unique<CLateBreakStream>(std::move(c.stream));
+  }
   c.stream = wrap(std::move(c.stream));
   if (c.stream) return true;
   // The wrapper owned the socket and closed it; what is left fails every
@@ -550,7 +582,9 @@ bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
   return false;
 }
 
-bool CLineSocket::StartTls(const platform::TlsOptions& options, std::string& reason) {
+bool CLineSocket::StartTls(const platform::TlsOptions& given, std::string& reason) {
+  platform::TlsOptions options = given;
+  options.hostName = tls_names::CertificateHostName(given.hostName);
   if (!m_connection.stream || m_connection.sendFailed) {
     reason = "the connection was lost";
     return false;

@@ -130,7 +130,26 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host) {
 
 std::string NameMismatchReason(const std::string& certName, const std::string& host) {
   if (certName.empty()) return "certificate is not for " + host;
-  return "certificate is for " + certName + ", not " + host;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (char c : certName) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
+    } else {
+      shown += c;
+    }
+  }
+  return "certificate is for " + shown + ", not " + host;
+}
+
+std::string CertificateHostName(const std::string& host) {
+  // An address literal keeps whatever the user wrote; it is no DNS name.
+  std::string address;
+  if (ParseAddressLiteral(host, address)) return host;
+  return WithoutTrailingDot(host);
 }
 
 }  // namespace tls_names

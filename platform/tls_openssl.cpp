@@ -4,6 +4,8 @@
 // can be any CByteStream.
 #include "platform/tls.h"
 
+#include "net/tls_names.h"
+
 #include <openssl/err.h>
 #include <openssl/opensslv.h>
 #include <openssl/ssl.h>
@@ -95,12 +97,7 @@ std::string CertificateNames(X509* certificate) {
     }
   }
   GENERAL_NAMES_free(entries);
-  if (names.empty()) {
-    char common[256] = "";
-    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common,
-                              sizeof common);
-    names = common[0] ? common : "no name";
-  }
+  // The common name is never matched, so it is not shown as the name either.
   return names;
 }
 
@@ -155,7 +152,10 @@ class COpenSslStream : public CByteStream {
     // An address literal is checked against the IP entries and sends no SNI.
     const bool literal = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1;
     if (!literal) {
-      X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+      // Only the subjectAltName's DNS names count: a certificate without
+      // them is for no name, whatever its common name says.
+      X509_VERIFY_PARAM_set_hostflags(
+          param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       if (X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1 ||
           SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
         reason = "the name " + host + " cannot be checked against a certificate";
@@ -278,8 +278,7 @@ class COpenSslStream : public CByteStream {
     long verify = SSL_get_verify_result(m_ssl);
     if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
       auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl, g_leafIndex));
-      return "certificate is for " + (leaf ? CertificateNames(leaf) : std::string("another name")) +
-             ", not " + host;
+      return tls_names::NameMismatchReason(leaf ? CertificateNames(leaf) : std::string(), host);
     }
     if (verify != X509_V_OK) {
       return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify);

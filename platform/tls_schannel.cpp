@@ -209,13 +209,6 @@ std::vector<std::string> AltNames(const CERT_CONTEXT* cert, DWORD choice) {
   return names;
 }
 
-std::string CommonName(const CERT_CONTEXT* cert) {
-  wchar_t name[256] = {};
-  CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
-                     256);
-  return Narrow(name);
-}
-
 std::string FormatAddress(const std::string& bytes) {
   std::string text;
   char part[8];
@@ -241,12 +234,13 @@ std::string ShownName(const CERT_CONTEXT* cert) {
   if (!dns.empty()) return dns.front();
   std::vector<std::string> ips = AltNames(cert, CERT_ALT_NAME_IP_ADDRESS);
   if (!ips.empty()) return FormatAddress(ips.front());
-  return CommonName(cert);
+  // The common name is never matched, so it is not shown as the name either.
+  return std::string();
 }
 
 // The host against the certificate's names: an address literal against its
-// IP address entries, a host name against its DNS names (or, when it has
-// none, its common name).
+// IP address entries, a host name against its DNS names; the common name is
+// never matched, even when there are none.
 bool NameMatches(const CERT_CONTEXT* cert, const std::string& host) {
   std::string address;
   if (tls_names::ParseAddressLiteral(host, address)) {
@@ -255,9 +249,7 @@ bool NameMatches(const CERT_CONTEXT* cert, const std::string& host) {
     }
     return false;
   }
-  std::vector<std::string> dns = AltNames(cert, CERT_ALT_NAME_DNS_NAME);
-  if (dns.empty()) dns.push_back(CommonName(cert));
-  for (const std::string& pattern : dns) {
+  for (const std::string& pattern : AltNames(cert, CERT_ALT_NAME_DNS_NAME)) {
     if (tls_names::MatchesDnsName(pattern, host)) return true;
   }
   return false;
@@ -370,15 +362,13 @@ bool VerifyRelay(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const std::string
     return false;
   }
 
-  std::string address;
-  bool isAddress = tls_names::ParseAddressLiteral(host, address);
-  std::wstring wideHost = Widen(host);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
   ssl.fdwChecks = anchors ? kIgnoreUnknownCa : 0;
-  // The system cannot match an address; that is done below.
-  ssl.pwszServerName = isAddress ? nullptr : wideHost.data();
+  // The name is matched below, not by the system: it cannot match an address
+  // and would fall back to the common name of a certificate without DNS names.
+  ssl.pwszServerName = nullptr;
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof policy;
   policy.pvExtraPolicyPara = &ssl;

@@ -32,6 +32,8 @@ int Left(int64_t deadline) {
   return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
 }
 
+bool Expired(int64_t deadline) { return deadline >= 0 && NowMs() >= deadline; }
+
 // Writes of plain text go to the session in slices of this size, each sent
 // on before the next, so that a large block never sits encrypted in memory.
 constexpr size_t kWriteSlice = 64 * 1024;
@@ -180,7 +182,7 @@ class COpenSslStream : public CByteStream {
         reason = HandshakeFailure(host);
         return false;
       }
-      long received = Pull(Left(deadline));
+      long received = Expired(deadline) ? kReceiveTimeout : Pull(Left(deadline));
       if (received == kReceiveTimeout) {
         reason = "the relay did not complete the TLS handshake in time";
         return false;
@@ -219,6 +221,7 @@ class COpenSslStream : public CByteStream {
     if (!m_ssl || m_failed) return kReceiveError;
     const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
     const int want = static_cast<int>(std::min<size_t>(size, INT32_MAX));
+    bool pulled = false;
     for (;;) {
       ERR_clear_error();
       int read = SSL_read(m_ssl, buffer, want);
@@ -231,10 +234,15 @@ class COpenSslStream : public CByteStream {
       }
       // Post-handshake messages (a key update) may need an answer.
       if (!Flush(Left(deadline))) return kReceiveError;
+      // Records that carry no application data (key updates, tickets) must
+      // not hold the wait past its deadline: after the first pull, an
+      // expired deadline ends it whatever is still arriving.
+      if (pulled && Expired(deadline)) return kReceiveTimeout;
       // The peer closing without close_notify ends input like a close: the
       // line reader already knows whether a reply was complete.
       long received = Pull(Left(deadline));
       if (received <= 0) return received;
+      pulled = true;
     }
   }
 

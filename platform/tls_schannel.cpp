@@ -543,6 +543,7 @@ class CSchannelStream : public CByteStream {
   long Receive(char* buffer, size_t size, int timeoutMs) override {
     if (!m_established) return kReceiveError;
     const int64_t deadline = DeadlineFrom(timeoutMs);
+    bool filled = false;
     for (;;) {
       if (m_plainAt < m_plain.size()) {
         size_t count = m_plain.size() - m_plainAt;
@@ -557,8 +558,13 @@ class CSchannelStream : public CByteStream {
         if (result == Decrypted::kFailed) return kReceiveError;
         if (result == Decrypted::kProgress) continue;
       }
+      // Records that carry no application data (key updates, tickets) must
+      // not hold the wait past its deadline: after the first read, an
+      // expired deadline ends it whatever is still arriving.
+      if (filled && deadline >= 0 && MsLeft(deadline) == 0) return kReceiveTimeout;
       long got = Fill(deadline);
       if (got <= 0) return got;
+      filled = true;
     }
   }
 
@@ -629,7 +635,8 @@ class CSchannelStream : public CByteStream {
         return false;
       }
       if (needInput) {
-        long got = Fill(deadline);
+        // A peer that keeps sending cannot stretch the handshake either.
+        long got = MsLeft(deadline) == 0 ? kReceiveTimeout : Fill(deadline);
         if (got == 0) {
           reason = "the relay closed the connection during the TLS handshake";
           return false;

@@ -191,8 +191,11 @@ bool CLineSocket::ResolveHost(const std::string& host) {
                              ? platform::AddressFamilies::kIPv6Only
                              : platform::AddressFamilies::kIPv4Only;
     if (m_families != platform::AddressFamilies::kAny && m_families != allowed) return false;
-    // A literal is connected to as it is; its name only labels the trace.
-    if (!m_resolver.ReverseName(literal, name)) name = FormatAddress(literal);
+    // A literal is connected to as it is; its name only labels the trace, so
+    // it is looked up only for a trace, and no longer than a connect waits.
+    if (m_quiet || !m_resolver.ReverseName(literal, m_timeouts.connectMs, name)) {
+      name = FormatAddress(literal);
+    }
     addresses.assign(1, literal);
   } else if (!m_resolver.Resolve(host, m_families, name, addresses) || addresses.empty()) {
     return false;

@@ -329,8 +329,10 @@ bool CLineSocket::SendText(std::string_view text) {
     m_sink->Write(text);
     return true;
   }
+  // The trace shows what left, once it has left: a gathered text's trace
+  // waits with it for the send of its block.
   const bool sent = SendBytes(text);
-  TraceSent(text);
+  if (sent) TraceSent(text);
   return sent;
 }
 
@@ -379,12 +381,21 @@ void CLineSocket::GatherSends(bool on) {
 }
 
 bool CLineSocket::FlushSends() {
-  FlushTrace();
   SConnection& c = m_connection;
-  if (c.sendBlock.empty()) return c.stream && !c.sendFailed;
+  if (c.sendBlock.empty()) {
+    FlushTrace();
+    return c.stream && !c.sendFailed;
+  }
+  // The block's trace is shown once the block has left; what never left
+  // is not shown as sent.
+  std::string trace = std::exchange(m_traceBlock, std::string());
   bool sent = c.stream && !c.sendFailed && NothingWaiting() &&
               SendToStream(c.sendBlock.data(), c.sendBlock.size());
-  if (!sent) c.sendFailed = true;
+  if (sent) {
+    WriteTrace(trace);
+  } else {
+    c.sendFailed = true;
+  }
   c.sendBlock.clear();
   return sent;
 }

@@ -146,9 +146,15 @@ std::string NameMismatchReason(const std::string& certName, const std::string& h
 }
 
 std::string CertificateHostName(const std::string& host) {
-  // An address literal keeps whatever the user wrote; it is no DNS name.
+  // An address literal keeps whatever the user wrote; it is no DNS name. The
+  // zone of a link-local address names this machine's interface, which no
+  // certificate can carry.
   std::string address;
   if (ParseAddressLiteral(host, address)) return host;
+  const size_t percent = host.find('%');
+  if (percent != std::string::npos && ParseAddressLiteral(host.substr(0, percent), address)) {
+    return host.substr(0, percent);
+  }
   return WithoutTrailingDot(host);
 }
 

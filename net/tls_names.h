@@ -26,7 +26,8 @@ std::string NameMismatchReason(const std::string& certName, const std::string& h
 
 // The name as SNI carries it and certificates are matched against: without
 // the trailing dot of a fully qualified name ("mail.example.org." is
-// "mail.example.org"), which the lookup keeps.
+// "mail.example.org"), which the lookup keeps, and an address without the
+// zone of a link-local address ("fe80::1%eth0" is "fe80::1").
 std::string CertificateHostName(const std::string& host);
 
 }  // namespace tls_names

@@ -141,6 +141,11 @@ TEST(SplitHostPort, Cases) {
       {"[]:25", nullptr, 0},          {"[relay]:25", nullptr, 0},
       {"[192.0.2.1]", nullptr, 0},    {"[::1]]:25", nullptr, 0},
       {"[1:2:3:4:5:6:7:8:9]", nullptr, 0},
+      // The zone of a link-local address, as the bare form takes it.
+      {"[fe80::1%lo]", "fe80::1%lo", 0},  {"[fe80::1%eth0.5]:2525", "fe80::1%eth0.5", 2525},
+      {"fe80::1%lo", "fe80::1%lo", 0},
+      {"[fe80::1%]", nullptr, 0},         {"[fe80::1%a b]", nullptr, 0},
+      {"[relay%lo]", nullptr, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);

@@ -109,6 +109,8 @@ TEST(TlsNames, CertificateHostName) {
       {"localhost.", "localhost"},
       {"127.0.0.1", "127.0.0.1"},
       {"[::1]", "[::1]"},
+      {"fe80::1%eth0", "fe80::1"},
+      {"mail%x.example", "mail%x.example"},
       {"", ""},
   };
   for (const auto& c : cases) {

@@ -9,11 +9,11 @@ namespace {
 
 TEST(BoundedCall, ReturnsWhatTheCallFoundInTime) {
   std::string result;
-  EXPECT_TRUE(CallWithin(5000, [](std::string& found) { found = "mail.test"; return true; },
+  EXPECT_TRUE(CallWithin(5000, [](std::string& found) { found.append("mail.test"); return true; },
                          result));
   EXPECT_EQ(result, "mail.test");
   result = "kept";
-  EXPECT_FALSE(CallWithin(-1, [](std::string& found) { found = "x"; return false; }, result));
+  EXPECT_FALSE(CallWithin(-1, [](std::string& found) { found.append("x"); return false; }, result));
   EXPECT_EQ(result, "kept");
 }
 
@@ -26,7 +26,7 @@ TEST(BoundedCall, GivesUpWhenTheTimeRunsOut) {
       100,
       [](std::string& found) {
         std::this_thread::sleep_for(std::chrono::seconds(3));
-        found = "late";
+        found.append("late");
         return true;
       },
       result));

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "base/printable_text.h"
 #include "net/ip_address.h"
 #include "net/tls_names.h"
 
@@ -57,22 +58,6 @@ class CLateBreakStream : public CByteStream {
   std::unique_ptr<CByteStream> m_inner;
   bool m_pending = true;
 };
-
-// A received line as the trace shows it: control bytes (tab excepted) as
-// \xHH, so that a relay cannot drive the terminal.
-void AppendPrintable(std::string& out, std::string_view line) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : line) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
-  }
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "net/tls_names.h"
 
+#include "base/printable_text.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -130,18 +132,8 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host) {
 
 std::string NameMismatchReason(const std::string& certName, const std::string& host) {
   if (certName.empty()) return "certificate is not for " + host;
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string shown;
-  for (char c : certName) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 0xF];
-    } else {
-      shown += c;
-    }
-  }
+  AppendPrintable(shown, certName);
   return "certificate is for " + shown + ", not " + host;
 }
 

@@ -102,14 +102,30 @@ bool ReadPort(const std::string& text, long& port) {
   return digits && *end == '\0';
 }
 
+// An IPv6 literal, with or without the zone of a link-local address
+// ("fe80::1%eth0"), which the lookup then takes as the bare form.
+bool IsBracketedAddress(const std::string& inside) {
+  const size_t percent = inside.find('%');
+  platform::SAddress address;
+  if (!ParseIPv6Literal(inside.substr(0, percent), address)) return false;
+  if (percent == std::string::npos) return true;
+  const std::string zone = inside.substr(percent + 1);
+  if (zone.empty()) return false;
+  for (char c : zone) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool SplitHostPort(const std::string& value, std::string& host, long& port,
                    std::string* badPort) {
   if (!value.empty() && value[0] == '[') {
     const size_t close = value.find(']');
-    platform::SAddress address;
-    if (close == std::string::npos || !ParseIPv6Literal(value.substr(1, close - 1), address)) {
+    if (close == std::string::npos || !IsBracketedAddress(value.substr(1, close - 1))) {
       return false;
     }
     const std::string rest = value.substr(close + 1);

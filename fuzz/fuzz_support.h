@@ -35,7 +35,7 @@ class COfflineResolver : public CResolver {
     addresses.assign(1, loopback);
     return true;
   }
-  bool ReverseName(const platform::SAddress&, std::string&) override { return false; }
+  bool ReverseName(const platform::SAddress&, int, std::string&) override { return false; }
   bool LocalHostName(std::string& name) override {
     name = "fuzz.test";
     return true;

@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "base/printable_text.h"
 #include "net/ip_address.h"
+#include "net/tls_names.h"
 
 namespace {
 
@@ -29,21 +31,33 @@ class CClosedStream : public CByteStream {
 
 bool IsBreak(int c) { return c == kCr || c == kLf; }
 
-// A received line as the trace shows it: control bytes (tab excepted) as
-// \xHH, so that a relay cannot drive the terminal.
-void AppendPrintable(std::string& out, std::string_view line) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : line) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
+// Under a stream wrapped right after a line whose end was split across
+// packets: drops the late second byte of that line end, which no record of
+// the wrapping protocol (TLS starts with a content type) begins with.
+class CLateBreakStream : public CByteStream {
+ public:
+  explicit CLateBreakStream(std::unique_ptr<CByteStream> inner) : m_inner(std::move(inner)) {}
+  bool SendAll(const char* data, size_t size, int timeoutMs) override {
+    return m_inner->SendAll(data, size, timeoutMs);
   }
-}
+  long Receive(char* buffer, size_t size, int timeoutMs) override {
+    long received = m_inner->Receive(buffer, size, timeoutMs);
+    if (m_pending && received > 0) {
+      m_pending = false;
+      if (IsBreak(static_cast<unsigned char>(buffer[0]))) {
+        std::memmove(buffer, buffer + 1, static_cast<size_t>(received - 1));
+        --received;
+        if (received == 0) received = m_inner->Receive(buffer, size, timeoutMs);
+      }
+    }
+    return received;
+  }
+  int Close() override { return m_inner->Close(); }
+
+ private:
+  std::unique_ptr<CByteStream> m_inner;
+  bool m_pending = true;
+};
 
 }  // namespace
 
@@ -162,8 +176,11 @@ bool CLineSocket::ResolveHost(const std::string& host) {
                              ? platform::AddressFamilies::kIPv6Only
                              : platform::AddressFamilies::kIPv4Only;
     if (m_families != platform::AddressFamilies::kAny && m_families != allowed) return false;
-    // A literal is connected to as it is; its name only labels the trace.
-    if (!m_resolver.ReverseName(literal, name)) name = FormatAddress(literal);
+    // A literal is connected to as it is; its name only labels the trace, so
+    // it is looked up only for a trace, and no longer than a connect waits.
+    if (m_quiet || !m_resolver.ReverseName(literal, m_timeouts.connectMs, name)) {
+      name = FormatAddress(literal);
+    }
     addresses.assign(1, literal);
   } else if (!m_resolver.Resolve(host, m_families, name, addresses) || addresses.empty()) {
     return false;
@@ -297,8 +314,10 @@ bool CLineSocket::SendText(std::string_view text) {
     m_sink->Write(text);
     return true;
   }
+  // The trace shows what left, once it has left: a gathered text's trace
+  // waits with it for the send of its block.
   const bool sent = SendBytes(text);
-  TraceSent(text);
+  if (sent) TraceSent(text);
   return sent;
 }
 
@@ -347,12 +366,21 @@ void CLineSocket::GatherSends(bool on) {
 }
 
 bool CLineSocket::FlushSends() {
-  FlushTrace();
   SConnection& c = m_connection;
-  if (c.sendBlock.empty()) return c.stream && !c.sendFailed;
+  if (c.sendBlock.empty()) {
+    FlushTrace();
+    return c.stream && !c.sendFailed;
+  }
+  // The block's trace is shown once the block has left; what never left
+  // is not shown as sent.
+  std::string trace = std::exchange(m_traceBlock, std::string());
   bool sent = c.stream && !c.sendFailed && NothingWaiting() &&
               SendToStream(c.sendBlock.data(), c.sendBlock.size());
-  if (!sent) c.sendFailed = true;
+  if (sent) {
+    WriteTrace(trace);
+  } else {
+    c.sendFailed = true;
+  }
   c.sendBlock.clear();
   return sent;
 }
@@ -536,11 +564,14 @@ bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
   SConnection& c = m_connection;
   FlushSends();
   if (!c.stream || c.sendFailed || !NothingWaiting()) return false;
-  // The new stream starts with an empty read buffer and a fresh line.
+  // The new stream starts with an empty read buffer and a fresh line; the
+  // rest of a line end split across packets may still be on its way.
   c.receiveBuffer.clear();
   c.filled = 0;
   c.readPosition = 0;
-  c.dropLeadingBreak = false;
+  if (std::exchange(c.dropLeadingBreak, false)) {
+    c.stream = std::make_unique<CLateBreakStream>(std::move(c.stream));
+  }
   c.stream = wrap(std::move(c.stream));
   if (c.stream) return true;
   // The wrapper owned the socket and closed it; what is left fails every
@@ -550,7 +581,9 @@ bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
   return false;
 }
 
-bool CLineSocket::StartTls(const platform::TlsOptions& options, std::string& reason) {
+bool CLineSocket::StartTls(const platform::TlsOptions& given, std::string& reason) {
+  platform::TlsOptions options = given;
+  options.hostName = tls_names::CertificateHostName(given.hostName);
   if (!m_connection.stream || m_connection.sendFailed) {
     reason = "the connection was lost";
     return false;

@@ -1,5 +1,7 @@
 #include "net/resolver.h"
 
+#include "base/bounded_call.h"
+
 namespace {
 
 class CSystemResolver : public CResolver {
@@ -9,8 +11,14 @@ class CSystemResolver : public CResolver {
     return platform::LookupHost(name, families, canonicalName, addresses);
   }
 
-  bool ReverseName(const platform::SAddress& address, std::string& name) override {
-    return platform::LookupAddressName(address, name);
+  bool ReverseName(const platform::SAddress& address, int timeoutMs,
+                   std::string& name) override {
+    // The system's lookup has no time limit: a name server that never
+    // answers would hold the run past every timeout.
+    return CallWithin(
+        timeoutMs,
+        [address](std::string& found) { return platform::LookupAddressName(address, found); },
+        name);
   }
 
   bool LocalHostName(std::string& name) override {

@@ -16,8 +16,11 @@ class CResolver {
   virtual bool Resolve(const std::string& name, platform::AddressFamilies families,
                        std::string& canonicalName,
                        std::vector<platform::SAddress>& addresses) = 0;
-  // The name an address is registered under; false when it has none.
-  virtual bool ReverseName(const platform::SAddress& address, std::string& name) = 0;
+  // The name an address is registered under, looked up within timeoutMs
+  // milliseconds (negative: no limit); false when it has none or the time
+  // ran out.
+  virtual bool ReverseName(const platform::SAddress& address, int timeoutMs,
+                           std::string& name) = 0;
   // This machine's canonical name; false when it cannot be found.
   virtual bool LocalHostName(std::string& name) = 0;
 

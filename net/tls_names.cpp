@@ -1,5 +1,7 @@
 #include "net/tls_names.h"
 
+#include "base/printable_text.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -130,7 +132,22 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host) {
 
 std::string NameMismatchReason(const std::string& certName, const std::string& host) {
   if (certName.empty()) return "certificate is not for " + host;
-  return "certificate is for " + certName + ", not " + host;
+  std::string shown;
+  AppendPrintable(shown, certName);
+  return "certificate is for " + shown + ", not " + host;
+}
+
+std::string CertificateHostName(const std::string& host) {
+  // An address literal keeps whatever the user wrote; it is no DNS name. The
+  // zone of a link-local address names this machine's interface, which no
+  // certificate can carry.
+  std::string address;
+  if (ParseAddressLiteral(host, address)) return host;
+  const size_t percent = host.find('%');
+  if (percent != std::string::npos && ParseAddressLiteral(host.substr(0, percent), address)) {
+    return host.substr(0, percent);
+  }
+  return WithoutTrailingDot(host);
 }
 
 }  // namespace tls_names

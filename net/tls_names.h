@@ -20,6 +20,14 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host);
 
 // "certificate is for CERTNAME, not HOST" ("certificate is not for HOST"
 // when the certificate names nothing), the reason a person sees on a mismatch.
+// The certificate's names are the relay's words: their control bytes (tab
+// excepted) are shown as \xHH, so that they cannot drive the terminal.
 std::string NameMismatchReason(const std::string& certName, const std::string& host);
+
+// The name as SNI carries it and certificates are matched against: without
+// the trailing dot of a fully qualified name ("mail.example.org." is
+// "mail.example.org"), which the lookup keeps, and an address without the
+// zone of a link-local address ("fe80::1%eth0" is "fe80::1").
+std::string CertificateHostName(const std::string& host);
 
 }  // namespace tls_names

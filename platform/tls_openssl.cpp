@@ -4,6 +4,8 @@
 // can be any CByteStream.
 #include "platform/tls.h"
 
+#include "net/tls_names.h"
+
 #include <openssl/err.h>
 #include <openssl/opensslv.h>
 #include <openssl/ssl.h>
@@ -29,6 +31,8 @@ int Left(int64_t deadline) {
   int64_t left = deadline - NowMs();
   return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
 }
+
+bool Expired(int64_t deadline) { return deadline >= 0 && NowMs() >= deadline; }
 
 // Writes of plain text go to the session in slices of this size, each sent
 // on before the next, so that a large block never sits encrypted in memory.
@@ -95,12 +99,7 @@ std::string CertificateNames(X509* certificate) {
     }
   }
   GENERAL_NAMES_free(entries);
-  if (names.empty()) {
-    char common[256] = "";
-    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common,
-                              sizeof common);
-    names = common[0] ? common : "no name";
-  }
+  // The common name is never matched, so it is not shown as the name either.
   return names;
 }
 
@@ -155,7 +154,10 @@ class COpenSslStream : public CByteStream {
     // An address literal is checked against the IP entries and sends no SNI.
     const bool literal = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1;
     if (!literal) {
-      X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+      // Only the subjectAltName's DNS names count: a certificate without
+      // them is for no name, whatever its common name says.
+      X509_VERIFY_PARAM_set_hostflags(
+          param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       if (X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1 ||
           SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
         reason = "the name " + host + " cannot be checked against a certificate";
@@ -180,7 +182,7 @@ class COpenSslStream : public CByteStream {
         reason = HandshakeFailure(host);
         return false;
       }
-      long received = Pull(Left(deadline));
+      long received = Expired(deadline) ? kReceiveTimeout : Pull(Left(deadline));
       if (received == kReceiveTimeout) {
         reason = "the relay did not complete the TLS handshake in time";
         return false;
@@ -219,6 +221,7 @@ class COpenSslStream : public CByteStream {
     if (!m_ssl || m_failed) return kReceiveError;
     const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
     const int want = static_cast<int>(std::min<size_t>(size, INT32_MAX));
+    bool pulled = false;
     for (;;) {
       ERR_clear_error();
       int read = SSL_read(m_ssl, buffer, want);
@@ -231,10 +234,15 @@ class COpenSslStream : public CByteStream {
       }
       // Post-handshake messages (a key update) may need an answer.
       if (!Flush(Left(deadline))) return kReceiveError;
+      // Records that carry no application data (key updates, tickets) must
+      // not hold the wait past its deadline: after the first pull, an
+      // expired deadline ends it whatever is still arriving.
+      if (pulled && Expired(deadline)) return kReceiveTimeout;
       // The peer closing without close_notify ends input like a close: the
       // line reader already knows whether a reply was complete.
       long received = Pull(Left(deadline));
       if (received <= 0) return received;
+      pulled = true;
     }
   }
 
@@ -278,8 +286,7 @@ class COpenSslStream : public CByteStream {
     long verify = SSL_get_verify_result(m_ssl);
     if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
       auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl, g_leafIndex));
-      return "certificate is for " + (leaf ? CertificateNames(leaf) : std::string("another name")) +
-             ", not " + host;
+      return tls_names::NameMismatchReason(leaf ? CertificateNames(leaf) : std::string(), host);
     }
     if (verify != X509_V_OK) {
       return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify);

@@ -214,13 +214,6 @@ std::vector<std::string> AltNames(const CERT_CONTEXT* cert, DWORD choice) {
   return names;
 }
 
-std::string CommonName(const CERT_CONTEXT* cert) {
-  wchar_t name[256] = {};
-  CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
-                     256);
-  return Narrow(name);
-}
-
 std::string FormatAddress(const std::string& bytes) {
   std::string text;
   char part[8];
@@ -246,12 +239,13 @@ std::string ShownName(const CERT_CONTEXT* cert) {
   if (!dns.empty()) return dns.front();
   std::vector<std::string> ips = AltNames(cert, CERT_ALT_NAME_IP_ADDRESS);
   if (!ips.empty()) return FormatAddress(ips.front());
-  return CommonName(cert);
+  // The common name is never matched, so it is not shown as the name either.
+  return std::string();
 }
 
 // The host against the certificate's names: an address literal against its
-// IP address entries, a host name against its DNS names (or, when it has
-// none, its common name).
+// IP address entries, a host name against its DNS names; the common name is
+// never matched, even when there are none.
 bool NameMatches(const CERT_CONTEXT* cert, const std::string& host) {
   std::string address;
   if (tls_names::ParseAddressLiteral(host, address)) {
@@ -260,9 +254,7 @@ bool NameMatches(const CERT_CONTEXT* cert, const std::string& host) {
     }
     return false;
   }
-  std::vector<std::string> dns = AltNames(cert, CERT_ALT_NAME_DNS_NAME);
-  if (dns.empty()) dns.push_back(CommonName(cert));
-  for (const std::string& pattern : dns) {
+  for (const std::string& pattern : AltNames(cert, CERT_ALT_NAME_DNS_NAME)) {
     if (tls_names::MatchesDnsName(pattern, host)) return true;
   }
   return false;
@@ -375,15 +367,13 @@ bool VerifyRelay(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const std::string
     return false;
   }
 
-  std::string address;
-  bool isAddress = tls_names::ParseAddressLiteral(host, address);
-  std::wstring wideHost = Widen(host);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
   ssl.fdwChecks = anchors ? kIgnoreUnknownCa : 0;
-  // The system cannot match an address; that is done below.
-  ssl.pwszServerName = isAddress ? nullptr : wideHost.data();
+  // The name is matched below, not by the system: it cannot match an address
+  // and would fall back to the common name of a certificate without DNS names.
+  ssl.pwszServerName = nullptr;
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof policy;
   policy.pvExtraPolicyPara = &ssl;
@@ -558,6 +548,7 @@ class CSchannelStream : public CByteStream {
   long Receive(char* buffer, size_t size, int timeoutMs) override {
     if (!m_established) return kReceiveError;
     const int64_t deadline = DeadlineFrom(timeoutMs);
+    bool filled = false;
     for (;;) {
       if (m_plainAt < m_plain.size()) {
         size_t count = m_plain.size() - m_plainAt;
@@ -572,8 +563,13 @@ class CSchannelStream : public CByteStream {
         if (result == Decrypted::kFailed) return kReceiveError;
         if (result == Decrypted::kProgress) continue;
       }
+      // Records that carry no application data (key updates, tickets) must
+      // not hold the wait past its deadline: after the first read, an
+      // expired deadline ends it whatever is still arriving.
+      if (filled && deadline >= 0 && MsLeft(deadline) == 0) return kReceiveTimeout;
       long got = Fill(deadline);
       if (got <= 0) return got;
+      filled = true;
     }
   }
 
@@ -644,7 +640,8 @@ class CSchannelStream : public CByteStream {
         return false;
       }
       if (needInput) {
-        long got = Fill(deadline);
+        // A peer that keeps sending cannot stretch the handshake either.
+        long got = MsLeft(deadline) == 0 ? kReceiveTimeout : Fill(deadline);
         if (got == 0) {
           reason = "the relay closed the connection during the TLS handshake";
           return false;

@@ -147,6 +147,11 @@ TEST(SplitHostPort, Cases) {
       {"relay:25x", nullptr, 0},      {"relay: 25x", nullptr, 0},
       {"relay:25 ", nullptr, 0},      {"relay:+", nullptr, 0},
       {"[::1]:25x", nullptr, 0},      {"[::1]:x", nullptr, 0},
+      // The zone of a link-local address, as the bare form takes it.
+      {"[fe80::1%lo]", "fe80::1%lo", 0},  {"[fe80::1%eth0.5]:2525", "fe80::1%eth0.5", 2525},
+      {"fe80::1%lo", "fe80::1%lo", 0},
+      {"[fe80::1%]", nullptr, 0},         {"[fe80::1%a b]", nullptr, 0},
+      {"[relay%lo]", nullptr, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);

@@ -97,6 +97,9 @@ def test_large_attachment_arrives_byte_for_byte(velsend, pki, tmp_path):
     ("expired", "localhost", "ca", "certificate verify failed: certificate has expired"),
     ("wrong-name", "localhost", "ca", "certificate is for mail.example.net, not localhost"),
     ("wildcard", "localhost", "ca", "certificate is for *.localhost, not localhost"),
+    ("no-alt-names", "localhost", "ca", "certificate is not for localhost"),
+    ("escapes", "localhost", "ca",
+     "certificate is for \\x1B]0;owned\\x07\\x1B[31m.example, not localhost"),
     ("valid", "localhost", None,  # the system's store does not know the test CA
      "certificate verify failed: unable to get local issuer certificate"),
     ("valid", "localhost", "other", "certificate verify failed: unable to get local issuer certificate"),
@@ -198,6 +201,21 @@ def test_close_without_close_notify_after_quit(velsend, pki, host, sni):
     assert b"Subject: Over TLS" in peer.received and b"Subject" not in peer.clear
     # The name goes out as SNI; an address literal sends none.
     assert names == [sni]
+
+
+def test_line_end_split_before_tls_belongs_to_the_clear_line(velsend, pki):
+    """"220 go\r" and its "\n" in separate packets: the LF is the end of the
+    clear-text line, not the first byte of TLS."""
+    steps = EHLO_STARTTLS + [send_raw(b"220 go\r"), delay(0.3), send_raw(b"\n"),
+                             tls(pki.server_context()), expect("EHLO "), send("250 relay"),
+                             expect("MAIL FROM:"), send("250 ok"), expect("RCPT TO:"),
+                             send("250 ok"), expect("DATA"), send("354 go"), until_line("."),
+                             send("250 queued"), expect("QUIT"), send("221 bye"), close()]
+    with ScriptedPeer(steps) as peer:
+        run = velsend(*REQUIRED, f"-hlocalhost:{peer.port}", "--starttls", f"--cacert={pki.ca}")
+    assert run.status == 0, run.err
+    assert not peer.mismatches
+    assert b"Subject: Over TLS" in peer.received and b"Subject" not in peer.clear
 
 
 @pytest.mark.parametrize("args", [["-h127.0.0.1:465"], ["-h127.0.0.1", "--tls"]],

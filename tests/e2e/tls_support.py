@@ -77,7 +77,8 @@ def _key_pem(key):
 
 
 class Pki:
-    KINDS = ("valid", "expired", "wrong-name", "wildcard", "self-signed", "untrusted")
+    KINDS = ("valid", "expired", "wrong-name", "wildcard", "self-signed", "untrusted",
+             "no-alt-names", "escapes")
 
     def __init__(self, directory):
         self.dir = Path(directory)
@@ -105,6 +106,13 @@ class Pki:
             key = _key()
             cert = _certificate(names[0], key, issuer.subject, issuer_key, names, days=days)
             self._store(kind, cert, key)
+        # The right name only as the common name, which is never matched.
+        key = _key()
+        self._store("no-alt-names", _certificate("localhost", key, ca_cert.subject, ca_key), key)
+        # A name that would set the terminal's title and colours if printed raw.
+        key = _key()
+        self._store("escapes", _certificate("escapes", key, ca_cert.subject, ca_key,
+                                            ("\x1b]0;owned\x07\x1b[31m.example",)), key)
         key = _key()
         self._store("self-signed", _certificate("localhost", key, _name("localhost"), key,
                                                 VALID_NAMES), key)

@@ -232,7 +232,22 @@ TEST(LoopbackConnection, LiteralsConnectDirectly) {
               std::string("Looking up host ") + c.host + "\nConnected to " + c.shown +
                   " on port " + std::to_string(peer.Port()) + "\nConnection Closed [0]\n");
     EXPECT_TRUE(resolver.Asked().empty());  // never looked up as a name
+    // The reverse lookup waits no longer than a connect may.
+    ASSERT_EQ(resolver.ReverseAsked().size(), 1u);
+    EXPECT_EQ(resolver.ReverseAsked()[0].second, socket.Timeouts().connectMs);
   }
+}
+
+// Quiet, nothing shows the name of a literal address: it is not looked up
+// (a name server that never answers cannot hold the run).
+TEST(LoopbackConnection, QuietLiteralIsNotLookedUpBackwards) {
+  CFakeResolver resolver;
+  resolver.AddReverse("127.0.0.1", "loopback.test");
+  CLoopbackPeer peer([](int connection) { ReceiveUntilClosed(connection); }, "127.0.0.1");
+  CLineSocket socket(true, resolver);
+  EXPECT_TRUE(socket.Open("127.0.0.1", "smtp", 25, peer.Port()));
+  socket.Close();
+  EXPECT_TRUE(resolver.ReverseAsked().empty());
 }
 
 TEST(LoopbackConnection, HostLookup) {

@@ -34,4 +34,20 @@ TEST(LineSocketStartTls, AFailedHandshakeLeavesNothingToSendOn) {
   EXPECT_EQ(socket.ReadLine(reason), -1);
 }
 
+// A relay may split "220 ready\r\n" between packets: the late LF belongs to
+// the clear-text line, not to the stream that wraps the connection.
+TEST(LineSocketStartTls, ALateHalfOfTheLineEndStaysOutOfTheWrappedStream) {
+  for (const char* late : {"\n", "\nhello\r\n"}) {
+    auto peer = MakePeer({"220 ready\r", late, "hello\r\n"});
+    if (std::string(late).size() > 1) peer->chunks.pop_back();
+    CLineSocket socket(true);
+    socket.AttachStream(std::make_unique<CMemoryStream>(peer));
+    std::string line;
+    ASSERT_EQ(socket.ReadLine(line), 9);
+    ASSERT_TRUE(socket.WrapStream([](std::unique_ptr<CByteStream> plain) { return plain; }));
+    EXPECT_EQ(socket.ReadLine(line), 5) << "late: " << late;
+    EXPECT_EQ(line, "hello");
+  }
+}
+
 }  // namespace

@@ -94,6 +94,28 @@ TEST(TlsNames, MismatchReason) {
   EXPECT_EQ(tls_names::NameMismatchReason("mail.example.net", "smtp.example.org"),
             "certificate is for mail.example.net, not smtp.example.org");
   EXPECT_EQ(tls_names::NameMismatchReason("", "127.0.0.1"), "certificate is not for 127.0.0.1");
+  // The certificate's bytes cannot drive the terminal or cut the line short.
+  EXPECT_EQ(tls_names::NameMismatchReason(std::string("\x1b]0;t\x07" "a\0b\x7f\tc", 12), "h"),
+            "certificate is for \\x1B]0;t\\x07a\\x00b\\x7F\tc, not h");
+}
+
+TEST(TlsNames, CertificateHostName) {
+  const struct {
+    const char* given;
+    const char* matched;
+  } cases[] = {
+      {"mail.example.org.", "mail.example.org"},
+      {"mail.example.org", "mail.example.org"},
+      {"localhost.", "localhost"},
+      {"127.0.0.1", "127.0.0.1"},
+      {"[::1]", "[::1]"},
+      {"fe80::1%eth0", "fe80::1"},
+      {"mail%x.example", "mail%x.example"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(tls_names::CertificateHostName(c.given), c.matched) << c.given;
+  }
 }
 
 }  // namespace

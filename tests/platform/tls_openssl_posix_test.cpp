@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -246,6 +247,60 @@ TEST(TlsOpenSsl, SilenceAndClosingDuringTheHandshake) {
     }
     EXPECT_EQ(reason, c.reason);
   }
+}
+
+// A relay that keeps sending key updates and never a byte of application
+// data: every receive, also the zero-time poll for waiting bytes, ends at its
+// deadline while the records still arrive.
+TEST(TlsOpenSsl, RecordsWithoutDataCannotHoldAReceivePastItsDeadline) {
+  Identity identity("DNS:localhost,IP:127.0.0.1");
+  SSL_CTX* context = ServerContext(identity);
+  std::atomic<bool> stop{false};
+  std::atomic<bool> ready{false};
+  {
+    Server server([&](int fd) {
+      SSL* ssl = Accept(context, fd);
+      if (!ssl) return;
+      // The records are made ahead and written at once, so that more are
+      // always waiting than the client has taken.
+      BIO* out = BIO_new(BIO_s_mem());
+      SSL_set0_wbio(ssl, out);
+      for (int i = 0; i < 100000; ++i) {
+        if (SSL_key_update(ssl, SSL_KEY_UPDATE_NOT_REQUESTED) != 1 ||
+            SSL_do_handshake(ssl) != 1) {
+          break;
+        }
+      }
+      char* data = nullptr;
+      const long size = BIO_get_mem_data(out, &data);
+      ready = true;
+      for (long at = 0; at < size && !stop;) {
+        const ssize_t n = write(fd, data + at, static_cast<size_t>(std::min(size - at, 65536L)));
+        if (n <= 0) break;
+        at += n;
+      }
+      SSL_free(ssl);
+    });
+    const std::string ca = identity.WritePem();
+    platform::TlsSessionInfo info;
+    std::string reason;
+    auto stream = platform::StartTlsClient(server.Connect(), {"localhost", ca, true}, 5000, info,
+                                           reason);
+    std::remove(ca.c_str());
+    ASSERT_TRUE(stream) << reason;
+    while (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    char buffer[512];
+    for (int timeoutMs : {300, 0}) {
+      SCOPED_TRACE(timeoutMs);
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(stream->Receive(buffer, sizeof buffer, timeoutMs), CByteStream::kReceiveTimeout);
+      EXPECT_LT(std::chrono::steady_clock::now() - start,
+                std::chrono::milliseconds(timeoutMs + 1000));
+    }
+    stop = true;
+    stream->Close();
+  }
+  SSL_CTX_free(context);
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ class CFakeResolver : public CResolver {
     return !addresses.empty();
   }
 
-  bool ReverseName(const platform::SAddress& address, std::string& name) override {
+  bool ReverseName(const platform::SAddress& address, int timeoutMs,
+                   std::string& name) override {
+    m_reverseAsked.push_back({FormatAddress(address), timeoutMs});
     auto found = m_reverse.find(FormatAddress(address));
     if (found == m_reverse.end()) return false;
     name = found->second;
@@ -56,12 +58,15 @@ class CFakeResolver : public CResolver {
   }
   // Every name asked for, in order.
   const std::vector<std::string>& Asked() const { return m_asked; }
+  // Every reverse lookup asked for: the address and the time it was given.
+  const std::vector<std::pair<std::string, int>>& ReverseAsked() const { return m_reverseAsked; }
 
  private:
   std::map<std::string, SHost> m_names;
   std::map<std::string, std::string> m_reverse;
   std::string m_localName;
   std::vector<std::string> m_asked;
+  std::vector<std::pair<std::string, int>> m_reverseAsked;
 };
 
 // An address from its text ("127.0.0.1", "::1"); no family when it is

@@ -1,4 +1,5 @@
 // The mail transaction: envelope, data phase and the end of the data.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -19,18 +20,7 @@ std::string CSmtpClient::RcptToCommand(const std::string& address) {
 bool CSmtpClient::SendMail() {
   if (!FitsRelayLimit()) return false;
 
-  if (!NothingWaiting()) return false;
-  SendFormatted("%s\r\n", MailFromCommand(m_originatorAddress).c_str());
-  if (!ReadReply("2")) return false;
-
-  // The cursor only passes accepted recipients; one refusal stops them all.
-  while (m_recipientCursor < static_cast<int>(m_recipients.size())) {
-    SplitAddress(m_recipients[m_recipientCursor], m_recipientAddress, m_recipientName);
-    if (!NothingWaiting()) return false;
-    SendFormatted("%s\r\n", RcptToCommand(m_recipientAddress).c_str());
-    if (!ReadReply("2")) return false;
-    ++m_recipientCursor;
-  }
+  if (!SendEnvelope()) return false;
 
   if (!NothingWaiting()) return false;
   SendFormatted("DATA\r\n");
@@ -59,6 +49,49 @@ bool CSmtpClient::SendMail() {
   WatchSends(nullptr);
   GatherSends(false);
   return accepted && sentWhole;
+}
+
+bool CSmtpClient::OffersPipelining() const {
+  return m_identified && m_ehloKeywords.count("PIPELINING") != 0;
+}
+
+bool CSmtpClient::SendEnvelope() {
+  // With PIPELINING (RFC 2920) MAIL and the RCPTs go as one group and their
+  // replies are read in order; DATA waits for them, so that a refused
+  // recipient never leaves the relay waiting for data whose end would
+  // deliver a message. A group holds at most kGroup commands, so that
+  // neither side can fill the other's buffers while it is not reading.
+  constexpr int kGroup = 100;
+  const int group = OffersPipelining() ? kGroup : 1;
+  // Command 0 is MAIL, command i the RCPT of recipient first + i - 1. The
+  // cursor only passes accepted recipients; one refusal stops them all.
+  const int first = m_recipientCursor;
+  const int commands = 1 + static_cast<int>(m_recipients.size()) - first;
+  const auto select = [&](int command) {
+    if (command > 0) {
+      SplitAddress(m_recipients[first + command - 1], m_recipientAddress, m_recipientName);
+    }
+  };
+  for (int next = 0; next < commands;) {
+    if (!NothingWaiting()) return false;
+    if (group > 1) GatherSends(true);
+    const int end = std::min(commands, next + group);
+    for (int command = next; command < end; ++command) {
+      select(command);
+      SendFormatted("%s\r\n", command == 0 ? MailFromCommand(m_originatorAddress).c_str()
+                                            : RcptToCommand(m_recipientAddress).c_str());
+    }
+    // The first read writes the gathered group.
+    bool accepted = true;
+    for (; next < end && accepted; ++next) {
+      select(next);
+      accepted = ReadReply("2");
+      if (accepted && next > 0) ++m_recipientCursor;
+    }
+    if (group > 1) GatherSends(false);
+    if (!accepted) return false;
+  }
+  return true;
 }
 
 bool CSmtpClient::WriteMessageData() {

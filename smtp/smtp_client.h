@@ -83,6 +83,13 @@ class CSmtpClient : public CLineSocket {
   // ones), DATA, the header block and parts, ".". True when the relay
   // accepted the data and every byte of it was sent.
   bool SendMail();
+  // MAIL and one RCPT per recipient from m_recipientCursor; true when every
+  // one was accepted. When the relay's EHLO offered PIPELINING they go as one
+  // block and the replies are read in order, stopping at the first refusal;
+  // otherwise each waits for the reply to the one before.
+  bool SendEnvelope();
+  // An EHLO was accepted on this connection and listed PIPELINING.
+  bool OffersPipelining() const;
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.

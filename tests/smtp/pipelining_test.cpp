@@ -1,0 +1,145 @@
+// The envelope as one group when the relay offers PIPELINING (RFC 2920).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "smtp/smtp_client.h"
+#include "support/message_fixture.h"
+
+namespace {
+
+struct PipelinedTransaction : SClientOnPeer {
+  explicit PipelinedTransaction(bool offered = true, int recipients = 3) {
+    client.m_identified = true;
+    if (offered) client.m_ehloKeywords["PIPELINING"] = "";
+    client.m_originatorAddress = "a@x";
+    for (int i = 0; i < recipients; ++i) {
+      client.m_recipients.push_back("r" + std::to_string(i) + "@x");
+    }
+    client.m_parts = {Part("7bit", {"body\r\n"})};
+  }
+  void Reply(const std::vector<std::string>& replies) {
+    for (const std::string& reply : replies) peer->chunks.push_back(reply + "\r\n");
+  }
+};
+
+const std::string kEnvelope =
+    "MAIL FROM:<a@x>\r\nRCPT TO:<r0@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\n";
+
+TEST(Pipelining, EnvelopeGoesAsOneGroupThenDataAlone) {
+  PipelinedTransaction t;
+  t.Reply({"250 ok", "250 ok", "250 ok", "250 ok", "354 go", "250 queued"});
+  ASSERT_TRUE(t.client.SendMail());
+  ASSERT_EQ(t.peer->sentBeforeReads.size(), 3u);
+  EXPECT_EQ(t.peer->sentBeforeReads[0], kEnvelope);
+  EXPECT_EQ(t.peer->sentBeforeReads[1], "DATA\r\n");
+  EXPECT_NE(t.peer->sentBeforeReads[2].find("\r\nbody\r\n"), std::string::npos);
+  EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("\r\n.\r\n"));
+  EXPECT_EQ(t.client.m_recipientCursor, 3);
+}
+
+// Without the keyword, or without an accepted EHLO (a HELO session), every
+// command waits for the reply to the one before, as it always did.
+TEST(Pipelining, NotOfferedOrHeloSessionSendsOneCommandAtATime) {
+  for (const bool identified : {true, false}) {
+    SCOPED_TRACE(identified ? "EHLO without PIPELINING" : "HELO session");
+    PipelinedTransaction t(/*offered=*/!identified);
+    t.client.m_identified = identified;
+    if (!identified) t.client.m_ehloKeywords.clear();
+    t.Reply({"250 ok", "250 ok", "250 ok", "250 ok", "354 go", "250 queued"});
+    ASSERT_TRUE(t.client.SendMail());
+    const std::vector<std::string> expected = {"MAIL FROM:<a@x>\r\n", "RCPT TO:<r0@x>\r\n",
+                                               "RCPT TO:<r1@x>\r\n", "RCPT TO:<r2@x>\r\n",
+                                               "DATA\r\n"};
+    ASSERT_EQ(t.peer->sentBeforeReads.size(), 6u);
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(t.peer->sentBeforeReads[i], expected[i]);
+    }
+  }
+}
+
+// A refusal anywhere in the group stops the transaction: DATA is never sent,
+// so the relay has no message for anyone, empty or not.
+TEST(Pipelining, EveryReplyPositionRefused) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> replies;
+    int cursor;
+    bool dataSent;
+  } cases[] = {
+      {"MAIL", {"550 no", "503 no", "503 no", "503 no"}, 0, false},
+      {"first RCPT", {"250 ok", "550 no", "250 ok", "250 ok"}, 0, false},
+      {"second RCPT", {"250 ok", "250 ok", "452 full", "250 ok"}, 1, false},
+      {"last RCPT", {"250 ok", "250 ok", "250 ok", "553 no"}, 2, false},
+      {"DATA", {"250 ok", "250 ok", "250 ok", "250 ok", "554 no"}, 3, true},
+      {"end of data", {"250 ok", "250 ok", "250 ok", "250 ok", "354 go", "554 no"}, 3, true},
+      {"relay closes mid-group", {"250 ok", "250 ok"}, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PipelinedTransaction t;
+    t.Reply(c.replies);
+    EXPECT_FALSE(t.client.SendMail());
+    EXPECT_EQ(t.peer->sentBeforeReads.at(0), kEnvelope);
+    EXPECT_EQ(t.peer->sent.find("DATA\r\n") != std::string::npos, c.dataSent);
+    EXPECT_EQ(t.client.m_recipientCursor, c.cursor);
+  }
+}
+
+TEST(Pipelining, RepliesSplitAcrossPacketsAndJoinedInOne) {
+  for (const bool joined : {false, true}) {
+    PipelinedTransaction t;
+    if (joined) {
+      t.peer->chunks = {"250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n", "354 go\r\n", "250 queued\r\n"};
+    } else {
+      t.peer->chunks = {"25", "0 ok\r\n250 o", "k\r", "\n250 ok\r\n250 ok", "\r\n",
+                        "354 go\r\n", "250 queued\r\n"};
+    }
+    EXPECT_TRUE(t.client.SendMail());
+    EXPECT_EQ(t.client.m_recipientCursor, 3);
+  }
+}
+
+// A relay that answers before the group was sent is out of step: nothing
+// is sent. One that sends a reply too many after the group is caught before
+// DATA.
+TEST(Pipelining, RelayOutOfStepFailsBeforeData) {
+  {
+    PipelinedTransaction t;
+    t.peer->answersAhead = true;
+    t.Reply({"250 early"});
+    EXPECT_FALSE(t.client.SendMail());
+    EXPECT_EQ(t.peer->sent, "");
+  }
+  {
+    PipelinedTransaction t;
+    t.peer->chunks = {"250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 extra\r\n"};
+    EXPECT_FALSE(t.client.SendMail());
+    EXPECT_EQ(t.peer->sent, kEnvelope);
+  }
+}
+
+// Long lists go in groups of at most 100 commands, so that neither side
+// fills the other's buffers while not reading.
+TEST(Pipelining, LongListsGoInGroupsOfAHundredCommands) {
+  PipelinedTransaction t(true, 250);
+  for (int i = 0; i < 251; ++i) t.Reply({"250 ok"});
+  t.Reply({"354 go", "250 queued"});
+  ASSERT_TRUE(t.client.SendMail());
+  ASSERT_EQ(t.peer->sentBeforeReads.size(), 5u);
+  const auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_TRUE(t.peer->sentBeforeReads[0].starts_with("MAIL FROM:<a@x>\r\nRCPT TO:<r0@x>\r\n"));
+  EXPECT_EQ(count(t.peer->sentBeforeReads[0], "RCPT TO:"), 99u);
+  EXPECT_TRUE(t.peer->sentBeforeReads[1].starts_with("RCPT TO:<r99@x>\r\n"));
+  EXPECT_EQ(count(t.peer->sentBeforeReads[1], "RCPT TO:"), 100u);
+  EXPECT_EQ(count(t.peer->sentBeforeReads[2], "RCPT TO:"), 51u);
+  EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("RCPT TO:<r249@x>\r\n"));
+  EXPECT_EQ(t.client.m_recipientCursor, 250);
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
@@ -19,9 +20,23 @@ std::string CSmtpClient::RcptToCommand(const std::string& address) {
 
 bool CSmtpClient::SendMail() {
   if (!FitsRelayLimit()) return false;
+  std::vector<int> pending;
+  for (int i = m_recipientCursor; i < static_cast<int>(m_recipients.size()); ++i) {
+    pending.push_back(i);
+  }
+  // A relay that caps the recipients of one transaction answers the rest
+  // with 452 (RFC 5321 section 4.5.3.1.10): they get the same message in
+  // the next transaction on this connection, until none is left.
+  while (true) {
+    std::vector<int> deferred;
+    if (!SendEnvelope(pending, deferred)) return false;
+    if (!SendData()) return false;
+    if (deferred.empty()) return true;
+    pending = std::move(deferred);
+  }
+}
 
-  if (!SendEnvelope()) return false;
-
+bool CSmtpClient::SendData() {
   if (!NothingWaiting()) return false;
   SendFormatted("DATA\r\n");
   if (!ReadReply("354")) return false;
@@ -55,7 +70,7 @@ bool CSmtpClient::OffersPipelining() const {
   return m_identified && m_ehloKeywords.count("PIPELINING") != 0;
 }
 
-bool CSmtpClient::SendEnvelope() {
+bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred) {
   // With PIPELINING (RFC 2920) MAIL and the RCPTs go as one group and their
   // replies are read in order; DATA waits for them, so that a refused
   // recipient never leaves the relay waiting for data whose end would
@@ -63,15 +78,15 @@ bool CSmtpClient::SendEnvelope() {
   // neither side can fill the other's buffers while it is not reading.
   constexpr int kGroup = 100;
   const int group = OffersPipelining() ? kGroup : 1;
-  // Command 0 is MAIL, command i the RCPT of recipient first + i - 1. The
-  // cursor only passes accepted recipients; one refusal stops them all.
-  const int first = m_recipientCursor;
-  const int commands = 1 + static_cast<int>(m_recipients.size()) - first;
+  // Command 0 is MAIL, command i the RCPT of recipients[i - 1]. The cursor
+  // counts accepted recipients; one refusal stops them all.
+  const int commands = 1 + static_cast<int>(recipients.size());
   const auto select = [&](int command) {
     if (command > 0) {
-      SplitAddress(m_recipients[first + command - 1], m_recipientAddress, m_recipientName);
+      SplitAddress(m_recipients[recipients[command - 1]], m_recipientAddress, m_recipientName);
     }
   };
+  int acceptedHere = 0;
   for (int next = 0; next < commands;) {
     if (!NothingWaiting()) return false;
     if (group > 1) GatherSends(true);
@@ -85,8 +100,17 @@ bool CSmtpClient::SendEnvelope() {
     bool accepted = true;
     for (; next < end && accepted; ++next) {
       select(next);
-      accepted = ReadReply("2");
-      if (accepted && next > 0) ++m_recipientCursor;
+      std::vector<std::string> lines;
+      accepted = ReadReply("2", Timeouts().replyMs, &lines);
+      if (next == 0) continue;
+      if (accepted) {
+        ++acceptedHere;
+        ++m_recipientCursor;
+      } else if (acceptedHere > 0 && lines.back().starts_with("452")) {
+        // Too many recipients for this transaction: kept for the next.
+        deferred.push_back(recipients[next - 1]);
+        accepted = true;
+      }
     }
     if (group > 1) GatherSends(false);
     if (!accepted) return false;

@@ -79,15 +79,21 @@ class CSmtpClient : public CLineSocket {
   bool AuthBearer(int mechanism);
 
   // --- Mail transaction (smtp/mail_transaction.cpp) ---
-  // MAIL, one RCPT per recipient (m_recipientCursor passes the accepted
-  // ones), DATA, the header block and parts, ".". True when the relay
-  // accepted the data and every byte of it was sent.
+  // MAIL, one RCPT per recipient (m_recipientCursor counts the accepted
+  // ones), DATA, the header block and parts, ".", in as many transactions
+  // as the relay's 452 replies ask for. True when the relay accepted the
+  // data for every recipient and every byte of it was sent.
   bool SendMail();
-  // MAIL and one RCPT per recipient from m_recipientCursor; true when every
-  // one was accepted. When the relay's EHLO offered PIPELINING they go as one
-  // block and the replies are read in order, stopping at the first refusal;
-  // otherwise each waits for the reply to the one before.
-  bool SendEnvelope();
+  // MAIL and one RCPT per entry of recipients (indexes into m_recipients);
+  // true when every one was accepted, or refused with 452 after another of
+  // this transaction was accepted: those are appended to deferred. When the
+  // relay's EHLO offered PIPELINING the commands go in groups and the
+  // replies are read in order, stopping at the first refusal; otherwise each
+  // waits for the reply to the one before.
+  bool SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred);
+  // DATA, the message, "."; true when the relay accepted the data and every
+  // byte of it was sent.
+  bool SendData();
   // An EHLO was accepted on this connection and listed PIPELINING.
   bool OffersPipelining() const;
   // The message data through SendText: the header block and every part,

@@ -70,7 +70,8 @@ TEST(Pipelining, EveryReplyPositionRefused) {
   } cases[] = {
       {"MAIL", {"550 no", "503 no", "503 no", "503 no"}, 0, false},
       {"first RCPT", {"250 ok", "550 no", "250 ok", "250 ok"}, 0, false},
-      {"second RCPT", {"250 ok", "250 ok", "452 full", "250 ok"}, 1, false},
+      {"second RCPT", {"250 ok", "250 ok", "550 no", "250 ok"}, 1, false},
+      {"452 to the first RCPT", {"250 ok", "452 full", "250 ok", "250 ok"}, 0, false},
       {"last RCPT", {"250 ok", "250 ok", "250 ok", "553 no"}, 2, false},
       {"DATA", {"250 ok", "250 ok", "250 ok", "250 ok", "554 no"}, 3, true},
       {"end of data", {"250 ok", "250 ok", "250 ok", "250 ok", "354 go", "554 no"}, 3, true},
@@ -140,6 +141,44 @@ TEST(Pipelining, LongListsGoInGroupsOfAHundredCommands) {
   EXPECT_EQ(count(t.peer->sentBeforeReads[2], "RCPT TO:"), 51u);
   EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("RCPT TO:<r249@x>\r\n"));
   EXPECT_EQ(t.client.m_recipientCursor, 250);
+}
+
+// A 452 after an accepted recipient defers the rest to another transaction
+// on the same connection, with the same message; a 452 to the first RCPT of
+// a later transaction still fails the run.
+TEST(RecipientLimit, FourFiftyTwoSplitsIntoTransactionsWithTheSameMessage) {
+  for (const bool offered : {true, false}) {
+    SCOPED_TRACE(offered ? "pipelined" : "one at a time");
+    PipelinedTransaction t(offered);
+    t.Reply({"250 ok", "250 ok", "452 full", "452 full", "354 go", "250 queued"});
+    t.Reply({"250 ok", "250 ok", "452 full", "354 go", "250 queued"});
+    t.Reply({"250 ok", "250 ok", "354 go", "250 queued"});
+    ASSERT_TRUE(t.client.SendMail());
+    EXPECT_EQ(t.client.m_recipientCursor, 3);
+    const std::string& sent = t.peer->sent;
+    std::vector<std::string> messages;
+    for (size_t at = sent.find("DATA\r\n"); at != std::string::npos;) {
+      const size_t end = sent.find("\r\n.\r\n", at);
+      ASSERT_NE(end, std::string::npos);
+      messages.push_back(sent.substr(at, end - at));
+      at = sent.find("DATA\r\n", end);
+    }
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1], messages[0]);
+    EXPECT_EQ(messages[2], messages[0]);
+    EXPECT_NE(sent.find(".\r\nMAIL FROM:<a@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\nDATA"),
+              std::string::npos);
+    EXPECT_TRUE(sent.ends_with(".\r\nMAIL FROM:<a@x>\r\nRCPT TO:<r2@x>\r\n" + messages[0] +
+                               "\r\n.\r\n"));
+  }
+  {
+    PipelinedTransaction t;
+    t.Reply({"250 ok", "250 ok", "452 full", "452 full", "354 go", "250 queued"});
+    t.Reply({"250 ok", "452 full", "452 full"});
+    EXPECT_FALSE(t.client.SendMail());
+    EXPECT_EQ(t.client.m_recipientCursor, 1);
+    EXPECT_TRUE(t.peer->sent.ends_with("MAIL FROM:<a@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\n"));
+  }
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ bool CSmtpClient::SendData() {
   // read of the final reply writes what is left. Each block, the last with
   // the "." line, goes out only while the relay is silent.
   GatherSends(true);
-  WatchSends(m_dataWatcher);
+  WatchSends(m_options.dataWatcher);
   // A file that changed since it was read ends the data unfinished: the
   // relay discards a message without its final ".", so a mixture of old and
   // new bytes is never delivered. The connection is closed by the caller
@@ -149,7 +149,7 @@ uint64_t CSmtpClient::MessageDataSize() {
 bool CSmtpClient::FitsRelayLimit() {
   // Only keywords read over TLS are trusted; a relay's SIZE (RFC 1870) saves
   // uploading what it is bound to refuse.
-  if (m_tlsMode == kNoTls) return true;
+  if (m_options.tlsMode == kNoTls) return true;
   const auto size = m_ehloKeywords.find("SIZE");
   if (size == m_ehloKeywords.end()) return true;
   const char* text = size->second.c_str();

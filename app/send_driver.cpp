@@ -10,6 +10,7 @@
 #include "app/long_options.h"
 #include "app/password_source.h"
 #include "app/progress_meter.h"
+#include "app/recipient_limit.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
@@ -131,6 +132,9 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   ConfigureTls(switches.LongOptions(), relay, settings);
   ConfigureFamilies(switches.LongOptions(), client);
   switches.LongOptions().Lookup("helo", settings.heloName);
+  if (switches.LongOptions().Lookup("max-recipients", value)) {
+    ParseRecipientLimit(value, settings.maxRecipients);
+  }
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
 

@@ -27,10 +27,16 @@ bool CSmtpClient::SendMail() {
   // A relay that caps the recipients of one transaction answers the rest
   // with 452 (RFC 5321 section 4.5.3.1.10): they get the same message in
   // the next transaction on this connection, until none is left.
+  // --max-recipients splits before the relay has to refuse.
+  const size_t limit = m_options.maxRecipients > 0 ? static_cast<size_t>(m_options.maxRecipients)
+                                                   : pending.size();
   while (true) {
+    const size_t taken = std::min(limit, pending.size());
+    const std::vector<int> batch(pending.begin(), pending.begin() + static_cast<long>(taken));
     std::vector<int> deferred;
-    if (!SendEnvelope(pending, deferred)) return false;
+    if (!SendEnvelope(batch, deferred)) return false;
     if (!SendData()) return false;
+    deferred.insert(deferred.end(), pending.begin() + static_cast<long>(taken), pending.end());
     if (deferred.empty()) return true;
     pending = std::move(deferred);
   }

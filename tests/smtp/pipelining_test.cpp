@@ -181,4 +181,29 @@ TEST(RecipientLimit, FourFiftyTwoSplitsIntoTransactionsWithTheSameMessage) {
   }
 }
 
+// --max-recipients splits before the relay refuses; a 452 inside a batch
+// still moves the rest of it to the next transaction, ahead of the later
+// recipients.
+TEST(RecipientLimit, MaxRecipientsSplitsBeforehand) {
+  PipelinedTransaction t(true, 5);
+  SClientOptions settings = t.client.Options();
+  settings.maxRecipients = 2;
+  t.client.SetOptions(settings);
+  t.Reply({"250 ok", "250 ok", "250 ok", "354 go", "250 queued"});   // r0 r1
+  t.Reply({"250 ok", "250 ok", "452 full", "354 go", "250 queued"});  // r2 r3
+  t.Reply({"250 ok", "250 ok", "250 ok", "354 go", "250 queued"});   // r3 r4
+  ASSERT_TRUE(t.client.SendMail());
+  EXPECT_EQ(t.client.m_recipientCursor, 5);
+  std::vector<std::string> envelopes;
+  for (const std::string& group : t.peer->sentBeforeReads) {
+    if (group.starts_with("MAIL")) envelopes.push_back(group);
+  }
+  const std::vector<std::string> expected = {
+      "MAIL FROM:<a@x>\r\nRCPT TO:<r0@x>\r\nRCPT TO:<r1@x>\r\n",
+      "MAIL FROM:<a@x>\r\nRCPT TO:<r2@x>\r\nRCPT TO:<r3@x>\r\n",
+      "MAIL FROM:<a@x>\r\nRCPT TO:<r3@x>\r\nRCPT TO:<r4@x>\r\n",
+  };
+  EXPECT_EQ(envelopes, expected);
+}
+
 }  // namespace

@@ -120,6 +120,11 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
     }
     if (group > 1) GatherSends(false);
     if (!accepted) return false;
+    // A relay that refused one for being too many refuses the rest too:
+    // those not yet asked wait for the next transaction.
+    if (!deferred.empty()) {
+      for (; next < commands; ++next) deferred.push_back(recipients[next - 1]);
+    }
   }
   return true;
 }

@@ -269,7 +269,10 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   SClientOptions settings = client.Options();
   const SendResult built = BuildMessage(client, switches, relay, settings);
   if (built != ERROR_NONE) return built;
-  if (dryRun) return WriteDryRun(client);
+  if (dryRun) {
+    client.SetOptions(settings);
+    return WriteDryRun(client);
+  }
 
   std::unique_ptr<CProgressMeter> meter;
   if (options.Has("progress")) {

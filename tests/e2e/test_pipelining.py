@@ -100,3 +100,21 @@ def test_pipelined_envelope_is_one_group_on_the_wire(velsend):
                       f"-h127.0.0.1:{peer.port}", stdin=b"body\r\n", timeout=30)
     assert run.status == 0, run.err
     assert peer.mismatches == []
+
+
+def test_dry_run_shows_one_mail_line_per_transaction(velsend, tmp_path):
+    run = velsend("-oa@x", "-rb@x,c@x,d@x", "-ce@x", "-Cf@x", "-sSplit", "--max-recipients=2",
+                  "--dry-run", f"-f{mimecheck.write_files(tmp_path)}", stdin=mimecheck.TYPED,
+                  cwd=tmp_path)
+    assert run.status == 0, run.err
+    assert run.err.endswith("MAIL FROM:<a@x>\nRCPT TO:<b@x>\nRCPT TO:<c@x>\n"
+                            "MAIL FROM:<a@x>\nRCPT TO:<d@x>\nRCPT TO:<e@x>\n"
+                            "MAIL FROM:<a@x>\nRCPT TO:<f@x>\n"
+                            "Program Exiting[0 (ERROR_NONE)]\n"), run.err
+
+
+@pytest.mark.parametrize("value", ["0", "-1", "x", "1000001", ""])
+def test_max_recipients_refuses_what_is_not_a_count(velsend, value):
+    run = velsend("-oa@x", "-rb@x", "-sS", "-h127.0.0.1:1", f"--max-recipients={value}")
+    assert run.status == 11, run.err
+    assert "--max-recipients" in run.err

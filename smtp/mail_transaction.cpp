@@ -34,17 +34,20 @@ bool CSmtpClient::SendMail() {
     const size_t taken = std::min(limit, pending.size());
     const std::vector<int> batch(pending.begin(), pending.begin() + static_cast<long>(taken));
     std::vector<int> deferred;
-    if (!SendEnvelope(batch, deferred)) return false;
-    if (!SendData()) return false;
+    bool dataSent = false;
+    if (!SendEnvelope(batch, deferred, dataSent)) return false;
+    if (!SendData(dataSent)) return false;
     deferred.insert(deferred.end(), pending.begin() + static_cast<long>(taken), pending.end());
     if (deferred.empty()) return true;
     pending = std::move(deferred);
   }
 }
 
-bool CSmtpClient::SendData() {
-  if (!NothingWaiting()) return false;
-  SendFormatted("DATA\r\n");
+bool CSmtpClient::SendData(bool dataSent) {
+  if (!dataSent) {
+    if (!NothingWaiting()) return false;
+    SendFormatted("DATA\r\n");
+  }
   if (!ReadReply("354")) return false;
   if (!NothingWaiting()) return false;
 
@@ -76,11 +79,13 @@ bool CSmtpClient::OffersPipelining() const {
   return m_identified && m_ehloKeywords.count("PIPELINING") != 0;
 }
 
-bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred) {
-  // With PIPELINING (RFC 2920) MAIL and the RCPTs go as one group and their
-  // replies are read in order; DATA waits for them, so that a refused
-  // recipient never leaves the relay waiting for data whose end would
-  // deliver a message. A group holds at most kGroup commands, so that
+bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred,
+                               bool& dataSent) {
+  // With PIPELINING (RFC 2920) MAIL, the RCPTs and DATA go as one group and
+  // their replies are read in order. After a refused recipient the relay
+  // may be waiting for data: the step fails without another byte and the
+  // connection is closed, so the "." that would deliver a message (empty or
+  // not) is never sent. A group holds at most kGroup commands, so that
   // neither side can fill the other's buffers while it is not reading.
   constexpr int kGroup = 100;
   const int group = OffersPipelining() ? kGroup : 1;
@@ -102,6 +107,11 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
       SendFormatted("%s\r\n", command == 0 ? MailFromCommand(m_originatorAddress).c_str()
                                             : RcptToCommand(m_recipientAddress).c_str());
     }
+    // DATA's reply is read by SendData, after every recipient's.
+    if (group > 1 && end == commands) {
+      SendFormatted("DATA\r\n");
+      dataSent = true;
+    }
     // The first read writes the gathered group.
     bool accepted = true;
     for (; next < end && accepted; ++next) {
@@ -122,7 +132,7 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
     if (!accepted) return false;
     // A relay that refused one for being too many refuses the rest too:
     // those not yet asked wait for the next transaction.
-    if (!deferred.empty()) {
+    if (!deferred.empty() && next < commands) {
       for (; next < commands; ++next) deferred.push_back(recipients[next - 1]);
     }
   }

@@ -95,13 +95,15 @@ class CSmtpClient : public CLineSocket {
   // MAIL and one RCPT per entry of recipients (indexes into m_recipients);
   // true when every one was accepted, or refused with 452 after another of
   // this transaction was accepted: those are appended to deferred. When the
-  // relay's EHLO offered PIPELINING the commands go in groups and the
+  // relay's EHLO offered PIPELINING the commands go in groups, DATA after
+  // the last RCPT of the last (dataSent then set, its reply unread), and the
   // replies are read in order, stopping at the first refusal; otherwise each
   // waits for the reply to the one before.
-  bool SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred);
-  // DATA, the message, "."; true when the relay accepted the data and every
-  // byte of it was sent.
-  bool SendData();
+  bool SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred,
+                    bool& dataSent);
+  // DATA unless dataSent, the message, "."; true when the relay accepted the
+  // data and every byte of it was sent.
+  bool SendData(bool dataSent);
   // An EHLO was accepted on this connection and listed PIPELINING.
   bool OffersPipelining() const;
   // The message data through SendText: the header block and every part,

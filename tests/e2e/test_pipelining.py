@@ -85,15 +85,15 @@ def test_postfix_refused_recipient_delivers_nothing_to_anyone(velsend, postfix):
 
 
 def test_pipelined_envelope_is_one_group_on_the_wire(velsend):
-    """MAIL and the three RCPTs reach the relay before any reply to them is
-    sent; DATA only after the last reply."""
+    """MAIL, the three RCPTs and DATA reach the relay before any reply to
+    them is sent; the message only after the 354."""
     steps = [("send", b"220 ready\r\n"), ("expect", b"EHLO "),
              ("send", b"250-relay\r\n250-PIPELINING\r\n250 AUTH PLAIN\r\n"),
              ("expect", b"AUTH PLAIN"), ("send", b"235 ok\r\n"),
              ("expect", b"MAIL FROM:"), ("expect", b"RCPT TO:<b@x>"),
-             ("expect", b"RCPT TO:<c@x>"), ("expect", b"RCPT TO:<d@x>"),
-             ("send", b"250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n"),
-             ("expect", b"DATA"), ("send", b"354 go\r\n"), ("until_line", b"."),
+             ("expect", b"RCPT TO:<c@x>"), ("expect", b"RCPT TO:<d@x>"), ("expect", b"DATA"),
+             ("send", b"250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"),
+             ("until_line", b"."),
              ("send", b"250 queued\r\n"), ("expect", b"QUIT"), ("send", b"221 bye\r\n")]
     with ScriptedPeer(steps) as peer:
         run = velsend("-oa@x", "-rb@x,c@x,d@x", "-nann", "-psecret", "-mPLAIN", "-sGrouped", "--timeout=5",
@@ -118,3 +118,22 @@ def test_max_recipients_refuses_what_is_not_a_count(velsend, value):
     run = velsend("-oa@x", "-rb@x", "-sS", "-h127.0.0.1:1", f"--max-recipients={value}")
     assert run.status == 11, run.err
     assert "--max-recipients" in run.err
+
+
+def test_pipelined_refused_recipient_never_ends_the_data(velsend):
+    """The relay answers DATA with 354 after refusing a recipient: the client
+    closes without a byte of data, so nothing, not even an empty message,
+    can be delivered."""
+    steps = [("send", b"220 ready\r\n"), ("expect", b"EHLO "),
+             ("send", b"250-relay\r\n250-PIPELINING\r\n250 AUTH PLAIN\r\n"),
+             ("expect", b"AUTH PLAIN"), ("send", b"235 ok\r\n"),
+             ("expect", b"MAIL FROM:"), ("expect", b"RCPT TO:<b@x>"),
+             ("expect", b"RCPT TO:<c@x>"), ("expect", b"DATA"),
+             ("send", b"250 ok\r\n250 ok\r\n550 no such user\r\n354 go\r\n")]
+    with ScriptedPeer(steps) as peer:
+        run = velsend("-oa@x", "-rb@x,c@x", "-nann", "-psecret", "-mPLAIN", "-sRefused",
+                      "--timeout=5", f"-h127.0.0.1:{peer.port}", stdin=b"body\r\n", timeout=30)
+    assert run.status == 7, run.err
+    assert "Error sending to 127.0.0.1" in run.err
+    assert peer.received.endswith(b"DATA\r\n"), peer.received[-200:]
+    assert peer.mismatches == []

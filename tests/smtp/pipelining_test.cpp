@@ -27,15 +27,14 @@ struct PipelinedTransaction : SClientOnPeer {
 const std::string kEnvelope =
     "MAIL FROM:<a@x>\r\nRCPT TO:<r0@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\n";
 
-TEST(Pipelining, EnvelopeGoesAsOneGroupThenDataAlone) {
+TEST(Pipelining, EnvelopeAndDataGoAsOneGroupThenTheMessage) {
   PipelinedTransaction t;
   t.Reply({"250 ok", "250 ok", "250 ok", "250 ok", "354 go", "250 queued"});
   ASSERT_TRUE(t.client.SendMail());
-  ASSERT_EQ(t.peer->sentBeforeReads.size(), 3u);
-  EXPECT_EQ(t.peer->sentBeforeReads[0], kEnvelope);
-  EXPECT_EQ(t.peer->sentBeforeReads[1], "DATA\r\n");
-  EXPECT_NE(t.peer->sentBeforeReads[2].find("\r\nbody\r\n"), std::string::npos);
-  EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("\r\n.\r\n"));
+  ASSERT_EQ(t.peer->sentBeforeReads.size(), 2u);
+  EXPECT_EQ(t.peer->sentBeforeReads[0], kEnvelope + "DATA\r\n");
+  EXPECT_NE(t.peer->sentBeforeReads[1].find("\r\nbody\r\n"), std::string::npos);
+  EXPECT_TRUE(t.peer->sentBeforeReads[1].ends_with("\r\n.\r\n"));
   EXPECT_EQ(t.client.m_recipientCursor, 3);
 }
 
@@ -59,21 +58,22 @@ TEST(Pipelining, NotOfferedOrHeloSessionSendsOneCommandAtATime) {
   }
 }
 
-// A refusal anywhere in the group stops the transaction: DATA is never sent,
-// so the relay has no message for anyone, empty or not.
+// A refusal anywhere in the group stops the transaction at once: the relay
+// may be waiting for data after its 354, but the "." that would deliver a
+// message, empty or not, is never sent (the caller closes the connection).
 TEST(Pipelining, EveryReplyPositionRefused) {
   struct Case {
     const char* what;
     std::vector<std::string> replies;
     int cursor;
-    bool dataSent;
+    bool messageSent;
   } cases[] = {
-      {"MAIL", {"550 no", "503 no", "503 no", "503 no"}, 0, false},
-      {"first RCPT", {"250 ok", "550 no", "250 ok", "250 ok"}, 0, false},
-      {"second RCPT", {"250 ok", "250 ok", "550 no", "250 ok"}, 1, false},
-      {"452 to the first RCPT", {"250 ok", "452 full", "250 ok", "250 ok"}, 0, false},
-      {"last RCPT", {"250 ok", "250 ok", "250 ok", "553 no"}, 2, false},
-      {"DATA", {"250 ok", "250 ok", "250 ok", "250 ok", "554 no"}, 3, true},
+      {"MAIL", {"550 no", "503 no", "503 no", "503 no", "503 no"}, 0, false},
+      {"first RCPT", {"250 ok", "550 no", "250 ok", "250 ok", "354 go"}, 0, false},
+      {"second RCPT", {"250 ok", "250 ok", "550 no", "250 ok", "354 go"}, 1, false},
+      {"452 to the first RCPT", {"250 ok", "452 full", "250 ok", "250 ok", "354 go"}, 0, false},
+      {"last RCPT", {"250 ok", "250 ok", "250 ok", "553 no", "354 go"}, 2, false},
+      {"DATA", {"250 ok", "250 ok", "250 ok", "250 ok", "554 no"}, 3, false},
       {"end of data", {"250 ok", "250 ok", "250 ok", "250 ok", "354 go", "554 no"}, 3, true},
       {"relay closes mid-group", {"250 ok", "250 ok"}, 1, false},
   };
@@ -82,8 +82,11 @@ TEST(Pipelining, EveryReplyPositionRefused) {
     PipelinedTransaction t;
     t.Reply(c.replies);
     EXPECT_FALSE(t.client.SendMail());
-    EXPECT_EQ(t.peer->sentBeforeReads.at(0), kEnvelope);
-    EXPECT_EQ(t.peer->sent.find("DATA\r\n") != std::string::npos, c.dataSent);
+    EXPECT_EQ(t.peer->sentBeforeReads.at(0), kEnvelope + "DATA\r\n");
+    if (!c.messageSent) {
+      EXPECT_EQ(t.peer->sent, kEnvelope + "DATA\r\n");
+    }
+    EXPECT_EQ(t.peer->sent.ends_with("\r\n.\r\n"), c.messageSent);
     EXPECT_EQ(t.client.m_recipientCursor, c.cursor);
   }
 }
@@ -103,8 +106,8 @@ TEST(Pipelining, RepliesSplitAcrossPacketsAndJoinedInOne) {
 }
 
 // A relay that answers before the group was sent is out of step: nothing
-// is sent. One that sends a reply too many after the group is caught before
-// DATA.
+// is sent. One that answers DATA with a reply meant for a RCPT gets no
+// message.
 TEST(Pipelining, RelayOutOfStepFailsBeforeData) {
   {
     PipelinedTransaction t;
@@ -117,7 +120,7 @@ TEST(Pipelining, RelayOutOfStepFailsBeforeData) {
     PipelinedTransaction t;
     t.peer->chunks = {"250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 extra\r\n"};
     EXPECT_FALSE(t.client.SendMail());
-    EXPECT_EQ(t.peer->sent, kEnvelope);
+    EXPECT_EQ(t.peer->sent, kEnvelope + "DATA\r\n");
   }
 }
 
@@ -128,7 +131,7 @@ TEST(Pipelining, LongListsGoInGroupsOfAHundredCommands) {
   for (int i = 0; i < 251; ++i) t.Reply({"250 ok"});
   t.Reply({"354 go", "250 queued"});
   ASSERT_TRUE(t.client.SendMail());
-  ASSERT_EQ(t.peer->sentBeforeReads.size(), 5u);
+  ASSERT_EQ(t.peer->sentBeforeReads.size(), 4u);
   const auto count = [](const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -139,7 +142,7 @@ TEST(Pipelining, LongListsGoInGroupsOfAHundredCommands) {
   EXPECT_TRUE(t.peer->sentBeforeReads[1].starts_with("RCPT TO:<r99@x>\r\n"));
   EXPECT_EQ(count(t.peer->sentBeforeReads[1], "RCPT TO:"), 100u);
   EXPECT_EQ(count(t.peer->sentBeforeReads[2], "RCPT TO:"), 51u);
-  EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("RCPT TO:<r249@x>\r\n"));
+  EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("RCPT TO:<r249@x>\r\nDATA\r\n"));
   EXPECT_EQ(t.client.m_recipientCursor, 250);
 }
 
@@ -182,7 +185,8 @@ TEST(RecipientLimit, FourFiftyTwoSplitsIntoTransactionsWithTheSameMessage) {
     t.Reply({"250 ok", "452 full", "452 full"});
     EXPECT_FALSE(t.client.SendMail());
     EXPECT_EQ(t.client.m_recipientCursor, 1);
-    EXPECT_TRUE(t.peer->sent.ends_with("MAIL FROM:<a@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\n"));
+    EXPECT_TRUE(t.peer->sent.ends_with(
+        ".\r\nMAIL FROM:<a@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\nDATA\r\n"));
   }
 }
 
@@ -204,9 +208,9 @@ TEST(RecipientLimit, MaxRecipientsSplitsBeforehand) {
     if (group.starts_with("MAIL")) envelopes.push_back(group);
   }
   const std::vector<std::string> expected = {
-      "MAIL FROM:<a@x>\r\nRCPT TO:<r0@x>\r\nRCPT TO:<r1@x>\r\n",
-      "MAIL FROM:<a@x>\r\nRCPT TO:<r2@x>\r\nRCPT TO:<r3@x>\r\n",
-      "MAIL FROM:<a@x>\r\nRCPT TO:<r3@x>\r\nRCPT TO:<r4@x>\r\n",
+      "MAIL FROM:<a@x>\r\nRCPT TO:<r0@x>\r\nRCPT TO:<r1@x>\r\nDATA\r\n",
+      "MAIL FROM:<a@x>\r\nRCPT TO:<r2@x>\r\nRCPT TO:<r3@x>\r\nDATA\r\n",
+      "MAIL FROM:<a@x>\r\nRCPT TO:<r3@x>\r\nRCPT TO:<r4@x>\r\nDATA\r\n",
   };
   EXPECT_EQ(envelopes, expected);
 }

@@ -7,6 +7,7 @@
 
 #include "app/switches.h"
 #include "platform/command.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::string_view FirstLine(std::string_view text) {
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& reason) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenForReading(path);
   if (file == nullptr) {
     reason = "can't open " + path + ": " + std::strerror(errno);
     return false;

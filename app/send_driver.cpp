@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/argument_charset.h"
 #include "app/dry_run.h"
 #include "app/long_options.h"
 #include "app/password_source.h"
@@ -259,6 +260,12 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     return Usage(ERROR_INVALID_ARGUMENT);
   }
 
+  // Refused before anything is read: a character -l cannot hold would
+  // otherwise go out as a question mark under a label that lies.
+  CSwitchCommandLineInfo written = switches;
+  std::string headerCharset;
+  if (!WriteArgumentsInCharset(written, headerCharset)) return ERROR_INVALID_ARGUMENT;
+
   // A dry run has no connection to trace.
   const bool dryRun = options.Has("dry-run");
   const bool quiet = switches.HasSwitch("q");
@@ -267,8 +274,9 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
   SRelay relay;
   SClientOptions settings = client.Options();
-  const SendResult built = BuildMessage(client, switches, relay, settings);
+  const SendResult built = BuildMessage(client, written, relay, settings);
   if (built != ERROR_NONE) return built;
+  if (!headerCharset.empty()) client.m_headerCharset = headerCharset;
   if (dryRun) {
     client.SetOptions(settings);
     return WriteDryRun(client);

@@ -49,6 +49,11 @@ bool CSwitchCommandLineInfo::HasSwitch(const std::string& letter) const {
   return m_switches.count(letter) != 0;
 }
 
+void CSwitchCommandLineInfo::ReplaceSwitch(const std::string& letter, const std::string& value) {
+  const auto found = m_switches.find(letter);
+  if (found != m_switches.end()) found->second = value;
+}
+
 bool CSwitchCommandLineInfo::LookupSwitch(const std::string& letter, std::string& value) const {
   auto it = m_switches.find(letter);
   if (it == m_switches.end()) return false;

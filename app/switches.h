@@ -30,6 +30,8 @@ class CSwitchCommandLineInfo {
   // True when present; then value receives the switch's text, else it is left.
   bool LookupSwitch(const std::string& letter, std::string& value) const;
   const CLongOptions& LongOptions() const { return m_longOptions; }
+  // Replaces the text of a switch that is present.
+  void ReplaceSwitch(const std::string& letter, const std::string& value);
 
   // The word that stopped ParseWords as it may be shown: masked when it
   // follows a password switch with nothing glued to it, being most likely

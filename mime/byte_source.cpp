@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/error_text.h"
+#include "platform/file.h"
 #include "platform/standard_input.h"
 
 size_t CByteSource::Read(char* destination, size_t size) {
@@ -68,23 +67,21 @@ bool CFileSource::Open(const std::string& path) {
   ResetBuffer();
   // A directory opens for reading on some systems but cannot be read; a
   // device or pipe may never end.
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (std::filesystem::is_directory(status)) {
+  const platform::FileKind kind = platform::KindOfFile(path);
+  if (kind == platform::FileKind::kDirectory) {
     NoteFailure(platform::ErrorNumberText(EISDIR));
     return false;
   }
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+  if (kind == platform::FileKind::kOther) {
     NoteFailure("not a regular file");
     return false;
   }
-  m_file = std::fopen(path.c_str(), "rb");
+  m_file = platform::OpenForReading(path);
   if (m_file == nullptr) {
     NoteFailure(platform::ErrorNumberText(platform::LastErrorNumber()));
     return false;
   }
-  const auto size = std::filesystem::file_size(path, error);
-  m_size = error ? -1 : static_cast<long long>(size);
+  m_size = platform::SizeOfFile(path);
   return true;
 }
 

@@ -82,3 +82,35 @@ std::string DefaultCharset(unsigned codePage, std::string_view codeSet) {
   if (charset.empty()) charset = "UTF-8";
   return charset;
 }
+
+namespace {
+
+// Where a registered name and the table's row for a code page disagree
+// (the table labels code page 1252 "iso-8859-1"), the registered name's own
+// character set wins: ISO-8859-1 has no euro sign.
+constexpr SCharsetRow kCodePagesByName[] = {
+    {65001, "UTF-8"},       {20127, "US-ASCII"},     {28591, "ISO-8859-1"},
+    {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},   {28594, "ISO-8859-4"},
+    {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},   {28597, "ISO-8859-7"},
+    {28598, "ISO-8859-8"},  {28599, "ISO-8859-9"},   {28603, "ISO-8859-13"},
+    {28605, "ISO-8859-15"}, {1250, "windows-1250"},  {1251, "windows-1251"},
+    {1252, "windows-1252"}, {1253, "windows-1253"},  {1254, "windows-1254"},
+    {1255, "windows-1255"}, {1256, "windows-1256"},  {1257, "windows-1257"},
+    {1258, "windows-1258"}, {874, "windows-874"},    {932, "Shift_JIS"},
+    {20932, "EUC-JP"},      {50220, "ISO-2022-JP"},  {936, "GBK"},
+    {936, "GB2312"},        {54936, "GB18030"},      {950, "Big5"},
+    {51949, "EUC-KR"},      {949, "ks_c_5601-1987"}, {20866, "KOI8-R"},
+    {21866, "KOI8-U"},      {65000, "UTF-7"},
+};
+
+}  // namespace
+
+unsigned CodePageForCharset(std::string_view charset) {
+  for (const SCharsetRow& row : kCodePagesByName) {
+    if (EqualsIgnoringCase(charset, row.name)) return row.codePage;
+  }
+  for (const SCharsetRow& row : CharsetTable) {
+    if (EqualsIgnoringCase(charset, row.name)) return row.codePage;
+  }
+  return 0;
+}

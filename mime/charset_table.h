@@ -26,3 +26,7 @@ std::string CharsetForCodeSet(std::string_view codeSet);
 // codePage, else the registered name of the locale's codeSet, else "UTF-8".
 // Never empty.
 std::string DefaultCharset(unsigned codePage, std::string_view codeSet);
+
+// The Windows code page of a charset name (registered names first, then the
+// table's), compared without regard to case; 0 when unknown.
+unsigned CodePageForCharset(std::string_view charset);

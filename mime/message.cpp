@@ -83,6 +83,9 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       std::fputs("Type Message, end with .<CR>\n", stderr);
       std::fflush(stderr);
       CByteSource& source = m_environment.MessageText();
+      // A text that starts with the UTF-8 byte order mark says what it is;
+      // the locale's charset would label it wrongly.
+      if (charset.empty() && source.Peek().substr(0, 3) == "\xEF\xBB\xBF") part.m_charset = "UTF-8";
       part.EncodeQuotedPrintable(source, false);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) {

@@ -3,11 +3,14 @@
 #include <string>
 
 #include "base/ascii_text.h"
+#include "mime/charset_table.h"
 #include "mime/header_folding.h"
 #include "mime/header_values.h"
 #include "mime/mime_parameters.h"
 #include "mime/part_stream.h"
+#include "platform/code_page.h"
 #include "platform/path.h"
+#include "platform/text_encoding.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -48,13 +51,23 @@ class CStuffingSink : public CLineSink {
   bool m_stuffing;
 };
 
+// A name typed on a Unicode command line is UTF-8 and opens the file as
+// such; the header shows it in the charset that labels the header block.
+std::string InCharset(const std::string& name, const std::string& configured) {
+  if (!platform::ArgumentsAreUnicode()) return name;
+  const unsigned codePage =
+      configured.empty() ? platform::DefaultCodePage() : CodePageForCharset(configured);
+  std::string converted;
+  return codePage != 0 && platform::TextInCodePage(name, codePage, converted) ? converted : name;
+}
+
 }  // namespace
 
 bool CSmtpClient::SendPart(size_t index) {
   if (index >= m_parts.size()) return false;
   const CMessagePart& part = m_parts[index];
   // Line breaks in a name, type or charset would end the header line early.
-  const std::string name = NeutraliseLineBreaks(DisplayName(part));
+  const std::string name = NeutraliseLineBreaks(InCharset(DisplayName(part), m_headerCharset));
 
   if (!m_uuencodeMode) {
     // Long lines fold before a parameter; a name that needs it is escaped or

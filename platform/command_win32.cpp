@@ -2,14 +2,17 @@
 
 #include <cstdio>
 
+#include "platform/wide_text_win32.h"
+
 namespace platform {
 
-// _popen runs the line through the command interpreter (cmd.exe /c).
+// _wpopen runs the line through the command interpreter (cmd.exe /c); the
+// wide form keeps characters outside the ANSI code page.
 bool RunShellCommand(const std::string& command, size_t limit, std::string& output,
                      int& exitStatus) {
   output.clear();
   exitStatus = -1;
-  std::FILE* pipe = _popen(command.c_str(), "rb");
+  std::FILE* pipe = _wpopen(WideFromUtf8(command).c_str(), L"rb");
   if (pipe == nullptr) return false;
   char buffer[4096];
   size_t n = 0;

@@ -22,4 +22,6 @@ long ReadStandardInput(char* destination, size_t capacity) {
   }
 }
 
+void TypeInCodePage(unsigned) {}
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdlib>
 
 namespace platform {
 
@@ -21,6 +22,27 @@ long ReadStandardInput(char* destination, size_t capacity) {
       continue;
     }
     return n;
+  }
+}
+
+namespace {
+
+UINT g_savedInputCodePage = 0;
+
+void RestoreInputCodePage() { SetConsoleCP(g_savedInputCodePage); }
+
+}  // namespace
+
+// A console otherwise delivers its own input code page (often an OEM one
+// such as 850), which no charset label of the message would name.
+void TypeInCodePage(unsigned codePage) {
+  DWORD mode = 0;
+  if (codePage == 0 || !GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
+  const UINT current = GetConsoleCP();
+  if (current == codePage || !SetConsoleCP(codePage)) return;
+  if (g_savedInputCodePage == 0) {
+    g_savedInputCodePage = current;
+    std::atexit(RestoreInputCodePage);
   }
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "net/tls_names.h"
+#include "platform/file.h"
 #include "platform/socket.h"
 
 namespace platform {
@@ -119,12 +120,15 @@ Store NewMemoryStore() {
 
 // Every certificate of a PEM file into a new in-memory store.
 Store LoadPemCertificates(const std::string& path, std::string& reason) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  std::FILE* file = OpenForReading(path);
+  if (file == nullptr) {
     reason = "cannot read the CA file " + path;
     return nullptr;
   }
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text;
+  char block[4096];
+  for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;) text.append(block, n);
+  std::fclose(file);
   Store store = NewMemoryStore();
   if (!store) {
     reason = "cannot create a certificate store";

@@ -31,6 +31,11 @@ def _die_with_parent():
 def main(argv):
     env = dict(os.environ)
     env.setdefault("WINEDEBUG", "-all")
+    # Wine turns the command line into Unicode by the Unix locale's charset:
+    # only a UTF-8 locale passes every character a test types.
+    if "UTF-8" not in env.get("LC_ALL", "") + env.get("LANG", "").upper().replace("UTF8", "UTF-8"):
+        env.pop("LC_ALL", None)
+        env["LANG"] = "C.UTF-8"
     proc = subprocess.Popen(["wine", *argv], stderr=subprocess.PIPE, env=env,
                             preexec_fn=_die_with_parent)
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):

@@ -36,14 +36,17 @@ bool CSmtpClient::SendMail() {
     std::vector<int> deferred;
     bool dataSent = false;
     if (!SendEnvelope(batch, deferred, dataSent)) return false;
-    if (!SendData(dataSent)) return false;
+    // With PIPELINING the last transaction's end of data and QUIT go
+    // together (not under --progress, which counts the data alone).
+    const bool last = deferred.empty() && taken == pending.size();
+    if (!SendData(dataSent, last && OffersPipelining() && !m_options.dataWatcher)) return false;
     deferred.insert(deferred.end(), pending.begin() + static_cast<long>(taken), pending.end());
     if (deferred.empty()) return true;
     pending = std::move(deferred);
   }
 }
 
-bool CSmtpClient::SendData(bool dataSent) {
+bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
   if (!dataSent) {
     if (!NothingWaiting()) return false;
     SendFormatted("DATA\r\n");
@@ -65,6 +68,10 @@ bool CSmtpClient::SendData(bool dataSent) {
     return false;
   }
   SendFormatted(kEndOfData);
+  if (quitAfter) {
+    SendFormatted("QUIT\r\n");
+    m_quitSent = true;
+  }
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
   // A message that lost bytes on the way is not delivered, whatever the

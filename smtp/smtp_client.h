@@ -101,9 +101,10 @@ class CSmtpClient : public CLineSocket {
   // waits for the reply to the one before.
   bool SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred,
                     bool& dataSent);
-  // DATA unless dataSent, the message, "."; true when the relay accepted the
-  // data and every byte of it was sent.
-  bool SendData(bool dataSent);
+  // DATA unless dataSent, the message, ".", and QUIT with it when quitAfter
+  // (Quit then only reads its reply); true when the relay accepted the data
+  // and every byte of it was sent.
+  bool SendData(bool dataSent, bool quitAfter);
   // An EHLO was accepted on this connection and listed PIPELINING.
   bool OffersPipelining() const;
   // The message data through SendText: the header block and every part,
@@ -200,5 +201,6 @@ class CSmtpClient : public CLineSocket {
 
  private:
   SClientOptions m_options;
+  bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
   CEnvironment& m_environment;
 };

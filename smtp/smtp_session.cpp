@@ -83,7 +83,8 @@ bool CSmtpClient::Helo() {
 }
 
 bool CSmtpClient::Quit() {
-  SendFormatted("QUIT\r\n");
+  if (!m_quitSent) SendFormatted("QUIT\r\n");
+  m_quitSent = false;
   return ReadReply("2");
 }
 

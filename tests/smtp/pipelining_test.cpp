@@ -34,7 +34,11 @@ TEST(Pipelining, EnvelopeAndDataGoAsOneGroupThenTheMessage) {
   ASSERT_EQ(t.peer->sentBeforeReads.size(), 2u);
   EXPECT_EQ(t.peer->sentBeforeReads[0], kEnvelope + "DATA\r\n");
   EXPECT_NE(t.peer->sentBeforeReads[1].find("\r\nbody\r\n"), std::string::npos);
-  EXPECT_TRUE(t.peer->sentBeforeReads[1].ends_with("\r\n.\r\n"));
+  // The end of the data and QUIT go together; Quit only reads its reply.
+  EXPECT_TRUE(t.peer->sentBeforeReads[1].ends_with("\r\n.\r\nQUIT\r\n"));
+  t.Reply({"221 bye"});
+  EXPECT_TRUE(t.client.Quit());
+  EXPECT_EQ(t.peer->sentBeforeReads.size(), 2u);
   EXPECT_EQ(t.client.m_recipientCursor, 3);
 }
 
@@ -86,7 +90,7 @@ TEST(Pipelining, EveryReplyPositionRefused) {
     if (!c.messageSent) {
       EXPECT_EQ(t.peer->sent, kEnvelope + "DATA\r\n");
     }
-    EXPECT_EQ(t.peer->sent.ends_with("\r\n.\r\n"), c.messageSent);
+    EXPECT_EQ(t.peer->sent.find("\r\n.\r\n") != std::string::npos, c.messageSent);
     EXPECT_EQ(t.client.m_recipientCursor, c.cursor);
   }
 }
@@ -176,8 +180,10 @@ TEST(RecipientLimit, FourFiftyTwoSplitsIntoTransactionsWithTheSameMessage) {
     EXPECT_EQ(messages[2], messages[0]);
     EXPECT_NE(sent.find(".\r\nMAIL FROM:<a@x>\r\nRCPT TO:<r1@x>\r\nRCPT TO:<r2@x>\r\nDATA"),
               std::string::npos);
+    // Pipelined, QUIT goes with the last end of data only.
     EXPECT_TRUE(sent.ends_with(".\r\nMAIL FROM:<a@x>\r\nRCPT TO:<r2@x>\r\n" + messages[0] +
-                               "\r\n.\r\n"));
+                               "\r\n.\r\n" + (offered ? "QUIT\r\n" : "")));
+    EXPECT_EQ(sent.find("QUIT"), offered ? sent.size() - 6 : std::string::npos);
   }
   {
     PipelinedTransaction t;

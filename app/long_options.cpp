@@ -2,6 +2,7 @@
 
 #include "app/recipient_limit.h"
 #include "net/line_socket.h"
+#include "oauth/oauth_config.h"
 
 namespace {
 
@@ -13,6 +14,11 @@ bool IsTimeout(const std::string& text) {
 bool IsRecipientLimit(const std::string& text) {
   int limit = 0;
   return ParseRecipientLimit(text, limit);
+}
+
+bool IsOAuthFlow(const std::string& text) {
+  OAuthFlow flow;
+  return ParseOAuthFlow(text, flow);
 }
 
 using G = EOptionGroup;
@@ -39,6 +45,29 @@ constexpr SLongOption kOptions[] = {
     {"password-command", "COMMAND", G::kAuthentication,
      "Password or token: COMMAND's output", "-p, VELSEND_PASSWORD",
      nullptr},
+    // OAuth 2.0: velsend signs in and refreshes the token itself (also
+    // account keys of the same names).
+    {"oauth", "FLOW", G::kAuthentication,
+     "OAuth 2.0: device, browser or client-credentials", "off", IsOAuthFlow},
+    {"oauth-login", nullptr, G::kAuthentication, "Sign in once and store the tokens; send nothing",
+     nullptr, nullptr},
+    {"oauth-client-id", "ID", G::kAuthentication, "The application's client id", nullptr,
+     nullptr},
+    {"oauth-tenant", "TENANT", G::kAuthentication, "Microsoft tenant", "organizations", nullptr},
+    {"oauth-client-secret-file", "FILE", G::kAuthentication,
+     "Client secret: first line of FILE (default: none)", nullptr, nullptr},
+    {"oauth-client-secret-command", "COMMAND", G::kAuthentication,
+     "Client secret: COMMAND's output (default: none)", nullptr, nullptr},
+    {"oauth-scope", "SCOPE", G::kAuthentication, "Scopes to ask for", "the provider's", nullptr},
+    {"oauth-authorize-url", "URL", G::kAuthentication, "Authorization endpoint",
+     "the provider's", nullptr},
+    {"oauth-token-url", "URL", G::kAuthentication, "Token endpoint", "the provider's", nullptr},
+    {"oauth-device-url", "URL", G::kAuthentication, "Device authorization endpoint",
+     "the provider's", nullptr},
+    {"oauth-token-file", "FILE", G::kAuthentication, "Where the tokens are kept",
+     "STATE/velsend/ACCOUNT.token", nullptr},
+    {"oauth-cacert", "FILE", G::kAuthentication,
+     "Trust this PEM file for the token endpoints", "system's", nullptr},
     {"dry-run", nullptr, G::kMessage,
      "Show the message and envelope instead of sending",
      "send", nullptr},

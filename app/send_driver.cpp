@@ -9,6 +9,7 @@
 #include "app/argument_charset.h"
 #include "app/dry_run.h"
 #include "app/long_options.h"
+#include "app/oauth_run.h"
 #include "app/password_source.h"
 #include "app/progress_meter.h"
 #include "app/recipient_limit.h"
@@ -17,6 +18,7 @@
 #include "mime/address.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
+#include "smtp/auth_mechanisms.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -188,8 +190,11 @@ std::unique_ptr<CProgressMeter> MakeProgressMeter(CSmtpClient& client, bool quie
                                           platform::MonotonicMs);
 }
 
-// meter, when given, shows its final state before any error line.
-SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter) {
+// meter, when given, shows its final state before any error line. oauth,
+// when given, renews a token the relay refused, once, and the run connects
+// again with the new one.
+SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter,
+                   COAuthRun* oauth = nullptr, const std::string& token = std::string()) {
   if (!client.Connect(relay.host, relay.port)) {
     // The cause on a line of its own, which a quiet run shows as well.
     if (!client.ConnectFailure().empty()) Diagnostic("%s\n", client.ConnectFailure());
@@ -202,6 +207,14 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
                    client.m_tlsFailure.c_str());
       std::fflush(stderr);
       return ERROR_TLS;
+    }
+    if (oauth && client.m_failureLine.empty()) {
+      std::string renewed;
+      const SendResult status = oauth->Renew(token, renewed);
+      if (status != ERROR_NONE) return status;
+      client.Close();
+      client.SetPassword(renewed);
+      return Deliver(client, relay, meter);
     }
     if (!client.m_failureLine.empty()) {
       Diagnostic("%s", client.m_failureLine);
@@ -227,6 +240,20 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
     return ERROR_CLOSING_CONNECTION;
   }
   return ERROR_NONE;
+}
+
+SendResult OAuthLogin(const CLongOptions& options) {
+  SOAuthAccountKeys keys;
+  if (!OAuthKeysFromOptions(options, keys)) {
+    Diagnostic("%s", "Option --oauth-login needs an account with oauth (or --oauth)\n");
+    return ERROR_INVALID_ARGUMENT;
+  }
+  SLineTimeouts timeouts;
+  OAuthConfig config;
+  if (!PrepareOAuthConfig(keys, options.Timeouts(timeouts) ? timeouts.connectMs : 0, config)) {
+    return ERROR_AUTHENTICATING;
+  }
+  return RunOAuthLogin(config);
 }
 
 }  // namespace
@@ -259,6 +286,8 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     Diagnostic("%s", sources);
     return Usage(ERROR_INVALID_ARGUMENT);
   }
+  // --oauth-login signs in and sends nothing.
+  if (options.Has("oauth-login")) return OAuthLogin(options);
 
   // Refused before anything is read: a character -l cannot hold would
   // otherwise go out as a question mark under a label that lies.
@@ -272,6 +301,7 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   CSmtpClient client(quiet || dryRun, environment);
   SLineTimeouts fromOption;
   if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
+  const int fromOptionMs = options.Has("timeout") ? fromOption.connectMs : 0;
   SRelay relay;
   SClientOptions settings = client.Options();
   const SendResult built = BuildMessage(client, written, relay, settings);
@@ -282,13 +312,27 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     return WriteDryRun(client);
   }
 
+  // OAuth 2.0: the token is the password, XOAUTH2 unless -m says otherwise.
+  SOAuthAccountKeys oauthKeys;
+  OAuthConfig oauthConfig;
+  std::unique_ptr<COAuthRun> oauth;
+  std::string token;
+  if (OAuthKeysFromOptions(options, oauthKeys)) {
+    if (!PrepareOAuthConfig(oauthKeys, fromOptionMs, oauthConfig)) return ERROR_AUTHENTICATING;
+    oauth = std::make_unique<COAuthRun>(oauthConfig);
+    const SendResult status = oauth->Token(token);
+    if (status != ERROR_NONE) return status;
+    client.SetPassword(token);
+    if (client.AuthMethod == 0) client.AuthMethod = kAuthXoauth2;
+  }
+
   std::unique_ptr<CProgressMeter> meter;
   if (options.Has("progress")) {
     meter = MakeProgressMeter(client, quiet);
     settings.dataWatcher = meter.get();
   }
   client.SetOptions(settings);
-  return Deliver(client, relay, meter.get());
+  return Deliver(client, relay, meter.get(), oauth.get(), token);
 }
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches) {

@@ -64,13 +64,18 @@ void PrintHelp() {
   for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
     width = std::max(width, OptionForm(*option).size() + 2);
   }
+  // A longer form (the OAuth 2.0 options) goes on a line of its own rather
+  // than pushing every description to the right.
+  constexpr size_t kMostWidth = 28;
+  width = std::min(width, kMostWidth);
   std::string text = UsageText();
   for (EOptionGroup group : kOptionGroups) {
     std::string lines;
     for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
       if (option->group != group) continue;
       std::string form = OptionForm(*option);
-      form.resize(width, ' ');
+      if (form.size() + 1 > width) form += "\n  ";
+      form.resize(form.size() > width ? form.size() + width : width, ' ');
       lines += "  " + form + option->help;
       if (option->byDefault) lines += std::string(" (default: ") + option->byDefault + ")";
       lines += "\n";

@@ -22,6 +22,7 @@
 #include "net/tls_names.h"
 #include "platform/file.h"
 #include "platform/socket.h"
+#include "platform/tls_verify_win32.h"
 
 namespace platform {
 namespace {
@@ -797,6 +798,20 @@ std::string TlsLibraryVersion() {
                std::to_string(LOWORD(fixed->dwFileVersionLS));
   }
   return version;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool VerifyServerCertificate(const CERT_CONTEXT* leaf, const std::string& caFile,
+                             const std::string& host, std::string& reason) {
+  Store anchors;
+  if (!caFile.empty()) {
+    anchors = LoadPemCertificates(caFile, reason);
+    if (!anchors) return false;
+  }
+  return VerifyRelay(leaf, anchors.get(), host, reason);
 }
 
 }  // namespace platform

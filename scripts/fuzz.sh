@@ -27,6 +27,8 @@ out="$build/fuzz-out"
 summary="$out/summary.txt"
 mkdir -p "$out"
 : >"$summary"
+# libFuzzer writes a finding into its working directory unless told where.
+echo "fuzz: findings (crash-*, leak-*, oom-*, timeout-*) go to $out/<target>/"
 failed=0
 total=0
 for target in "${targets[@]}"; do

@@ -8,10 +8,14 @@
 #   test     build + unit and end-to-end suites (aiosmtpd, a private Postfix
 #            with Cyrus sasldb, OpenSSL tools), sanitizers, fuzzing, memcheck
 #   bench    build + the tools velsend is compared with, Google Benchmark
-#   windows  the MinGW-w64 cross compiler, Wine (32-bit) and Xvfb
+#   package  build + what scripts/package.sh and scripts/test-packages.sh
+#            use: Debian's packaging tools, lintian, zip, man
+#   windows  the MinGW-w64 cross compilers (32 and 64-bit), Wine and Xvfb;
+#            Wine's 32-bit loader (wine32:i386) only where the kernel runs
+#            32-bit programs
 set -euo pipefail
 
-usage() { echo "usage: $0 build|demo|test|bench|windows..." >&2; exit 2; }
+usage() { echo "usage: $0 build|demo|test|bench|package|windows..." >&2; exit 2; }
 (($#)) || usage
 
 packages=()          # installed with what they recommend
@@ -32,8 +36,26 @@ for set in "$@"; do
     # system knows it.
     bench) packages+=(g++ cmake make python3 libssl-dev openssl s-nail curl time libbenchmark-dev
                       media-types) ;;
-    windows) bare+=(g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb); need_i386=yes ;;
+    # groff: the manual as text in the zip; the relay of scripts/demo.sh
+    # takes the installed program's delivery.
+    package) packages+=(g++ cmake make python3 libssl-dev dpkg-dev lintian zip unzip man-db
+                        groff-base python3-aiosmtpd) ;;
+    # Where the kernel cannot run 32-bit programs, wine32 would only break
+    # the wine command (Debian's wine script prefers its loader): the 64-bit
+    # program is tested there (scripts/test-windows.sh).
+    windows) bare+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb)
+             if "$(dirname "$0")/kernel-runs-i386.sh" >/dev/null; then
+               bare+=(wine32:i386); need_i386=yes
+             fi ;;
     *) usage ;;
+  esac
+done
+# OAuth 2.0 token requests through libcurl, and their JSON through
+# nlohmann/json (header-only, also read by the Windows build).
+for set in "$@"; do
+  case "$set" in
+    build|demo|test|bench) packages+=(libcurl4-openssl-dev nlohmann-json3-dev) ;;
+    windows) bare+=(nlohmann-json3-dev) ;;
   esac
 done
 

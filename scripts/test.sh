@@ -8,7 +8,8 @@
 # Each stage runs in its own process group, bounded by what is left of the
 # whole run's budget (VELSEND_CI_MINUTES, default 90); whatever a stage leaves
 # running is stopped, and fails it. VELSEND_FUZZ_SECONDS sets the fuzzing time
-# per target (default 60).
+# per target (default 60). A run that leaves the working tree other than it
+# found it (git status) fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
@@ -58,12 +59,24 @@ stage() {  # stage NAME COMMAND...
   fi
 }
 
+# A stage that leaves a file in the tree (a fuzz finding, a stray output)
+# fails the run: the tree must be as the run found it.
+tree_before=$(git status --porcelain 2>/dev/null || true)
+
 stage "packages" scripts/install-deps.sh test windows
 stage "unit and end-to-end tests" scripts/check.sh
 stage "the same under ASan and UBSan" scripts/check.sh --sanitize
 stage "fuzzing" scripts/fuzz.sh "${VELSEND_FUZZ_SECONDS:-60}"
 stage "memcheck" scripts/memcheck.sh
 stage "the Windows program under Wine" scripts/test-windows.sh
+stage "the packages (.deb, Windows zip)" scripts/test-packages.sh
+
+tree_after=$(git status --porcelain 2>/dev/null || true)
+if [ "$tree_after" != "$tree_before" ]; then
+  echo "test.sh: the run changed the working tree (git status):" >&2
+  diff <(echo "$tree_before") <(echo "$tree_after") >&2 || true
+  exit 1
+fi
 
 echo "== All passed in $((SECONDS - start)) s"
 printf '%s\n' "${timings[@]}"

@@ -14,6 +14,18 @@ target_sources(velsend_core PRIVATE ${CMAKE_SOURCE_DIR}/platform/tls_schannel.cp
 target_link_libraries(velsend_core PUBLIC secur32 crypt32)
 # HMAC-MD5 of CRAM-MD5 through the system's CNG.
 target_link_libraries(velsend_core PUBLIC bcrypt)
+# OAuth 2.0 token requests through WinHTTP; the token file sealed with DPAPI
+# (crypt32, above).
+target_link_libraries(velsend_core PUBLIC winhttp)
+# nlohmann/json is header-only and the same for every target, but the host's
+# /usr/include cannot be on a cross compiler's path (glibc's headers would
+# shadow MinGW's): a build-tree directory holds only a link to its folder.
+find_path(VELSEND_NLOHMANN_DIR nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH
+  NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
+file(CREATE_LINK ${VELSEND_NLOHMANN_DIR}/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann
+  SYMBOLIC)
+target_include_directories(velsend_core SYSTEM PUBLIC ${CMAKE_BINARY_DIR}/json-include)
 
 # The header picture of the about dialog is drawn by a script, not kept as a
 # binary in the repository.

@@ -36,11 +36,15 @@ SendResult WriteDryRun(CSmtpClient& client) {
     return ERROR_SENDING_MAIL;
   }
 
-  std::string envelope = CSmtpClient::MailFromCommand(client.m_originatorAddress) + "\n";
+  // One MAIL line per transaction that --max-recipients makes.
+  const std::string mail = CSmtpClient::MailFromCommand(client.m_originatorAddress) + "\n";
+  const size_t limit = static_cast<size_t>(client.Options().maxRecipients);
+  std::string envelope = mail;
   std::string address;
   std::string name;
-  for (const std::string& entry : client.m_recipients) {
-    CSmtpClient::SplitAddress(entry, address, name);
+  for (size_t i = 0; i < client.m_recipients.size(); ++i) {
+    if (limit > 0 && i > 0 && i % limit == 0) envelope += mail;
+    CSmtpClient::SplitAddress(client.m_recipients[i], address, name);
     envelope += CSmtpClient::RcptToCommand(address) + "\n";
   }
   std::fputs(envelope.c_str(), stderr);

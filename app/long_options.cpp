@@ -1,5 +1,6 @@
 #include "app/long_options.h"
 
+#include "app/recipient_limit.h"
 #include "net/line_socket.h"
 #include "oauth/oauth_config.h"
 
@@ -8,6 +9,11 @@ namespace {
 bool IsTimeout(const std::string& text) {
   int seconds = 0;
   return ParseTimeoutSeconds(text, seconds);
+}
+
+bool IsRecipientLimit(const std::string& text) {
+  int limit = 0;
+  return ParseRecipientLimit(text, limit);
 }
 
 bool IsOAuthFlow(const std::string& text) {
@@ -65,6 +71,9 @@ constexpr SLongOption kOptions[] = {
     {"dry-run", nullptr, G::kMessage,
      "Show the message and envelope instead of sending",
      "send", nullptr},
+    {"max-recipients", "N", G::kMessage,
+     "Recipients per transaction, 1 to 1000000", "no limit",
+     IsRecipientLimit},
     {"progress", nullptr, G::kOutput, "Show how far the message data has gone",
      "off", nullptr},
     {"version", nullptr, G::kOutput, "Display the version, TLS library and features", nullptr,

@@ -12,6 +12,7 @@
 #include "app/oauth_run.h"
 #include "app/password_source.h"
 #include "app/progress_meter.h"
+#include "app/recipient_limit.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
@@ -40,15 +41,15 @@ void Diagnostic(const char* format, const std::string& text) {
 }
 
 // TLS from the long options; a port of 465 can only be implicit TLS.
-void ConfigureTls(const CLongOptions& options, const SRelay& relay, CSmtpClient& client) {
+void ConfigureTls(const CLongOptions& options, const SRelay& relay, SClientOptions& settings) {
   if (options.Has("starttls")) {
-    client.m_tlsMode = CSmtpClient::kStartTls;
+    settings.tlsMode = SClientOptions::kStartTls;
   } else if (options.Has("tls") || relay.port == 465) {
-    client.m_tlsMode = CSmtpClient::kImplicitTls;
+    settings.tlsMode = SClientOptions::kImplicitTls;
   }
-  client.m_tlsOptions.hostName = relay.host;
-  options.Lookup("cacert", client.m_tlsOptions.caFile);
-  client.m_tlsOptions.verify = !options.Has("insecure");
+  settings.tls.hostName = relay.host;
+  options.Lookup("cacert", settings.tls.caFile);
+  settings.tls.verify = !options.Has("insecure");
 }
 
 void ConfigureFamilies(const CLongOptions& options, CSmtpClient& client) {
@@ -107,9 +108,10 @@ SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches)
 }
 
 // Validates the switches in their fixed order and fills the client with the
-// whole message; relay receives the host and port.
+// whole message; relay receives the host and port, settings the client's
+// options.
 SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switches,
-                        SRelay& relay) {
+                        SRelay& relay, SClientOptions& settings) {
   std::string value;
 
   if (!switches.LookupSwitch("o", value)) return Usage(ERROR_NO_ORIGINATOR);
@@ -135,9 +137,12 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   } else if (!switches.LongOptions().Has("dry-run")) {
     return Usage(ERROR_NO_HOST);
   }
-  ConfigureTls(switches.LongOptions(), relay, client);
+  ConfigureTls(switches.LongOptions(), relay, settings);
   ConfigureFamilies(switches.LongOptions(), client);
-  switches.LongOptions().Lookup("helo", client.m_heloName);
+  switches.LongOptions().Lookup("helo", settings.heloName);
+  if (switches.LongOptions().Lookup("max-recipients", value)) {
+    ParseRecipientLimit(value, settings.maxRecipients);
+  }
 
   if (switches.LookupSwitch("n", value)) client.SetUserName(value);
 
@@ -303,10 +308,14 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
   const int fromOptionMs = options.Has("timeout") ? fromOption.connectMs : 0;
   SRelay relay;
-  const SendResult built = BuildMessage(client, written, relay);
+  SClientOptions settings = client.Options();
+  const SendResult built = BuildMessage(client, written, relay, settings);
   if (built != ERROR_NONE) return built;
   if (!headerCharset.empty()) client.m_headerCharset = headerCharset;
-  if (dryRun) return WriteDryRun(client);
+  if (dryRun) {
+    client.SetOptions(settings);
+    return WriteDryRun(client);
+  }
 
   // OAuth 2.0: the token is the password, XOAUTH2 unless -m says otherwise.
   SOAuthAccountKeys oauthKeys;
@@ -325,8 +334,9 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   std::unique_ptr<CProgressMeter> meter;
   if (options.Has("progress")) {
     meter = MakeProgressMeter(client, quiet);
-    client.m_dataWatcher = meter.get();
+    settings.dataWatcher = meter.get();
   }
+  client.SetOptions(settings);
   return Deliver(client, relay, meter.get(), oauth.get(), token);
 }
 

@@ -1,8 +1,10 @@
 // The mail transaction: envelope, data phase and the end of the data.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mime/header_values.h"
 #include "smtp/smtp_client.h"
@@ -18,22 +20,37 @@ std::string CSmtpClient::RcptToCommand(const std::string& address) {
 
 bool CSmtpClient::SendMail() {
   if (!FitsRelayLimit()) return false;
-
-  if (!NothingWaiting()) return false;
-  SendFormatted("%s\r\n", MailFromCommand(m_originatorAddress).c_str());
-  if (!ReadReply("2")) return false;
-
-  // The cursor only passes accepted recipients; one refusal stops them all.
-  while (m_recipientCursor < static_cast<int>(m_recipients.size())) {
-    SplitAddress(m_recipients[m_recipientCursor], m_recipientAddress, m_recipientName);
-    if (!NothingWaiting()) return false;
-    SendFormatted("%s\r\n", RcptToCommand(m_recipientAddress).c_str());
-    if (!ReadReply("2")) return false;
-    ++m_recipientCursor;
+  std::vector<int> pending;
+  for (int i = m_recipientCursor; i < static_cast<int>(m_recipients.size()); ++i) {
+    pending.push_back(i);
   }
+  // A relay that caps the recipients of one transaction answers the rest
+  // with 452 (RFC 5321 section 4.5.3.1.10): they get the same message in
+  // the next transaction on this connection, until none is left.
+  // --max-recipients splits before the relay has to refuse.
+  const size_t limit = m_options.maxRecipients > 0 ? static_cast<size_t>(m_options.maxRecipients)
+                                                   : pending.size();
+  while (true) {
+    const size_t taken = std::min(limit, pending.size());
+    const std::vector<int> batch(pending.begin(), pending.begin() + static_cast<long>(taken));
+    std::vector<int> deferred;
+    bool dataSent = false;
+    if (!SendEnvelope(batch, deferred, dataSent)) return false;
+    // With PIPELINING the last transaction's end of data and QUIT go
+    // together (not under --progress, which counts the data alone).
+    const bool last = deferred.empty() && taken == pending.size();
+    if (!SendData(dataSent, last && OffersPipelining() && !m_options.dataWatcher)) return false;
+    deferred.insert(deferred.end(), pending.begin() + static_cast<long>(taken), pending.end());
+    if (deferred.empty()) return true;
+    pending = std::move(deferred);
+  }
+}
 
-  if (!NothingWaiting()) return false;
-  SendFormatted("DATA\r\n");
+bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
+  if (!dataSent) {
+    if (!NothingWaiting()) return false;
+    SendFormatted("DATA\r\n");
+  }
   if (!ReadReply("354")) return false;
   if (!NothingWaiting()) return false;
 
@@ -41,7 +58,7 @@ bool CSmtpClient::SendMail() {
   // read of the final reply writes what is left. Each block, the last with
   // the "." line, goes out only while the relay is silent.
   GatherSends(true);
-  WatchSends(m_dataWatcher);
+  WatchSends(m_options.dataWatcher);
   // A file that changed since it was read ends the data unfinished: the
   // relay discards a message without its final ".", so a mixture of old and
   // new bytes is never delivered. The connection is closed by the caller
@@ -51,6 +68,10 @@ bool CSmtpClient::SendMail() {
     return false;
   }
   SendFormatted(kEndOfData);
+  if (quitAfter) {
+    SendFormatted("QUIT\r\n");
+    m_quitSent = true;
+  }
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
   // A message that lost bytes on the way is not delivered, whatever the
@@ -59,6 +80,70 @@ bool CSmtpClient::SendMail() {
   WatchSends(nullptr);
   GatherSends(false);
   return accepted && sentWhole;
+}
+
+bool CSmtpClient::OffersPipelining() const {
+  return m_identified && m_ehloKeywords.count("PIPELINING") != 0;
+}
+
+bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred,
+                               bool& dataSent) {
+  // With PIPELINING (RFC 2920) MAIL, the RCPTs and DATA go as one group and
+  // their replies are read in order. After a refused recipient the relay
+  // may be waiting for data: the step fails without another byte and the
+  // connection is closed, so the "." that would deliver a message (empty or
+  // not) is never sent. A group holds at most kGroup commands, so that
+  // neither side can fill the other's buffers while it is not reading.
+  constexpr int kGroup = 100;
+  const int group = OffersPipelining() ? kGroup : 1;
+  // Command 0 is MAIL, command i the RCPT of recipients[i - 1]. The cursor
+  // counts accepted recipients; one refusal stops them all.
+  const int commands = 1 + static_cast<int>(recipients.size());
+  const auto select = [&](int command) {
+    if (command > 0) {
+      SplitAddress(m_recipients[recipients[command - 1]], m_recipientAddress, m_recipientName);
+    }
+  };
+  int acceptedHere = 0;
+  for (int next = 0; next < commands;) {
+    if (!NothingWaiting()) return false;
+    if (group > 1) GatherSends(true);
+    const int end = std::min(commands, next + group);
+    for (int command = next; command < end; ++command) {
+      select(command);
+      SendFormatted("%s\r\n", command == 0 ? MailFromCommand(m_originatorAddress).c_str()
+                                            : RcptToCommand(m_recipientAddress).c_str());
+    }
+    // DATA's reply is read by SendData, after every recipient's.
+    if (group > 1 && end == commands) {
+      SendFormatted("DATA\r\n");
+      dataSent = true;
+    }
+    // The first read writes the gathered group.
+    bool accepted = true;
+    for (; next < end && accepted; ++next) {
+      select(next);
+      std::vector<std::string> lines;
+      accepted = ReadReply("2", Timeouts().replyMs, &lines);
+      if (next == 0) continue;
+      if (accepted) {
+        ++acceptedHere;
+        ++m_recipientCursor;
+      } else if (acceptedHere > 0 && lines.back().starts_with("452")) {
+        // Too many recipients for this transaction: kept for the next.
+        deferred.push_back(recipients[next - 1]);
+        accepted = true;
+      }
+    }
+    if (group > 1) GatherSends(false);
+    if (!accepted) return false;
+    // A relay that refused one for being too many refuses the rest too:
+    // those not yet asked wait for the next transaction.
+    if (!deferred.empty() && next < commands) {
+      for (; next < commands; ++next) deferred.push_back(recipients[next - 1]);
+    }
+  }
+  return true;
 }
 
 bool CSmtpClient::WriteMessageData() {
@@ -92,7 +177,7 @@ uint64_t CSmtpClient::MessageDataSize() {
 bool CSmtpClient::FitsRelayLimit() {
   // Only keywords read over TLS are trusted; a relay's SIZE (RFC 1870) saves
   // uploading what it is bound to refuse.
-  if (m_tlsMode == kNoTls) return true;
+  if (m_options.tlsMode == kNoTls) return true;
   const auto size = m_ehloKeywords.find("SIZE");
   if (size == m_ehloKeywords.end()) return true;
   const char* text = size->second.c_str();

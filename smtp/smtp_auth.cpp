@@ -33,7 +33,7 @@ std::string ChallengeText(const std::string& line) {
 bool CSmtpClient::Authenticate() {
   int mechanism = AuthMethod;
   // Only over TLS are the relay's keywords trusted enough to choose by.
-  if (m_tlsMode != kNoTls) {
+  if (m_options.tlsMode != kNoTls) {
     const auto auth = m_ehloKeywords.find("AUTH");
     const std::string offered = auth == m_ehloKeywords.end() ? std::string() : auth->second;
     if (ShownMechanisms(offered).empty()) {
@@ -125,9 +125,9 @@ bool CSmtpClient::AuthBearer(int mechanism) {
   const std::string credential =
       mechanism == kAuthXoauth2
           ? Xoauth2Credential(m_userName, m_password)
-          : OauthBearerCredential(m_userName, m_tlsOptions.hostName.empty()
+          : OauthBearerCredential(m_userName, m_options.tls.hostName.empty()
                                                   ? GetRemoteHostName()
-                                                  : m_tlsOptions.hostName,
+                                                  : m_options.tls.hostName,
                                   GetRemotePort(), m_password);
   const std::string encoded = CBase64Encoder().EncodeBytes(credential.data(), credential.size());
   const char* name = AuthMechanismName(mechanism);

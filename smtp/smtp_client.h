@@ -11,6 +11,7 @@
 #include "mime/message_part.h"
 #include "net/line_socket.h"
 #include "platform/tls.h"
+#include "smtp/client_options.h"
 #include "smtp/ehlo.h"
 #include "smtp/environment.h"
 
@@ -44,15 +45,22 @@ class CSmtpClient : public CLineSocket {
   // As ReadReply, waiting at most timeoutMs for the whole reply; lines, when
   // given, receives every line of it.
   bool ReadReply(const char* expected, int timeoutMs, std::vector<std::string>* lines = nullptr);
-  // The name HELO and EHLO announce: m_heloName when set, else the local
+  // The name HELO and EHLO announce: Options().heloName when set, else the local
   // host name, else the address literal of the connection's local address
   // ("[192.0.2.1]", "[IPv6:2001:db8::1]").
   std::string GreetingName() const;
   bool SetUserName(const std::string& text);
   bool SetPassword(const std::string& text);
+  // The run's settings, given once before Connect; the trust store starts
+  // as the environment's, so callers change a copy of Options().
+  void SetOptions(const SClientOptions& options) { m_options = options; }
+  const SClientOptions& Options() const { return m_options; }
 
   // --- EHLO and TLS (smtp/ehlo.cpp, smtp/smtp_tls.cpp) ---
-  enum TlsMode { kNoTls, kStartTls, kImplicitTls };
+  using TlsMode = SClientOptions::TlsMode;
+  static constexpr TlsMode kNoTls = SClientOptions::kNoTls;
+  static constexpr TlsMode kStartTls = SClientOptions::kStartTls;
+  static constexpr TlsMode kImplicitTls = SClientOptions::kImplicitTls;
   // EHLO; on success the relay's keywords replace any earlier ones.
   bool Ehlo();
   // EHLO, STARTTLS, the handshake; false with m_tlsFailure set.
@@ -79,10 +87,26 @@ class CSmtpClient : public CLineSocket {
   bool AuthBearer(int mechanism);
 
   // --- Mail transaction (smtp/mail_transaction.cpp) ---
-  // MAIL, one RCPT per recipient (m_recipientCursor passes the accepted
-  // ones), DATA, the header block and parts, ".". True when the relay
-  // accepted the data and every byte of it was sent.
+  // MAIL, one RCPT per recipient (m_recipientCursor counts the accepted
+  // ones), DATA, the header block and parts, ".", in as many transactions
+  // as the relay's 452 replies ask for. True when the relay accepted the
+  // data for every recipient and every byte of it was sent.
   bool SendMail();
+  // MAIL and one RCPT per entry of recipients (indexes into m_recipients);
+  // true when every one was accepted, or refused with 452 after another of
+  // this transaction was accepted: those are appended to deferred. When the
+  // relay's EHLO offered PIPELINING the commands go in groups, DATA after
+  // the last RCPT of the last (dataSent then set, its reply unread), and the
+  // replies are read in order, stopping at the first refusal; otherwise each
+  // waits for the reply to the one before.
+  bool SendEnvelope(const std::vector<int>& recipients, std::vector<int>& deferred,
+                    bool& dataSent);
+  // DATA unless dataSent, the message, ".", and QUIT with it when quitAfter
+  // (Quit then only reads its reply); true when the relay accepted the data
+  // and every byte of it was sent.
+  bool SendData(bool dataSent, bool quitAfter);
+  // An EHLO was accepted on this connection and listed PIPELINING.
+  bool OffersPipelining() const;
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
@@ -144,16 +168,12 @@ class CSmtpClient : public CLineSocket {
   std::string m_password;
   int AuthMethod = 0;  // an AuthMechanism (smtp/auth_mechanisms.h); 0 none given
   int m_recipientCursor = 0;
-  TlsMode m_tlsMode = kNoTls;
-  platform::TlsOptions m_tlsOptions;
   std::string m_tlsFailure;     // why the connection could not be secured
   // The diagnostic line of a step refused before the relay was asked (no
   // such mechanism, a message too large); empty otherwise.
   std::string m_failureLine;
   EhloKeywords m_ehloKeywords;  // of the last accepted EHLO
   bool m_identified = false;    // an EHLO was accepted on this connection
-  std::string m_heloName;       // given by the user; empty: GreetingName finds one
-  CSendWatcher* m_dataWatcher = nullptr;  // watches the data phase's sends
 
   // Message members.
   std::string m_originatorAddress;
@@ -180,5 +200,7 @@ class CSmtpClient : public CLineSocket {
   std::optional<SMessageStamp> m_stamp;
 
  private:
+  SClientOptions m_options;
+  bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
   CEnvironment& m_environment;
 };

@@ -19,7 +19,7 @@ bool IsReplyLine(std::string_view line) {
 CSmtpClient::CSmtpClient(bool quiet, CEnvironment& environment)
     : CLineSocket(quiet, environment.Resolver()), m_environment(environment) {
   SetTimeouts(environment.Timeouts());
-  m_tlsOptions.caFile = environment.TrustStore();
+  m_options.tls.caFile = environment.TrustStore();
 }
 
 CSmtpClient::~CSmtpClient() = default;
@@ -51,7 +51,7 @@ bool CSmtpClient::ReadReply(const char* expected, int timeoutMs,
 }
 
 std::string CSmtpClient::GreetingName() const {
-  if (!m_heloName.empty()) return m_heloName;
+  if (!m_options.heloName.empty()) return m_options.heloName;
   if (!GetLocalHostName().empty()) return GetLocalHostName();
   // Without a name, the address literal of this end of the connection
   // (RFC 5321 section 4.1.3); an empty name is refused by relays.
@@ -62,16 +62,16 @@ std::string CSmtpClient::GreetingName() const {
 }
 
 bool CSmtpClient::Connect(const std::string& host, long port) {
-  if (m_tlsMode == kImplicitTls) return Open(host, "submissions", 465, port);
+  if (m_options.tlsMode == kImplicitTls) return Open(host, "submissions", 465, port);
   return Open(host, "smtp", 25, port);
 }
 
 bool CSmtpClient::Login() {
-  if (m_tlsMode == kImplicitTls && !SecureConnection()) return false;
+  if (m_options.tlsMode == kImplicitTls && !SecureConnection()) return false;
   if (!ReadReply("2")) return false;
-  if (m_tlsMode == kStartTls && !SendStartTls()) return false;
+  if (m_options.tlsMode == kStartTls && !SendStartTls()) return false;
   // Over TLS the relay's keywords are read even when nothing needs them yet.
-  if (m_tlsMode != kNoTls && !Ehlo()) return false;
+  if (m_options.tlsMode != kNoTls && !Ehlo()) return false;
   if (m_userName.empty() && m_password.empty()) return m_identified || Helo();
   return Authenticate();
 }
@@ -83,7 +83,8 @@ bool CSmtpClient::Helo() {
 }
 
 bool CSmtpClient::Quit() {
-  SendFormatted("QUIT\r\n");
+  if (!m_quitSent) SendFormatted("QUIT\r\n");
+  m_quitSent = false;
   return ReadReply("2");
 }
 

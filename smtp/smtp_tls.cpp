@@ -23,7 +23,7 @@ std::string Printable(const std::string& line) {
 
 bool CSmtpClient::SecureConnection() {
   std::string reason;
-  if (StartTls(m_tlsOptions, reason)) return true;
+  if (StartTls(m_options.tls, reason)) return true;
   m_tlsFailure = reason;
   return false;
 }

@@ -178,8 +178,10 @@ Exchange Authenticate(CSmtpClient::TlsMode mode, int method, const std::string& 
   {
     CSmtpClient client(false);
     client.AttachStream(std::make_unique<CMemoryStream>(peer));
-    client.m_tlsMode = mode;
-    client.m_tlsOptions.hostName = "smtp.example.org";
+    SClientOptions settings = client.Options();
+    settings.tlsMode = mode;
+    settings.tls.hostName = "smtp.example.org";
+    client.SetOptions(settings);
     client.SetUserName(user);
     client.SetPassword(password);
     client.AuthMethod = method;

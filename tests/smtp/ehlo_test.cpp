@@ -39,8 +39,10 @@ Outcome Login(CSmtpClient::TlsMode mode, std::deque<std::string> replies,
   peer->answersAheadFrom = answersAheadFrom;
   CSmtpClient client(true);
   client.AttachStream(std::make_unique<CMemoryStream>(peer));
-  client.m_tlsMode = mode;
-  client.m_tlsOptions.hostName = "localhost";
+  SClientOptions settings = client.Options();
+  settings.tlsMode = mode;
+  settings.tls.hostName = "localhost";
+  client.SetOptions(settings);
   client.SetUserName("ann");
   client.SetPassword("secret");
   Outcome outcome{};

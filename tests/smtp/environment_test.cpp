@@ -23,7 +23,7 @@ TEST(Environment, DefaultWaitsAndTrustStore) {
 
   CSmtpClient client(true);
   EXPECT_TRUE(client.Timeouts() == waits);
-  EXPECT_EQ(client.m_tlsOptions.caFile, "");
+  EXPECT_EQ(client.Options().tls.caFile, "");
 }
 
 TEST(Environment, ClientTakesWaitsAndTrustStoreFromItsEnvironment) {
@@ -32,7 +32,7 @@ TEST(Environment, ClientTakesWaitsAndTrustStoreFromItsEnvironment) {
   environment.trustStore = "/etc/relay-ca.pem";
   CSmtpClient client(true, environment);
   EXPECT_TRUE(client.Timeouts() == environment.timeouts);
-  EXPECT_EQ(client.m_tlsOptions.caFile, "/etc/relay-ca.pem");
+  EXPECT_EQ(client.Options().tls.caFile, "/etc/relay-ca.pem");
 }
 
 // A wrapper changes only what it overrides.

@@ -162,7 +162,9 @@ TEST(MailTransaction, OneWriterForTheRelayTheCountAndTheDryRun) {
 
     const uint64_t total = t.client.MessageDataSize();
     CRecordingWatcher watcher;
-    t.client.m_dataWatcher = &watcher;
+    SClientOptions settings = t.client.Options();
+    settings.dataWatcher = &watcher;
+    t.client.SetOptions(settings);
     t.AcceptAll();
     ASSERT_TRUE(t.client.SendMail());
     const std::string wire = t.DataContent();
@@ -394,7 +396,9 @@ TEST(MailTransaction, RelaySizeLimit) {
     SCOPED_TRACE(c.what);
     Transaction t;
     t.client.m_parts.push_back(Part("7bit", {std::string(3000, 'x') + "\r\n"}));
-    t.client.m_tlsMode = c.mode;
+    SClientOptions settings = t.client.Options();
+    settings.tlsMode = c.mode;
+    t.client.SetOptions(settings);
     if (c.keyword) t.client.m_ehloKeywords[c.keyword] = c.value;
     t.AcceptAll();
     EXPECT_EQ(t.client.SendMail(), c.sends);

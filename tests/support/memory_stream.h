@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/byte_stream.h"
 
@@ -25,6 +26,10 @@ class CMemoryStream : public CByteStream {
     size_t answersAheadFrom = static_cast<size_t>(-1);
     size_t chunksTaken = 0;
     size_t frontTaken = 0;           // bytes of the first chunk already handed out
+    // What the client sent before each wait for the peer that followed new
+    // sends: the grouping of commands on the wire.
+    std::vector<std::string> sentBeforeReads;
+    size_t sentRecorded = 0;
   };
 
   explicit CMemoryStream(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
@@ -39,6 +44,10 @@ class CMemoryStream : public CByteStream {
   }
 
   long Receive(char* buffer, size_t size, int timeoutMs) override {
+    if (timeoutMs != 0 && m_shared->sent.size() > m_shared->sentRecorded) {
+      m_shared->sentBeforeReads.push_back(m_shared->sent.substr(m_shared->sentRecorded));
+      m_shared->sentRecorded = m_shared->sent.size();
+    }
     auto& chunks = m_shared->chunks;
     if (chunks.empty()) return m_shared->timeoutAtEnd ? kReceiveTimeout : 0;
     if (timeoutMs == 0 && !m_shared->answersAhead &&

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/switches.h"
+#include "net/line_socket.h"
 #include "platform/command.h"
 #include "platform/file.h"
 
@@ -14,6 +15,8 @@ namespace {
 // Far beyond any password or OAuth token; keeps a wrong file from filling
 // memory.
 constexpr size_t kLongest = 1024 * 1024;
+// A token is a few KiB; a command that writes more is not giving one.
+constexpr size_t kCommandOutput = 64 * 1024;
 
 PasswordOutcome ObtainFromEnvironment(bool userGiven, std::string& password) {
   const char* variable = std::getenv("VELSEND_PASSWORD");
@@ -48,7 +51,9 @@ PasswordOutcome ObtainPassword(const CSwitchCommandLineInfo& switches, bool user
     }
     read = ReadPasswordFile(value, password, reason);
   } else if (options.Lookup("password-command", value)) {
-    read = RunPasswordCommand(value, password, reason);
+    SLineTimeouts timeouts;
+    options.Timeouts(timeouts);
+    read = RunPasswordCommand(value, password, reason, timeouts.connectMs);
   } else {
     return ObtainFromEnvironment(userGiven, password);
   }
@@ -67,6 +72,12 @@ std::string_view FirstLine(std::string_view text) {
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& reason) {
+  // A FIFO without a writer would hold the run for ever; a device may never end.
+  const platform::FileKind kind = platform::KindOfFile(path);
+  if (kind == platform::FileKind::kDirectory || kind == platform::FileKind::kOther) {
+    reason = path + " is not a regular file";
+    return false;
+  }
   std::FILE* file = platform::OpenForReading(path);
   if (file == nullptr) {
     reason = "can't open " + path + ": " + std::strerror(errno);
@@ -92,12 +103,24 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
   return true;
 }
 
-bool RunPasswordCommand(const std::string& command, std::string& password, std::string& reason) {
+bool RunPasswordCommand(const std::string& command, std::string& password, std::string& reason,
+                        int timeoutMs) {
   std::string output;
   int status = 0;
-  if (!platform::RunShellCommand(command, kLongest, output, status)) {
-    reason = "the password command could not be started";
-    return false;
+  switch (platform::RunShellCommand(command, kCommandOutput, timeoutMs, output, status)) {
+    case platform::CommandOutcome::kRan:
+      break;
+    case platform::CommandOutcome::kNotStarted:
+      reason = "the password command could not be started";
+      return false;
+    case platform::CommandOutcome::kTimedOut:
+      reason = "the password command did not end within " + std::to_string(timeoutMs / 1000) +
+               " s";
+      return false;
+    case platform::CommandOutcome::kTooLong:
+      reason = "the password command wrote more than " + std::to_string(kCommandOutput) +
+               " bytes";
+      return false;
   }
   if (status != 0) {
     reason = status < 0 ? std::string("the password command did not end normally")

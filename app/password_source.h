@@ -25,5 +25,8 @@ std::string_view FirstLine(std::string_view text);
 // line is empty.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& reason);
 // The first line the command writes to standard output; false with reason
-// when it cannot run, exits with a status other than 0 or writes no line.
-bool RunPasswordCommand(const std::string& command, std::string& password, std::string& reason);
+// when it cannot run, exits with a status other than 0, writes no line or
+// more than 64 KiB, or runs past timeoutMs (--timeout, 300 s by default),
+// when it is ended with all it started.
+bool RunPasswordCommand(const std::string& command, std::string& password, std::string& reason,
+                        int timeoutMs = 5 * 60 * 1000);

@@ -264,6 +264,51 @@ def test_password_command(velsend, command):
     assert_no_secret(run.err, SECRET)
 
 
+@pytest.mark.skipif(WINE, reason="the cases need a POSIX shell's sleep, yes and background jobs")
+@pytest.mark.parametrize("command,reason", [
+    ("sleep 30", "the password command did not end within 1 s"),
+    ("yes", "the password command wrote more than 65536 bytes"),
+    ("sleep 30 & echo $! > child; wait", "the password command did not end within 1 s"),
+])
+def test_password_command_is_bounded(velsend, tmp_path, command, reason):
+    start = time.monotonic()
+    run = velsend(*REQUIRED, f"-h127.0.0.1:{closed_port()}", f"-n{USER}", "--timeout=1",
+                  f"--password-command={command}", cwd=tmp_path, timeout=20)
+    assert time.monotonic() - start < 8
+    assert run.status == 9
+    assert run.err == f"Couldn't get the password: {reason}\nProgram Exiting[9 (ERROR_AUTHENTICATING)]\n"
+    if (tmp_path / "child").exists():  # what the command started ended with it
+        pid = int((tmp_path / "child").read_text())
+        for _ in range(50):
+            if not os.path.exists(f"/proc/{pid}") or "Z" in open(f"/proc/{pid}/stat").read().split()[2]:
+                break
+            time.sleep(0.1)
+        assert not os.path.exists(f"/proc/{pid}") or open(f"/proc/{pid}/stat").read().split()[2] == "Z"
+
+
+@pytest.mark.skipif(WINE, reason="Windows has no FIFOs")
+def test_password_file_that_is_a_fifo_is_refused(velsend, tmp_path):
+    os.mkfifo(tmp_path / "pw", 0o600)  # no writer: opening it would wait for ever
+    run = velsend(*REQUIRED, f"-h127.0.0.1:{closed_port()}", f"-n{USER}",
+                  f"--password-file={tmp_path / 'pw'}", timeout=20)
+    assert run.status == 9
+    assert run.err == (f"Couldn't get the password: {tmp_path / 'pw'} is not a regular file\n"
+                       "Program Exiting[9 (ERROR_AUTHENTICATING)]\n")
+
+
+@pytest.mark.skipif(WINE, reason="the case needs a POSIX shell's background jobs")
+def test_password_command_that_leaves_a_child_holding_its_output(velsend):
+    # The command has ended; its background child keeps the pipe open for 30 s.
+    start = time.monotonic()
+    with plain_relay() as r:
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}",
+                      f"--password-command=echo {SECRET}; (sleep 30 2>/dev/null &)",
+                      timeout=20)
+    assert run.status == 0, run.err
+    assert time.monotonic() - start < 8
+    assert r.logins == [("PLAIN", USER.encode(), SECRET.encode(), True)]
+
+
 def test_password_from_the_environment(velsend):
     env = {"VELSEND_PASSWORD": SECRET}
     with plain_relay() as r:

@@ -21,6 +21,7 @@ if [ "${1:-}" = --sanitize ]; then
   options=(-DCMAKE_BUILD_TYPE=Debug -DVELSEND_SANITIZE=ON)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"
 fi
 
 # A missing package shows here as one line, not as a failure deep in a suite.

@@ -93,7 +93,9 @@ namespace {
 // instead of overflowing), but with nothing left after the digits: "smtps"
 // or "25x" must never become port 0 (the default) or 25 and send in clear
 // text. Empty is the default port.
-bool ReadPort(const std::string& text, long& port) {
+bool ReadPort(const std::string& value, long& port) {
+  // The number ends at a NUL, as it ends the C string atol reads.
+  const std::string text = value.substr(0, value.find('\0'));
   port = 0;
   if (text.empty()) return true;
   char* end = nullptr;
@@ -130,12 +132,13 @@ bool SplitHostPort(const std::string& value, std::string& host, long& port,
     }
     const std::string rest = value.substr(close + 1);
     if (!rest.empty() && rest[0] != ':') return false;
-    host = value.substr(1, close - 1);
-    port = 0;
-    if (!rest.empty() && !ReadPort(rest.substr(1), port)) {
+    long number = 0;
+    if (!rest.empty() && !ReadPort(rest.substr(1), number)) {
       if (badPort) *badPort = rest.substr(1);
       return false;
     }
+    host = value.substr(1, close - 1);
+    port = number;
     return true;
   }
   const size_t colon = value.rfind(':');
@@ -149,11 +152,13 @@ bool SplitHostPort(const std::string& value, std::string& host, long& port,
     port = 0;
     return true;
   }
-  host = value.substr(0, colon);
-  if (!ReadPort(value.substr(colon + 1), port)) {
+  long number = 0;
+  if (!ReadPort(value.substr(colon + 1), number)) {
     if (badPort) *badPort = value.substr(colon + 1);
     return false;
   }
+  host = value.substr(0, colon);
+  port = number;
   return true;
 }
 

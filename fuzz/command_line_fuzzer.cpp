@@ -10,6 +10,7 @@
 // separator added when the text ends with one); the host and the text after
 // the last ":" give the value back and the port is what atol would read,
 // saturated; SplitAddress returns parts of the entry in their place.
+#include <cctype>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -115,6 +116,22 @@ void CheckHostPort(const std::string& value) {
     FUZZ_CHECK(close != std::string::npos && host == value.substr(1, close - 1));
     FUZZ_CHECK(host.find(':') != std::string::npos);
     return;
+  }
+  // A port is blanks, a sign and digits, and nothing after them; else the
+  // value is refused and nothing changed.
+  if (colon != std::string::npos && value.find(':') == colon) {
+    std::string text = value.substr(colon + 1);
+    text = text.substr(0, text.find('\0'));
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t first = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    const bool number = text.empty() || (i > first && i == text.size());
+    if (!number) {
+      FUZZ_CHECK(!parsed && host == "stale" && port == -1);
+      return;
+    }
   }
   FUZZ_CHECK(parsed);
   if (colon != std::string::npos && value.find(':') != colon) {

@@ -67,7 +67,7 @@ std::string CSmtpClient::LookupContentType(const std::string& fileName) const {
 
 bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const std::string& charset,
                           bool withholdName) {
-  m_partFailure.clear();
+  std::string reason;
   try {
     CMessagePart part;
     part.m_contentType = LookupContentType(fileName);
@@ -89,11 +89,12 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       part.EncodeQuotedPrintable(source, false);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) {
-        m_partFailure = source.FailureText();
+        m_outcome.Fail(FailureKind::kUnreadablePart, source.FailureText());
         return false;
       }
     } else {
-      if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText, m_partFailure)) {
+      if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText, reason)) {
+        m_outcome.Fail(FailureKind::kUnreadablePart, reason);
         return false;
       }
     }
@@ -102,7 +103,7 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
     return true;
   } catch (const std::bad_alloc&) {
     // A file too large to hold is one that cannot be added.
-    m_partFailure = "not enough memory";
+    m_outcome.Fail(FailureKind::kUnreadablePart, "not enough memory");
     return false;
   }
 }

@@ -101,7 +101,7 @@ bool CSmtpClient::SendPart(size_t index) {
   if (part.m_plan) {
     CStuffingSink sink(*this, m_dotStuffing);
     if (!StreamPlannedPart(part, sink)) {
-      m_changedFile = part.m_fileName;
+      m_outcome.Fail(FailureKind::kChangedFile, part.m_fileName);
       return false;
     }
   } else {

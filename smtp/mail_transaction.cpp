@@ -186,8 +186,9 @@ bool CSmtpClient::FitsRelayLimit() {
   if (end == text || limit == 0 || (*text < '0' || *text > '9')) return true;
   const unsigned long long data = MessageDataSize();
   if (data <= limit) return true;
-  m_failureLine = "The message (" + std::to_string(data) +
-                  " bytes) is larger than the relay accepts (" + std::to_string(limit) +
-                  " bytes)\n";
+  m_outcome.Fail(FailureKind::kNotAsked,
+                 "The message (" + std::to_string(data) +
+                     " bytes) is larger than the relay accepts (" + std::to_string(limit) +
+                     " bytes)\n");
   return false;
 }

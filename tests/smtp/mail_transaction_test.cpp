@@ -403,11 +403,11 @@ TEST(MailTransaction, RelaySizeLimit) {
     t.AcceptAll();
     EXPECT_EQ(t.client.SendMail(), c.sends);
     if (c.sends) {
-      EXPECT_EQ(t.client.m_failureLine, "");
+      EXPECT_EQ(t.client.m_outcome.detail, "");
       EXPECT_EQ(t.DataContent().size() + 3, size);  // and the end-of-data line
     } else {
       EXPECT_EQ(t.peer->sent, "");
-      EXPECT_EQ(t.client.m_failureLine, "The message (" + std::to_string(size) +
+      EXPECT_EQ(t.client.m_outcome.detail, "The message (" + std::to_string(size) +
                                             " bytes) is larger than the relay accepts (" +
                                             c.value + " bytes)\n");
     }

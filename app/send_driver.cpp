@@ -120,8 +120,13 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
   // A dry run contacts no relay and needs none.
   if (switches.LookupSwitch("h", value)) {
-    if (!SplitHostPort(value, relay.host, relay.port)) {
+    const EHostPort split = SplitHostPort(value, relay.host, relay.port);
+    if (split == EHostPort::kInvalidHost) {
       Diagnostic("Invalid host %s\n", value);
+      return ERROR_CONNECTING_TO_HOST;
+    }
+    if (split == EHostPort::kInvalidPort) {
+      Diagnostic("Invalid port %s\n", value.substr(value.rfind(':') + 1));
       return ERROR_CONNECTING_TO_HOST;
     }
   } else if (!switches.LongOptions().Has("dry-run")) {

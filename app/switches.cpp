@@ -81,33 +81,50 @@ int SplitList(const std::string& text, std::vector<std::string>& list, char sepa
   return static_cast<int>(list.size());
 }
 
-bool SplitHostPort(const std::string& value, std::string& host, long& port) {
+EHostPort SplitHostPort(const std::string& value, std::string& host, long& port) {
+  std::string name = value;
+  std::string portText;
   if (!value.empty() && value[0] == '[') {
     const size_t close = value.find(']');
     platform::SAddress address;
     if (close == std::string::npos || !ParseIPv6Literal(value.substr(1, close - 1), address)) {
-      return false;
+      return EHostPort::kInvalidHost;
     }
     const std::string rest = value.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':') return false;
-    host = value.substr(1, close - 1);
-    port = rest.empty() ? 0 : std::strtol(rest.c_str() + 1, nullptr, 10);
-    return true;
+    if (!rest.empty() && rest[0] != ':') return EHostPort::kInvalidHost;
+    name = value.substr(1, close - 1);
+    if (!rest.empty()) portText = rest.substr(1);
+  } else {
+    const size_t colon = value.rfind(':');
+    // Two or more colons: an IPv6 literal, whose last group is no port.
+    if (colon != std::string::npos && value.find(':') == colon) {
+      name = value.substr(0, colon);
+      portText = value.substr(colon + 1);
+    }
   }
-  const size_t colon = value.rfind(':');
-  if (colon != std::string::npos && value.find(':') != colon) {
-    host = value;
+  long number = 0;
+  // A typo such as "smtps" taken for the default port would send in clear
+  // text what was meant for TLS.
+  if (!ParsePort(portText, number)) return EHostPort::kInvalidPort;
+  host = name;
+  port = number;
+  return EHostPort::kValid;
+}
+
+bool ParsePort(const std::string& text, long& port) {
+  if (text.empty()) {
     port = 0;
     return true;
   }
-  if (colon == std::string::npos) {
-    host = value;
-    port = 0;
-    return true;
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  if (i == text.size()) return false;
+  for (size_t k = i; k < text.size(); ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
   }
-  host = value.substr(0, colon);
   // strtol reads what atol reads but saturates instead of overflowing.
-  port = std::strtol(value.c_str() + colon + 1, nullptr, 10);
+  port = std::strtol(text.c_str(), nullptr, 10);
   return true;
 }
 

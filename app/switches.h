@@ -61,9 +61,16 @@ int SplitList(const std::string& text, std::vector<std::string>& list, char sepa
 
 // Splits "host[:port]" at the last ':', "[IPv6]" or "[IPv6]:port" at the
 // bracket; a host with two or more colons is an IPv6 literal, never split.
-// The port is read like atol, 0 when absent or without digits (0 selects the
-// default port). False for a bracket form that is not one of these.
-bool SplitHostPort(const std::string& value, std::string& host, long& port);
+// The port is read like atol (0 when absent, which selects the default
+// port), but only when nothing follows its digits. kInvalidHost for a
+// bracket form that is not one of these, kInvalidPort for a port that is
+// not a number; host and port are then left as they were.
+enum class EHostPort { kValid, kInvalidHost, kInvalidPort };
+EHostPort SplitHostPort(const std::string& value, std::string& host, long& port);
+// The port text after the colon: empty is 0; else optional blanks and a
+// sign, then decimal digits up to the end, saturated like strtol. False for
+// anything else ("smtps", "25x", " ").
+bool ParsePort(const std::string& text, long& port);
 
 // AuthMethod value for an -m value: an AuthMechanism (any letter case),
 // 0 for anything else.

@@ -83,53 +83,63 @@ void CheckSplitList(const std::string& text, char separator) {
   if (!items.empty()) FUZZ_CHECK(!items.back().empty() || endsWithSeparator);
 }
 
-// What atol reads, saturated where it would overflow.
-long ModelPort(const std::string& text) {
+// What atol reads, saturated where it would overflow; false when anything
+// but digits follows the blanks and the sign, or no digit does.
+bool ModelPort(const std::string& text, long& port) {
+  port = 0;
+  if (text.empty()) return true;
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
   unsigned long long magnitude = 0;
   const unsigned long long limit = negative ? 0ULL + LONG_MAX + 1 : LONG_MAX;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
     const unsigned digit = static_cast<unsigned>(text[i] - '0');
     magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
   }
-  if (!negative) return static_cast<long>(magnitude);
-  if (magnitude > static_cast<unsigned long long>(LONG_MAX)) return LONG_MIN;
-  return -static_cast<long>(magnitude);
+  if (!negative) {
+    port = static_cast<long>(magnitude);
+  } else if (magnitude > static_cast<unsigned long long>(LONG_MAX)) {
+    port = LONG_MIN;
+  } else {
+    port = -static_cast<long>(magnitude);
+  }
+  return true;
 }
 
 void CheckHostPort(const std::string& value) {
   std::string host = "stale";
   long port = -1;
-  const bool parsed = SplitHostPort(value, host, port);
+  const EHostPort parsed = SplitHostPort(value, host, port);
+  // Refused: nothing changed.
+  if (parsed != EHostPort::kValid) FUZZ_CHECK(host == "stale" && port == -1);
   const size_t colon = value.rfind(':');
+  long expected = 0;
   if (!value.empty() && value[0] == '[') {
-    // A bracket form: the literal inside, or refused and nothing changed.
+    // A bracket form: the literal inside, or refused.
     const size_t close = value.find(']');
-    if (!parsed) {
-      FUZZ_CHECK(host == "stale" && port == -1);
-      return;
-    }
-    FUZZ_CHECK(close != std::string::npos && host == value.substr(1, close - 1));
+    if (parsed == EHostPort::kInvalidHost) return;
+    FUZZ_CHECK(close != std::string::npos);
+    const std::string rest = value.substr(close + 1);
+    const bool portRead = ModelPort(rest.empty() ? rest : rest.substr(1), expected);
+    FUZZ_CHECK(parsed == (portRead ? EHostPort::kValid : EHostPort::kInvalidPort));
+    if (!portRead) return;
+    FUZZ_CHECK(host == value.substr(1, close - 1) && port == expected);
     FUZZ_CHECK(host.find(':') != std::string::npos);
     return;
   }
-  FUZZ_CHECK(parsed);
-  if (colon != std::string::npos && value.find(':') != colon) {
-    FUZZ_CHECK(host == value && port == 0);  // an IPv6 literal is never split
+  FUZZ_CHECK(parsed != EHostPort::kInvalidHost);
+  if (colon == std::string::npos || value.find(':') != colon) {
+    // No port; an IPv6 literal is never split.
+    FUZZ_CHECK(parsed == EHostPort::kValid && host == value && port == 0);
     return;
   }
-  if (colon == std::string::npos) {
-    FUZZ_CHECK(host == value && port == 0);
-    return;
-  }
-  FUZZ_CHECK(host == value.substr(0, colon));
-  // A NUL ends the number as it ends the C string atol reads.
-  std::string digits = value.substr(colon + 1);
-  digits = digits.substr(0, digits.find('\0'));
-  FUZZ_CHECK(port == ModelPort(digits));
+  const bool portRead = ModelPort(value.substr(colon + 1), expected);
+  FUZZ_CHECK(parsed == (portRead ? EHostPort::kValid : EHostPort::kInvalidPort));
+  if (portRead) FUZZ_CHECK(host == value.substr(0, colon) && port == expected);
 }
 
 void CheckSplitAddress(const std::string& entry) {

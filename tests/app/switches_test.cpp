@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 CSwitchCommandLineInfo Parse(std::vector<std::string> words, const char* prefixes = "-",
@@ -118,17 +120,25 @@ TEST(SplitList, Cases) {
 }
 
 TEST(SplitHostPort, Cases) {
+  static const char kBadPort[] = "(bad port)";
   struct Case {
     const char* value;
-    const char* host;  // nullptr: refused
+    const char* host;  // nullptr: refused as a host, kBadPort: as a port
     long port;
   } cases[] = {
       {"relay", "relay", 0},          {"relay:", "relay", 0},
       {"relay:0", "relay", 0},        {"relay:587", "relay", 587},
-      {"relay:abc", "relay", 0},      {"relay: 25x", "relay", 25},
       {"relay:-7", "relay", -7},      {"", "", 0},
       {":25", "", 25},                {"relay:+465", "relay", 465},
+      {"relay: 25", "relay", 25},     {"relay:\t-7", "relay", -7},
+      {"relay:99999999999999999999", "relay", LONG_MAX},
       {"192.0.2.1:2525", "192.0.2.1", 2525},
+      // What is not a number is refused, not taken for the default port.
+      {"relay:abc", kBadPort, 0},     {"relay:smtps", kBadPort, 0},
+      {"relay:25x", kBadPort, 0},     {"relay: 25x", kBadPort, 0},
+      {"relay: ", kBadPort, 0},       {"relay:+", kBadPort, 0},
+      {"relay:25 ", kBadPort, 0},     {"relay:0x19", kBadPort, 0},
+      {"[::1]:abc", kBadPort, 0},     {"[::1]: ", kBadPort, 0},
       // Two or more colons: an IPv6 literal, never split at a colon.
       {"::1", "::1", 0},              {"2001:db8::25", "2001:db8::25", 0},
       {"a:b:2525", "a:b:2525", 0},
@@ -146,8 +156,15 @@ TEST(SplitHostPort, Cases) {
     SCOPED_TRACE(c.value);
     std::string host = "stale";
     long port = -1;
-    EXPECT_EQ(SplitHostPort(c.value, host, port), c.host != nullptr);
-    if (c.host == nullptr) continue;
+    const EHostPort expected = c.host == nullptr   ? EHostPort::kInvalidHost
+                               : c.host == kBadPort ? EHostPort::kInvalidPort
+                                                    : EHostPort::kValid;
+    EXPECT_EQ(SplitHostPort(c.value, host, port), expected);
+    if (expected != EHostPort::kValid) {
+      EXPECT_EQ(host, "stale");
+      EXPECT_EQ(port, -1);
+      continue;
+    }
     EXPECT_EQ(host, c.host);
     EXPECT_EQ(port, c.port);
   }

@@ -68,6 +68,20 @@ def test_port_out_of_range_is_not_cut_to_another(velsend, offset):
         "Program Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n")
 
 
+@pytest.mark.parametrize("port", ["smtps", "abc", "{port}x", " {port} ", "0x19", "+"])
+def test_port_that_is_no_number_is_refused(velsend, port):
+    # Taken for the default port or for its digits, a typo of a TLS port
+    # would send the password in clear text to whatever listens there.
+    with ScriptedPeer([send("220 ready")]) as peer:
+        text = port.format(port=peer.port)
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{text}", "-nann", "-psecret", "-f,",
+                      stdin=b"Text\r\n.\r\n")
+    assert not peer.connected.is_set()
+    assert run.status == 6
+    assert run.err == (f"Invalid port {text}\n"
+                       "Program Exiting[6 (ERROR_CONNECTING_TO_HOST)]\n")
+
+
 @pytest.mark.parametrize("steps", [
     [silent()],
     [send("220 ready"), expect("HELO "), silent()],

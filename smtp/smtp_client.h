@@ -91,8 +91,11 @@ class CSmtpClient : public CLineSocket {
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
   uint64_t MessageDataSize();
+  // The size of the message as SIZE counts it (RFC 1870): without the dots
+  // of dot-stuffing and without the end-of-data line.
+  uint64_t MessageSize();
   // False, with m_failureLine set, when the relay's SIZE over TLS is smaller
-  // than MessageDataSize().
+  // than MessageSize().
   bool FitsRelayLimit();
   // The envelope commands without their line end, as sent.
   static std::string MailFromCommand(const std::string& address);
@@ -180,5 +183,8 @@ class CSmtpClient : public CLineSocket {
   std::optional<SMessageStamp> m_stamp;
 
  private:
+  // The bytes WriteMessageData writes, dot-stuffed while m_dotStuffing is.
+  uint64_t CountMessageData();
+
   CEnvironment& m_environment;
 };

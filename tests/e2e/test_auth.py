@@ -334,6 +334,25 @@ def test_message_larger_than_the_relays_size(velsend, pki, tmp_path):
     assert len(h.messages) == 1 and b"short" in h.messages[0]
 
 
+def test_relay_size_is_counted_as_the_relay_counts(velsend, pki):
+    # RFC 1870: without the final "." line (and without stuffed dots, which
+    # aiosmtpd would count, so this text has none): a relay announcing the
+    # exact size of the message takes it.
+    text = b"line of text\r\n" * 20 + b".\r\n"
+    with auth_relay(pki, data_size_limit=100000) as (r, h):
+        first = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    assert first.status == 0, first.err
+    size = len(h.messages[0])
+    with auth_relay(pki, data_size_limit=size) as (r, h):
+        exact = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    with auth_relay(pki, data_size_limit=size - 1) as (r, h):
+        over = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    assert exact.status == 0, exact.err
+    assert over.status == 7, over.err
+    assert (f"The message ({size} bytes) is larger than the relay accepts ({size - 1} bytes)\n"
+            in over.err)
+
+
 # --- Postfix submission with Cyrus sasldb ---------------------------------------
 
 @pytest.fixture(scope="module")

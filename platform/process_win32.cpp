@@ -6,6 +6,8 @@
 namespace platform {
 namespace {
 
+bool g_closedAtStart[3] = {false, false, false};
+
 // The runtime gives a descriptor without a handle -1 or -2 (no console).
 bool IsOpen(int fd) {
   const intptr_t handle = _get_osfhandle(fd);
@@ -26,9 +28,13 @@ bool FillWithNullDevice(int fd) {
 // Windows has no SIGPIPE: a write to a pipe without a reader fails alone.
 bool PrepareProcess() {
   for (int fd = 0; fd <= 2; ++fd) {
-    if (!IsOpen(fd) && !FillWithNullDevice(fd)) return false;
+    if (IsOpen(fd)) continue;
+    g_closedAtStart[fd] = true;
+    if (!FillWithNullDevice(fd)) return false;
   }
   return true;
 }
+
+bool WasClosedAtStart(int fd) { return fd >= 0 && fd <= 2 && g_closedAtStart[fd]; }
 
 }  // namespace platform

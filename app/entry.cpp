@@ -64,6 +64,26 @@ SendResult RejectUnexpectedWord() {
   return ERROR_INVALID_ARGUMENT;
 }
 
+// --help, --version, -?, -# or the send run, the first given in this order.
+unsigned Dispatch() {
+  if (SwitchTable().LongOptions().Has("help")) {
+    PrintHelp();
+  } else if (SwitchTable().LongOptions().Has("version")) {
+    PrintVersion();
+  } else if (HasSwitch("?")) {
+    PrintUsage();
+  } else if (HasSwitch("#")) {
+    RunAboutDialog();
+  } else {
+    SetBinaryStdio();
+    CRunEnvironment environment;
+    const SendResult status = SendFromCommandLine(SwitchTable(), environment);
+    RestoreStdio();
+    return status;
+  }
+  return ERROR_NONE;
+}
+
 }  // namespace
 
 unsigned VelsendMain(int argc, char** argv) {
@@ -76,19 +96,10 @@ unsigned VelsendMain(int argc, char** argv) {
     status = ERROR_NO_ORIGINATOR;
   } else if (!ParseSwitches()) {
     status = RejectUnexpectedWord();
-  } else if (SwitchTable().LongOptions().Has("help")) {
-    PrintHelp();
-  } else if (SwitchTable().LongOptions().Has("version")) {
-    PrintVersion();
-  } else if (HasSwitch("?")) {
-    PrintUsage();
-  } else if (HasSwitch("#")) {
-    RunAboutDialog();
   } else {
-    SetBinaryStdio();
-    CRunEnvironment environment;
-    status = SendFromCommandLine(SwitchTable(), environment);
-    RestoreStdio();
+    // A mistyped option is reported whatever it stands beside, --help too.
+    status = RejectFaultyOptions(SwitchTable());
+    if (status == ERROR_NONE) status = Dispatch();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));
   std::fflush(stderr);

@@ -246,13 +246,9 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
                                CEnvironment& environment) {
   // A mistyped long option must never let the run go ahead, in clear text
   // or otherwise.
+  const SendResult faulty = RejectFaultyOptions(switches);
+  if (faulty != ERROR_NONE) return faulty;
   const CLongOptions& options = switches.LongOptions();
-  bool showUsage = false;
-  const std::string fault = options.Fault(showUsage);
-  if (!fault.empty()) {
-    Diagnostic("%s", fault);
-    return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
-  }
   const std::string sources = PasswordSourceFault(switches);
   if (!sources.empty()) {
     Diagnostic("%s", sources);
@@ -276,6 +272,14 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
     client.m_dataWatcher = meter.get();
   }
   return Deliver(client, relay, meter.get());
+}
+
+SendResult RejectFaultyOptions(const CSwitchCommandLineInfo& switches) {
+  bool showUsage = false;
+  const std::string fault = switches.LongOptions().Fault(showUsage);
+  if (fault.empty()) return ERROR_NONE;
+  Diagnostic("%s", fault);
+  return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
 }
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches) {

@@ -14,6 +14,12 @@ class CSwitchCommandLineInfo;
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment);
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches);
 
+// A long option that is unknown, lacks its value, takes none or conflicts
+// with another: its line (and the usage text where it helps) is written and
+// ERROR_INVALID_ARGUMENT returned, whatever else the command line asks for.
+// ERROR_NONE when the long options are sound.
+SendResult RejectFaultyOptions(const CSwitchCommandLineInfo& switches);
+
 // One entry of the -f list: a first "+" marks an attachment, a first "#" an
 // inline part shown under its name; an unmarked file goes inline without
 // its name. An empty file name stands for the message text.

@@ -74,6 +74,22 @@ def test_validation_order(velsend, args, status, name):
     assert_usage_then(velsend(*args), status, name)
 
 
+@pytest.mark.parametrize("args,line", [
+    (["--help", "--bogus"], "Unknown option --bogus\n"),
+    (["--bogus", "--help"], "Unknown option --bogus\n"),
+    (["--version", "--bogus"], "Unknown option --bogus\n"),
+    (["-?", "--bogus"], "Unknown option --bogus\n"),
+    (["-#", "--help=x"], "Option --help takes no value\n"),
+    (["--help", "--timeout=0"], "Invalid value for --timeout: 0\n"),
+])
+def test_faulty_long_option_fails_whatever_comes_with_it(velsend, args, line):
+    run = velsend(*args, stdin=b"must not be read\n")
+    assert run.status == 11
+    assert run.stdout == b""
+    assert run.err.startswith(line)
+    assert run.err.endswith(status_line(11, "ERROR_INVALID_ARGUMENT"))
+
+
 def test_marker_warnings_in_uuencode_mode(velsend):
     run = velsend("-oa", "-rb", "-sc", "-h127.0.0.1:1", "-u", "-f+nope.bin")
     assert run.err.startswith("Warning: +nope.bin,'+' ignored on non MIME message\n")

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/long_options.h"
 #include "app/switches.h"
 #include "platform/tls.h"
+#include "smtp/auth_mechanisms.h"
 
 #include "product_config.h"
 
@@ -17,6 +19,32 @@ std::string OptionForm(const SLongOption& option) {
   std::string form = std::string("--") + option.name;
   if (option.value) form += std::string("=") + option.value;
   return form;
+}
+
+// Every name -m takes, joined as "A, B or C".
+std::string MechanismNames() {
+  std::string names;
+  for (int m = 1; *AuthMechanismName(m) != '\0'; ++m) {
+    if (m > 1) names += *AuthMechanismName(m + 1) != '\0' ? ", " : " or ";
+    names += AuthMechanismName(m);
+  }
+  return names;
+}
+
+// Switches whose usage line says less than the long-options part must:
+// listed with the options of their group.
+struct SSwitchNote {
+  EOptionGroup group;
+  std::string form;
+  std::string help;
+};
+
+std::vector<SSwitchNote> SwitchNotes() {
+  return {
+      {EOptionGroup::kAuthentication, "-m<ESMTP method>",
+       MechanismNames() + " (default: PLAIN; over TLS one the relay offers)"},
+      {EOptionGroup::kOutput, "-b", "Accepted for compatibility; waits for no key"},
+  };
 }
 
 }  // namespace
@@ -60,13 +88,21 @@ void PrintUsage() {
 }
 
 void PrintHelp() {
+  const std::vector<SSwitchNote> notes = SwitchNotes();
   size_t width = 0;
   for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
     width = std::max(width, OptionForm(*option).size() + 2);
   }
+  for (const SSwitchNote& note : notes) width = std::max(width, note.form.size() + 2);
   std::string text = UsageText();
   for (EOptionGroup group : kOptionGroups) {
     std::string lines;
+    for (const SSwitchNote& note : notes) {
+      if (note.group != group) continue;
+      std::string form = note.form;
+      form.resize(width, ' ');
+      lines += "  " + form + note.help + "\n";
+    }
     for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
       if (option->group != group) continue;
       std::string form = OptionForm(*option);

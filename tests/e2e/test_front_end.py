@@ -1,7 +1,9 @@
 """The command-line front end: usage, dispatch, validation order, statuses."""
+import re
+
 import pytest
 
-from conftest import WINE
+from conftest import ROOT, WINE
 
 # "/" starts a switch on Windows only.
 SLASH = "/" if WINE else "-"
@@ -88,6 +90,25 @@ def test_faulty_long_option_fails_whatever_comes_with_it(velsend, args, line):
     assert run.stdout == b""
     assert run.err.startswith(line)
     assert run.err.endswith(status_line(11, "ERROR_INVALID_ARGUMENT"))
+
+
+def test_help_and_manual_name_every_option_and_method(velsend):
+    # Standard output is a text stream on Windows: CR LF line ends there.
+    out = velsend("--help").out.replace("\r\n", "\n")
+    options = out[out.index("\nMore Information: "):]
+    methods = re.search(r"\n  -m<ESMTP method> +(.*)\n", options).group(1)
+    for name in ("PLAIN", "LOGIN", "CRAM-MD5", "XOAUTH2", "OAUTHBEARER"):
+        assert name in methods
+        assert velsend("-oa", "-rb", "-sc", f"-m{name.lower()}", "--dry-run").status == 0
+    assert re.search(r"\n  -b +Accepted for compatibility; waits for no key\n", options)
+    # The manual's synopsis names every long option --help lists.
+    manual = (ROOT / "man" / "velsend.1.in").read_text()
+    synopsis = manual[manual.index(".SH SYNOPSIS"):manual.index(".SH DESCRIPTION")]
+    synopsis = re.sub(r"\\f[BIR]", "", synopsis).replace("\\-", "-")
+    listed = re.findall(r"\n  (--[a-z0-9-]+)", options)
+    assert "--dry-run" in listed and "--help" in listed
+    for option in listed:
+        assert re.search(re.escape(option) + r"\b", synopsis), option
 
 
 def test_marker_warnings_in_uuencode_mode(velsend):

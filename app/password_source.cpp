@@ -1,12 +1,14 @@
 #include "app/password_source.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "app/switches.h"
 #include "platform/command.h"
+#include "platform/error_text.h"
+#include "platform/file_access.h"
 
 namespace {
 
@@ -25,42 +27,59 @@ std::string PasswordSourceFault(const CSwitchCommandLineInfo& switches) {
 }
 
 PasswordOutcome ObtainPassword(const CSwitchCommandLineInfo& switches, bool userGiven,
-                               std::string& password, std::string& reason) {
+                               int commandMs, std::string& password, std::string& reason,
+                               std::string& warning) {
   const CLongOptions& options = switches.LongOptions();
+  warning.clear();
   std::string value;
-  if (switches.LookupSwitch("p", password)) return PasswordOutcome::kFound;
-  if (options.Lookup("password-file", value)) {
-    return ReadPasswordFile(value, password, reason) ? PasswordOutcome::kFound
-                                                     : PasswordOutcome::kFailed;
-  }
-  if (options.Lookup("password-command", value)) {
-    return RunPasswordCommand(value, password, reason) ? PasswordOutcome::kFound
-                                                       : PasswordOutcome::kFailed;
-  }
-  const char* variable = std::getenv("VELSEND_PASSWORD");
-  if (userGiven && variable && *variable) {
+  PasswordOutcome outcome = PasswordOutcome::kNone;
+  if (switches.LookupSwitch("p", password)) {
+    outcome = PasswordOutcome::kFound;
+  } else if (options.Lookup("password-file", value)) {
+    outcome = ReadPasswordFile(value, password, reason, warning) ? PasswordOutcome::kFound
+                                                                 : PasswordOutcome::kFailed;
+  } else if (options.Lookup("password-command", value)) {
+    outcome = RunPasswordCommand(value, commandMs, password, reason) ? PasswordOutcome::kFound
+                                                                     : PasswordOutcome::kFailed;
+  } else if (const char* variable = std::getenv("VELSEND_PASSWORD");
+             userGiven && variable && *variable) {
     password = variable;
-    return PasswordOutcome::kFound;
+    outcome = PasswordOutcome::kFound;
   }
-  return PasswordOutcome::kNone;
+  // A NUL would end the password early in one mechanism and not in another.
+  if (outcome == PasswordOutcome::kFound && password.find('\0') != std::string::npos) {
+    password.clear();
+    reason = "the password holds a NUL byte";
+    outcome = PasswordOutcome::kFailed;
+  }
+  return outcome;
 }
 
 std::string_view FirstLine(std::string_view text) {
-  const size_t end = text.find('\n');
-  std::string_view line = text.substr(0, end);
-  if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
+  return text.substr(0, text.find_first_of("\r\n"));
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& reason) {
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& reason,
+                      std::string& warning) {
+  warning.clear();
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    reason = path + " is not a regular file";
+    return false;
+  }
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    reason = "can't open " + path + ": " + std::strerror(errno);
+    reason = "can't open " + path + ": " + platform::ErrorNumberText(platform::LastErrorNumber());
     return false;
+  }
+  // As ssh and msmtp do for their secrets: said, not refused.
+  if (platform::IsReadableByOthers(path)) {
+    warning = "Warning: other users can read the password file " + path + "\n";
   }
   std::string text;
   int c = 0;
-  while (text.size() < kLongest && (c = std::fgetc(file)) != EOF && c != '\n') {
+  while (text.size() < kLongest && (c = std::fgetc(file)) != EOF && c != '\n' && c != '\r') {
     text.push_back(static_cast<char>(c));
   }
   const bool failed = std::ferror(file) != 0;
@@ -69,8 +88,7 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     reason = "can't read " + path;
     return false;
   }
-  if (c == '\n') text.push_back('\n');
-  password = FirstLine(text);
+  password = text;
   if (password.empty()) {
     reason = path + " holds no password on its first line";
     return false;
@@ -78,12 +96,23 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
   return true;
 }
 
-bool RunPasswordCommand(const std::string& command, std::string& password, std::string& reason) {
+bool RunPasswordCommand(const std::string& command, int timeoutMs, std::string& password,
+                        std::string& reason) {
   std::string output;
   int status = 0;
-  if (!platform::RunShellCommand(command, kLongest, output, status)) {
-    reason = "the password command could not be started";
-    return false;
+  switch (platform::RunShellCommand(command, kPasswordCommandOutput, timeoutMs, output, status)) {
+    case platform::ECommandEnd::kNotStarted:
+      reason = "the password command could not be started";
+      return false;
+    case platform::ECommandEnd::kTimedOut:
+      reason = "the password command did not end in time";
+      return false;
+    case platform::ECommandEnd::kTooMuchOutput:
+      reason = "the password command wrote more than " +
+               std::to_string(kPasswordCommandOutput / 1024) + " KiB";
+      return false;
+    case platform::ECommandEnd::kExited:
+      break;
   }
   if (status != 0) {
     reason = status < 0 ? std::string("the password command did not end normally")

@@ -145,8 +145,12 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
 
   // Before the message text is read and long before the relay is contacted.
   std::string reason;
-  const PasswordOutcome password =
-      ObtainPassword(switches, !client.m_userName.empty(), value, reason);
+  std::string warning;
+  // A password command is bounded like a wait for the relay.
+  const PasswordOutcome password = ObtainPassword(switches, !client.m_userName.empty(),
+                                                  client.Timeouts().replyMs, value, reason,
+                                                  warning);
+  if (!warning.empty()) Diagnostic("%s", warning);
   if (password == PasswordOutcome::kFailed) {
     Diagnostic("Couldn't get the password: %s\n", reason);
     return ERROR_AUTHENTICATING;

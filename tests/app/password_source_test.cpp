@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,10 @@ TEST(PasswordSource, FirstLine) {
       {"secret\r\n", "secret"},
       {"secret\r\nnext\n", "secret"},
       {"sec ret \n", "sec ret "},  // blanks belong to the password
-      {"secret\r", "secret\r"},    // a CR alone ends nothing
+      {"secret\r", "secret"},      // a CR alone ends a line too
+      {"secret\rnext", "secret"},
       {"\nsecret\n", ""},
+      {"\rsecret\n", ""},
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(FirstLine(c.text), c.line) << c.text;
@@ -49,6 +52,8 @@ TEST(PasswordSource, File) {
       {"pw-plain", "s3cret", true, "s3cret"},
       {"pw-lf", "s3cret\nsecond line\n", true, "s3cret"},
       {"pw-crlf", "s3cret\r\n", true, "s3cret"},
+      {"pw-cr", "s3cret\r", true, "s3cret"},
+      {"pw-cr-lines", "s3cret\rsecond\r", true, "s3cret"},
       {"pw-token", token + "\n", true, token},
       {"pw-empty", "", false, ""},
       {"pw-empty-line", "\nlater\n", false, ""},
@@ -58,7 +63,8 @@ TEST(PasswordSource, File) {
     const std::string path = WriteFile(c.name, c.bytes);
     std::string password;
     std::string reason;
-    EXPECT_EQ(ReadPasswordFile(path, password, reason), c.found);
+    std::string warning;
+    EXPECT_EQ(ReadPasswordFile(path, password, reason, warning), c.found);
     if (c.found) {
       EXPECT_EQ(password, c.password);
     } else {
@@ -68,9 +74,32 @@ TEST(PasswordSource, File) {
   }
   std::string password;
   std::string reason;
+  std::string warning;
   const std::string missing = testing::TempDir() + "pw-missing";
-  EXPECT_FALSE(ReadPasswordFile(missing, password, reason));
+  EXPECT_FALSE(ReadPasswordFile(missing, password, reason, warning));
   EXPECT_TRUE(reason.starts_with("can't open " + missing + ": ")) << reason;
+  // A directory (as a FIFO or a device) is refused before it is opened.
+  const std::string directory = testing::TempDir() + "pw-directory";
+  std::filesystem::create_directory(directory);
+  EXPECT_FALSE(ReadPasswordFile(directory, password, reason, warning));
+  EXPECT_EQ(reason, directory + " is not a regular file");
+  std::filesystem::remove(directory);
+}
+
+// A NUL would cut the password short in one mechanism and not in another:
+// refused, whichever source brought it (the command: password_command tests).
+TEST(PasswordSource, NulIsRefused) {
+  const std::string path = WriteFile("pw-nul", std::string("s3\0cret\n", 8));
+  CSwitchCommandLineInfo switches("-");
+  switches.ParseParam("--password-file=" + path);
+  std::string password;
+  std::string reason;
+  std::string warning;
+  EXPECT_EQ(ObtainPassword(switches, true, 10000, password, reason, warning),
+            PasswordOutcome::kFailed);
+  EXPECT_EQ(reason, "the password holds a NUL byte");
+  EXPECT_EQ(password, "");
+  std::remove(path.c_str());
 }
 
 // Commands both systems' shells run alike.
@@ -90,7 +119,7 @@ TEST(PasswordSource, Command) {
     SCOPED_TRACE(c.command);
     std::string password;
     std::string reason;
-    EXPECT_EQ(RunPasswordCommand(c.command, password, reason), c.found);
+    EXPECT_EQ(RunPasswordCommand(c.command, 30000, password, reason), c.found);
     EXPECT_EQ(c.found ? password : reason, c.result);
   }
 }

@@ -212,11 +212,17 @@ def plain_relay():
     return relay(USER, SECRET)
 
 
+def private_file(path, content):
+    path.write_bytes(content)
+    path.chmod(0o600)
+
+
 @pytest.mark.parametrize("content", [SECRET.encode(), SECRET.encode() + b"\n",
-                                     SECRET.encode() + b"\r\nsecond line\r\n"],
-                         ids=["no-line-end", "lf", "crlf"])
+                                     SECRET.encode() + b"\r\nsecond line\r\n",
+                                     SECRET.encode() + b"\r"],
+                         ids=["no-line-end", "lf", "crlf", "cr"])
 def test_password_file(velsend, tmp_path, content):
-    (tmp_path / "pw").write_bytes(content)
+    private_file(tmp_path / "pw", content)
     with plain_relay() as r:
         run = velsend(*REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}",
                       f"--password-file={tmp_path / 'pw'}")
@@ -255,10 +261,12 @@ def test_password_from_the_environment(velsend):
     ("command:exit 3", "the password command exited with status 3"),
     ("command:exit 0", "the password command wrote no password"),
     ("command:echo " + SECRET + "&& exit 1", "the password command exited with status 1"),
+    ("file:nul", "the password holds a NUL byte"),
 ])
 def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source, reason):
-    (tmp_path / "empty").write_bytes(b"")
-    (tmp_path / "blank-first-line").write_bytes(b"\n" + SECRET.encode() + b"\n")
+    private_file(tmp_path / "empty", b"")
+    private_file(tmp_path / "blank-first-line", b"\n" + SECRET.encode() + b"\n")
+    private_file(tmp_path / "nul", SECRET.encode() + b"\0more\n")
     kind, value = source.split(":", 1)
     option = (f"--password-file={tmp_path / value}" if kind == "file"
               else f"--password-command={value}")
@@ -270,6 +278,53 @@ def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source
     assert run.err == expected + "Program Exiting[9 (ERROR_AUTHENTICATING)]\n"
     assert "Type Message" not in run.err  # before the text is read
     assert_no_secret(run.err, SECRET)
+
+
+# A command that never ends, one that writes without end; cmd.exe's twins.
+NEVER_ENDS = "for /l %i in (0,0,1) do @rem" if WINE else "sleep 30"
+ENDLESS_OUTPUT = "for /l %i in (0,0,1) do @echo y" if WINE else "yes"
+
+
+@pytest.mark.parametrize("command,reason", [
+    (NEVER_ENDS, "the password command did not end in time"),
+    (ENDLESS_OUTPUT, "the password command wrote more than 64 KiB"),
+], ids=["never-ends", "endless-output"])
+def test_password_command_is_bounded(velsend, command, reason):
+    start = time.monotonic()
+    run = velsend(*REQUIRED, f"-h127.0.0.1:{closed_port()}", f"-n{USER}", "--timeout=1",
+                  f"--password-command={command}", timeout=30)
+    assert time.monotonic() - start < 10
+    assert run.status == 9, run.err
+    assert run.err == (f"Couldn't get the password: {reason}\n"
+                       "Program Exiting[9 (ERROR_AUTHENTICATING)]\n")
+
+
+@pytest.mark.skipif(WINE, reason="a FIFO is a POSIX file")
+def test_password_file_that_is_a_fifo_is_refused(velsend, tmp_path):
+    fifo = tmp_path / "pw"
+    os.mkfifo(fifo, 0o600)
+    start = time.monotonic()
+    run = velsend(*REQUIRED, f"-h127.0.0.1:{closed_port()}", f"-n{USER}",
+                  f"--password-file={fifo}", timeout=30)
+    assert time.monotonic() - start < 10
+    assert run.status == 9
+    assert run.err == (f"Couldn't get the password: {fifo} is not a regular file\n"
+                       "Program Exiting[9 (ERROR_AUTHENTICATING)]\n")
+
+
+@pytest.mark.parametrize("quiet", [[], ["-q"]], ids=["trace", "quiet"])
+def test_password_file_others_can_read_is_warned_of(velsend, tmp_path, quiet):
+    (tmp_path / "open").write_text(SECRET + "\n")
+    (tmp_path / "open").chmod(0o644)
+    private_file(tmp_path / "private", SECRET.encode() + b"\n")
+    warning = f"Warning: other users can read the password file {tmp_path / 'open'}\n"
+    with plain_relay() as r:
+        runs = [velsend(*quiet, *REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}",
+                        f"--password-file={tmp_path / name}") for name in ("open", "private")]
+    assert [run.status for run in runs] == [0, 0]
+    assert runs[0].err.startswith(warning)  # before the run, whether quiet or not
+    assert "Warning" not in runs[1].err
+    assert [login[2] for login in r.logins] == [SECRET.encode()] * 2
 
 
 @pytest.mark.parametrize("words", [

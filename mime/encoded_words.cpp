@@ -56,6 +56,13 @@ bool HasEightBit(std::string_view text) {
   return false;
 }
 
+bool NeedsEncodedWords(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x7F || (c < 0x20 && c != '\t')) return true;
+  }
+  return false;
+}
+
 std::string HeaderCharset(std::string_view configured, std::string_view text) {
   if (!configured.empty()) return std::string(configured);
   for (size_t i = 0; i < text.size(); i += CharacterLength(CharacterScheme::kUtf8, text, i)) {

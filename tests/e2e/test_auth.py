@@ -261,12 +261,12 @@ def test_password_from_the_environment(velsend):
     ("command:exit 3", "the password command exited with status 3"),
     ("command:exit 0", "the password command wrote no password"),
     ("command:echo " + SECRET + "&& exit 1", "the password command exited with status 1"),
-    ("file:nul", "the password holds a NUL byte"),
+    ("file:with-nul", "the password holds a NUL byte"),
 ])
 def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source, reason):
     private_file(tmp_path / "empty", b"")
     private_file(tmp_path / "blank-first-line", b"\n" + SECRET.encode() + b"\n")
-    private_file(tmp_path / "nul", SECRET.encode() + b"\0more\n")
+    private_file(tmp_path / "with-nul", SECRET.encode() + b"\0more\n")
     kind, value = source.split(":", 1)
     option = (f"--password-file={tmp_path / value}" if kind == "file"
               else f"--password-command={value}")
@@ -282,7 +282,7 @@ def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source
 
 # A command that never ends, one that writes without end; cmd.exe's twins.
 NEVER_ENDS = "for /l %i in (0,0,1) do @rem" if WINE else "sleep 30"
-ENDLESS_OUTPUT = "for /l %i in (0,0,1) do @echo y" if WINE else "yes"
+ENDLESS_OUTPUT = "for /l %i in (0,0,1) do @echo " + "y" * 100 if WINE else "yes"
 
 
 @pytest.mark.parametrize("command,reason", [

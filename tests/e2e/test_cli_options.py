@@ -156,7 +156,8 @@ def test_dry_run_that_cannot_write_its_output_fails(velsend_bin, tmp_path, stdou
     run = subprocess.run(["/bin/sh", "-c", f'exec "$0" "$@" {redirect}', velsend_bin,
                           *REQUIRED, "--dry-run", "-f,"],
                          input=b"text\n.\n", stderr=subprocess.PIPE, cwd=tmp_path, timeout=60)
-    cause = ": it is closed" if stdout == "closed" else ""
+    # Wine hands the program a standard output of its own, which fails.
+    cause = ": it is closed" if stdout == "closed" and not WINE else ""
     assert run.returncode == 7
     assert run.stderr.decode().endswith(
         f"Cannot write the message to standard output{cause}\n"

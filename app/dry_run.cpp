@@ -46,7 +46,9 @@ SendResult WriteDryRun(CSmtpClient& client) {
   // A file that changed between its two readings leaves the message cut
   // short, as it would leave the data of a real send unfinished.
   if (!whole) {
-    Failure(client.m_changedFile + " changed while the message was being sent\n");
+    Failure(client.m_changedFile.empty()
+                ? client.m_failureLine
+                : client.m_changedFile + " changed while the message was being sent\n");
     return ERROR_SENDING_MAIL;
   }
   if (!written) {

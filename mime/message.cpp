@@ -2,12 +2,14 @@
 // parts, each read completely when it is added: the message text is kept
 // encoded, a file is planned and encoded again as it is sent.
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
 #include "mime/content_type_table.h"
+#include "mime/line_spool.h"
 #include "mime/part_plan.h"
 #include "platform/code_page.h"
 #include "smtp/smtp_client.h"
@@ -83,11 +85,26 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       std::fputs("Type Message, end with .<CR>\n", stderr);
       std::fflush(stderr);
       CByteSource& source = m_environment.MessageText();
+      // A large text goes to a temporary file a block at a time, so that
+      // memory stays flat whatever is typed or piped.
+      auto spool = std::make_shared<CLineSpool>();
+      part.m_lines.HandTo(spool.get(), kPartBlockBytes);
       part.EncodeQuotedPrintable(source, false);
+      part.m_lines.HandOn();
+      part.m_lines.HandTo(nullptr, 0);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) {
         m_partFailure = source.FailureText();
         return false;
+      }
+      if (spool->Failed()) {
+        m_partFailure = "cannot write its temporary file: " + spool->FailureText();
+        return false;
+      }
+      if (spool->IsSpooled()) {
+        part.m_spool = std::move(spool);
+      } else {
+        part.m_lines = spool->TakeHeld();
       }
     } else {
       if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText, m_partFailure)) {

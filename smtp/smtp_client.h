@@ -86,7 +86,7 @@ class CSmtpClient : public CLineSocket {
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
-  // False when a file changed since it was read (m_changedFile names it).
+  // False when a part was cut short (see SendPart).
   bool WriteMessageData();
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
@@ -132,14 +132,13 @@ class CSmtpClient : public CLineSocket {
   void SendHeaderLine(const std::string& line);
 
   // --- Part writer (mime/part_writer.cpp) ---
-  // False when a planned file no longer holds the bytes read before
-  // connecting (m_changedFile then names it): the part is cut short.
   // Sends part index: its MIME fields (or uuencode "begin"), its lines
   // dot-stuffed, then the next delimiter (or "end"). REQUIRES: the boundary
-  // made unique first. False when index is past the last part, and when a
+  // made unique first. False when index is past the last part, when a
   // planned file no longer holds the bytes read before connecting
-  // (m_changedFile then names it: the part is cut short); a lost send shows
-  // in FlushSends.
+  // (m_changedFile then names it: the part is cut short), and when a
+  // spooled text cannot be read back (m_failureLine says so); a lost send
+  // shows in FlushSends.
   bool SendPart(size_t index);
 
   // Session members.

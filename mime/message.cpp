@@ -14,12 +14,6 @@
 #include "platform/code_page.h"
 #include "smtp/smtp_client.h"
 
-namespace {
-
-const char kDefaultContentType[] = "application/octet-stream";
-
-}  // namespace
-
 bool CSmtpClient::SetOriginator(const std::string& text) {
   return SplitAddress(text, m_originatorAddress, m_originatorName);
 }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/long_options.h"
-#include "app/switches.h"
 #include "platform/tls.h"
 #include "smtp/auth_mechanisms.h"
 
@@ -21,11 +20,11 @@ std::string OptionForm(const SLongOption& option) {
   return form;
 }
 
-// Every name -m takes, joined as "A, B or C".
-std::string MechanismNames() {
+// Every name -m takes, separator between two, last before the last one.
+std::string MechanismNames(const char* separator, const char* last) {
   std::string names;
   for (int m = 1; *AuthMechanismName(m) != '\0'; ++m) {
-    if (m > 1) names += *AuthMechanismName(m + 1) != '\0' ? ", " : " or ";
+    if (m > 1) names += *AuthMechanismName(m + 1) != '\0' ? separator : last;
     names += AuthMechanismName(m);
   }
   return names;
@@ -42,7 +41,7 @@ struct SSwitchNote {
 std::vector<SSwitchNote> SwitchNotes() {
   return {
       {EOptionGroup::kAuthentication, "-m<ESMTP method>",
-       MechanismNames() + " (default: PLAIN; over TLS one the relay offers)"},
+       MechanismNames(", ", " or ") + " (default: PLAIN; over TLS one the relay offers)"},
       {EOptionGroup::kOutput, "-b", "Accepted for compatibility; waits for no key"},
   };
 }
@@ -122,14 +121,7 @@ void PrintHelp() {
 std::string VersionText() {
   std::string text = VELSEND_PRODUCT_NAME " " VELSEND_PRODUCT_VERSION "\n";
   text += "TLS library: " + platform::TlsLibraryVersion() + "\n";
-  // The names -m may accept; only those this build knows are listed.
-  std::string mechanisms;
-  for (const char* name : {"PLAIN", "LOGIN", "XOAUTH2"}) {
-    if (ParseAuthMethod(name) == 0) continue;
-    if (!mechanisms.empty()) mechanisms += ' ';
-    mechanisms += name;
-  }
-  text += "Authentication mechanisms: " + mechanisms + "\n";
+  text += "Authentication mechanisms: " + MechanismNames(" ", " ") + "\n";
   text += "Features: STARTTLS, implicit TLS, certificate verification, "
           "RFC 2047/2231 headers, dry run, progress\n";
   text += VELSEND_COPYRIGHT "\n";

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "platform/error_text.h"
 #include "platform/standard_input.h"
@@ -86,6 +87,20 @@ bool CFileSource::Open(const std::string& path) {
   const auto size = std::filesystem::file_size(path, error);
   m_size = error ? -1 : static_cast<long long>(size);
   return true;
+}
+
+CFileSource::CFileSource(CFileSource&& other) noexcept
+    : CByteSource(std::move(other)),
+      m_file(std::exchange(other.m_file, nullptr)),
+      m_size(std::exchange(other.m_size, -1)) {}
+
+CFileSource& CFileSource::operator=(CFileSource&& other) noexcept {
+  if (this == &other) return *this;
+  Close();
+  CByteSource::operator=(std::move(other));
+  m_file = std::exchange(other.m_file, nullptr);
+  m_size = std::exchange(other.m_size, -1);
+  return *this;
 }
 
 void CFileSource::Close() {

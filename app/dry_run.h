@@ -7,6 +7,7 @@ class CSmtpClient;
 
 // Writes the message data of a built client to standard output, CR LF line
 // ends and no dot-stuffing, then its envelope commands to standard error,
-// one line each. ERROR_NONE, or ERROR_SENDING_MAIL when standard output
-// took not all of it.
+// one line each. ERROR_NONE, or ERROR_SENDING_MAIL, with its line written,
+// when standard output was closed or took not all of it, or when a file
+// changed since it was first read.
 SendResult WriteDryRun(CSmtpClient& client);

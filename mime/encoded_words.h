@@ -26,3 +26,7 @@ std::string HeaderCharset(std::string_view configured, std::string_view text);
 
 // True when text holds a byte of 0x80 or more.
 bool HasEightBit(std::string_view text);
+// True when header text cannot carry text as it is: a byte of 0x80 or more,
+// or a control byte other than the tab (the escape sequences of ISO-2022-JP
+// among them), which parsers reject or terminals obey.
+bool NeedsEncodedWords(std::string_view text);

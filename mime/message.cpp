@@ -2,21 +2,17 @@
 // parts, each read completely when it is added: the message text is kept
 // encoded, a file is planned and encoded again as it is sent.
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
 #include "mime/content_type_table.h"
+#include "mime/line_spool.h"
 #include "mime/part_plan.h"
 #include "platform/code_page.h"
 #include "smtp/smtp_client.h"
-
-namespace {
-
-const char kDefaultContentType[] = "application/octet-stream";
-
-}  // namespace
 
 bool CSmtpClient::SetOriginator(const std::string& text) {
   return SplitAddress(text, m_originatorAddress, m_originatorName);
@@ -86,11 +82,27 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       // A text that starts with the UTF-8 byte order mark says what it is;
       // the locale's charset would label it wrongly.
       if (charset.empty() && source.Peek().substr(0, 3) == "\xEF\xBB\xBF") part.m_charset = "UTF-8";
+      // A large text goes to a temporary file a block at a time, so that
+      // memory stays flat whatever is typed or piped.
+      auto spool = std::make_shared<CLineSpool>();
+      part.m_lines.HandTo(spool.get(), kPartBlockBytes);
       part.EncodeQuotedPrintable(source, false);
+      part.m_lines.HandOn();
+      part.m_lines.HandTo(nullptr, 0);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) {
         m_outcome.Fail(FailureKind::kUnreadablePart, source.FailureText());
         return false;
+      }
+      if (spool->Failed()) {
+        m_outcome.Fail(FailureKind::kUnreadablePart,
+                       "cannot write its temporary file: " + spool->FailureText());
+        return false;
+      }
+      if (spool->IsSpooled()) {
+        part.m_spool = std::move(spool);
+      } else {
+        part.m_lines = spool->TakeHeld();
       }
     } else {
       if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText, reason)) {

@@ -104,6 +104,14 @@ bool CSmtpClient::SendPart(size_t index) {
       m_outcome.Fail(FailureKind::kChangedFile, part.m_fileName);
       return false;
     }
+  } else if (part.m_spool) {
+    CStuffingSink sink(*this, m_dotStuffing);
+    if (!part.m_spool->Replay(sink, kPartBlockBytes)) {
+      m_outcome.Fail(FailureKind::kNotAsked,
+                     "Cannot read the message text back from its temporary file: " +
+                         part.m_spool->FailureText() + "\n");
+      return false;
+    }
   } else {
     SendStuffed(*this, part.m_lines, m_dotStuffing);
   }

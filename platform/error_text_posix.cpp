@@ -22,4 +22,6 @@ std::string ErrorNumberText(int error) {
   return text;
 }
 
+std::string LastSystemErrorText() { return ErrorNumberText(errno); }
+
 }  // namespace platform

@@ -9,5 +9,8 @@ namespace platform {
 // ordinary write failure instead of the end of the process. False when a
 // closed descriptor cannot be filled.
 bool PrepareProcess();
+// True when descriptor fd (0, 1 or 2) was closed as the process started and
+// PrepareProcess put the null device there: what is written to it is lost.
+bool WasClosedAtStart(int fd);
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 namespace platform {
 namespace {
 
+bool g_closedAtStart[3] = {false, false, false};
+
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
 
 // Descriptors are filled in order, so the lowest free one is fd itself; the
@@ -26,11 +28,15 @@ bool FillWithNullDevice(int fd) {
 
 bool PrepareProcess() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (!IsOpen(fd) && !FillWithNullDevice(fd)) return false;
+    if (IsOpen(fd)) continue;
+    g_closedAtStart[fd] = true;
+    if (!FillWithNullDevice(fd)) return false;
   }
   // A failed write of the trace or status line loses text, nothing more.
   ::signal(SIGPIPE, SIG_IGN);
   return true;
 }
+
+bool WasClosedAtStart(int fd) { return fd >= 0 && fd <= 2 && g_closedAtStart[fd]; }
 
 }  // namespace platform

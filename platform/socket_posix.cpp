@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/error_text.h"
+
 namespace platform {
 
 namespace {
@@ -61,7 +63,7 @@ ConnectError ErrorOf(int code, std::string& text) {
     case ENETUNREACH: return ConnectError::kNetworkUnreachable;
     case EHOSTUNREACH: return ConnectError::kHostUnreachable;
     default:
-      text = std::strerror(code);
+      text = ErrorNumberText(code);
       return ConnectError::kOther;
   }
 }
@@ -95,7 +97,7 @@ class CPosixSocketStream : public CSocketStream {
     sockaddr_storage peer;
     const socklen_t length = ToSockaddr(address, port, peer);
     if (m_fd < 0 || length == 0) {
-      text = std::strerror(EAFNOSUPPORT);
+      text = ErrorNumberText(EAFNOSUPPORT);
       return false;
     }
     if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {

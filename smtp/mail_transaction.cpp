@@ -162,7 +162,7 @@ bool CSmtpClient::WriteMessageData() {
   return true;
 }
 
-uint64_t CSmtpClient::MessageDataSize() {
+uint64_t CSmtpClient::CountMessageData() {
   class CCounter : public CTextSink {
    public:
     void Write(std::string_view text) override { bytes += text.size(); }
@@ -171,7 +171,17 @@ uint64_t CSmtpClient::MessageDataSize() {
   DivertSends(&counter);
   WriteMessageData();
   DivertSends(nullptr);
-  return counter.bytes + sizeof kEndOfData - 1;
+  return counter.bytes;
+}
+
+uint64_t CSmtpClient::MessageDataSize() { return CountMessageData() + sizeof kEndOfData - 1; }
+
+uint64_t CSmtpClient::MessageSize() {
+  const bool stuffing = m_dotStuffing;
+  m_dotStuffing = false;
+  const uint64_t size = CountMessageData();
+  m_dotStuffing = stuffing;
+  return size;
 }
 
 bool CSmtpClient::FitsRelayLimit() {
@@ -184,7 +194,7 @@ bool CSmtpClient::FitsRelayLimit() {
   char* end = nullptr;
   const unsigned long long limit = std::strtoull(text, &end, 10);
   if (end == text || limit == 0 || (*text < '0' || *text > '9')) return true;
-  const unsigned long long data = MessageDataSize();
+  const unsigned long long data = MessageSize();
   if (data <= limit) return true;
   m_outcome.Fail(FailureKind::kNotAsked,
                  "The message (" + std::to_string(data) +

@@ -112,13 +112,16 @@ class CSmtpClient : public CLineSocket {
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
-  // False when a file changed since it was read (a kChangedFile failure names it).
+  // False when a part was cut short (see SendPart).
   bool WriteMessageData();
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
   uint64_t MessageDataSize();
-  // False, with a kNotAsked failure, when the relay's SIZE over TLS is smaller
-  // than MessageDataSize().
+  // The size of the message as SIZE counts it (RFC 1870): without the dots
+  // of dot-stuffing and without the end-of-data line.
+  uint64_t MessageSize();
+  // False, with a kNotAsked failure, when the relay's SIZE over TLS is
+  // smaller than MessageSize().
   bool FitsRelayLimit();
   // The envelope commands without their line end, as sent.
   static std::string MailFromCommand(const std::string& address);
@@ -155,15 +158,13 @@ class CSmtpClient : public CLineSocket {
   void SendHeaderLine(const std::string& line);
 
   // --- Part writer (mime/part_writer.cpp) ---
-  // False when a planned file no longer holds the bytes read before
-  // connecting (a kChangedFile failure then names it): the part is cut short.
   // Sends part index: its MIME fields (or uuencode "begin"), its lines
   // dot-stuffed, then the next delimiter (or "end"). REQUIRES: the boundary
-  // made unique first. False when index is past the last part, and when a
+  // made unique first. False when index is past the last part, when a
   // planned file no longer holds the bytes read before connecting
-  // (a kChangedFile failure
-  // then names it: the part is cut short); a lost send shows
-  // in FlushSends.
+  // (a kChangedFile failure then names it: the part is cut short), and when
+  // a spooled text cannot be read back (a failure says so); a lost send
+  // shows in FlushSends.
   bool SendPart(size_t index);
 
   // Session members.
@@ -202,6 +203,9 @@ class CSmtpClient : public CLineSocket {
   SClientOptions m_options;
   bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
   void FailTls(const std::string& reason);
+
+  // The bytes WriteMessageData writes, dot-stuffed while m_dotStuffing is.
+  uint64_t CountMessageData();
 
   CEnvironment& m_environment;
 };

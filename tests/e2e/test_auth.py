@@ -212,12 +212,17 @@ def plain_relay():
     return relay(USER, SECRET)
 
 
+def private_file(path, content):
+    path.write_bytes(content)
+    path.chmod(0o600)
+
+
 @pytest.mark.parametrize("content", [SECRET.encode(), SECRET.encode() + b"\n",
-                                     SECRET.encode() + b"\r\nsecond line\r\n"],
-                         ids=["no-line-end", "lf", "crlf"])
+                                     SECRET.encode() + b"\r\nsecond line\r\n",
+                                     SECRET.encode() + b"\r"],
+                         ids=["no-line-end", "lf", "crlf", "cr"])
 def test_password_file(velsend, tmp_path, content):
-    (tmp_path / "pw").write_bytes(content)
-    (tmp_path / "pw").chmod(0o600)
+    private_file(tmp_path / "pw", content)
     with plain_relay() as r:
         run = velsend(*REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}",
                       f"--password-file={tmp_path / 'pw'}")
@@ -329,12 +334,12 @@ def test_password_from_the_environment(velsend):
     ("command:exit 3", "the password command exited with status 3"),
     ("command:exit 0", "the password command wrote no password"),
     ("command:echo " + SECRET + "&& exit 1", "the password command exited with status 1"),
+    ("file:with-nul", "the password holds a NUL byte"),
 ])
 def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source, reason):
-    (tmp_path / "empty").write_bytes(b"")
-    (tmp_path / "blank-first-line").write_bytes(b"\n" + SECRET.encode() + b"\n")
-    for name in ("empty", "blank-first-line"):
-        (tmp_path / name).chmod(0o600)
+    private_file(tmp_path / "empty", b"")
+    private_file(tmp_path / "blank-first-line", b"\n" + SECRET.encode() + b"\n")
+    private_file(tmp_path / "with-nul", SECRET.encode() + b"\0more\n")
     kind, value = source.split(":", 1)
     option = (f"--password-file={tmp_path / value}" if kind == "file"
               else f"--password-command={value}")
@@ -408,6 +413,25 @@ def test_message_larger_than_the_relays_size(velsend, pki, tmp_path):
                             "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
     assert fits.status == 0, fits.err
     assert len(h.messages) == 1 and b"short" in h.messages[0]
+
+
+def test_relay_size_is_counted_as_the_relay_counts(velsend, pki):
+    # RFC 1870: without the final "." line (and without stuffed dots, which
+    # aiosmtpd would count, so this text has none): a relay announcing the
+    # exact size of the message takes it.
+    text = b"line of text\r\n" * 20 + b".\r\n"
+    with auth_relay(pki, data_size_limit=100000) as (r, h):
+        first = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    assert first.status == 0, first.err
+    size = len(h.messages[0])
+    with auth_relay(pki, data_size_limit=size) as (r, h):
+        exact = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    with auth_relay(pki, data_size_limit=size - 1) as (r, h):
+        over = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    assert exact.status == 0, exact.err
+    assert over.status == 7, over.err
+    assert (f"The message ({size} bytes) is larger than the relay accepts ({size - 1} bytes)\n"
+            in over.err)
 
 
 # --- Postfix submission with Cyrus sasldb ---------------------------------------

@@ -7,6 +7,7 @@ import os
 import pty
 import re
 import resource
+import select
 import shutil
 import socket
 import subprocess
@@ -32,7 +33,7 @@ def test_version_names_program_tls_library_and_mechanisms(velsend):
     lines = run.out.splitlines()
     assert re.fullmatch(r"velsend \d+\.\d+\.\d+", lines[0])
     assert re.fullmatch(r"TLS library: \S.*", lines[1])
-    assert "Authentication mechanisms: PLAIN LOGIN" in run.out
+    assert "\nAuthentication mechanisms: PLAIN LOGIN CRAM-MD5 XOAUTH2 OAUTHBEARER\n" in run.out
     assert run.err == EXIT_OK  # nothing but the status line, and nothing read or sent
 
 
@@ -114,6 +115,53 @@ def test_dry_run_makes_every_check_and_contacts_no_relay(velsend, tmp_path):
         run = velsend("-oann@example.test", "-rbob@example.test", "--dry-run")
         assert (run.status, run.stdout) == (3, b"")
     assert not peer.connected.is_set()
+
+
+def test_dry_run_with_a_file_changed_between_its_readings_fails(velsend_bin, tmp_path):
+    # The file is read once while the message is built and again as it is
+    # written; the message text typed after it holds the run in between.
+    path = tmp_path / "big.bin"
+    path.write_bytes(os.urandom(200_000))
+    proc = subprocess.Popen([velsend_bin, *REQUIRED, "--dry-run", "-f+big.bin,,"],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, cwd=tmp_path)
+    try:
+        prompt = b""
+        while b"Type Message" not in prompt:
+            assert select.select([proc.stderr], [], [], 30)[0], prompt
+            chunk = os.read(proc.stderr.fileno(), 4096)
+            assert chunk, prompt
+            prompt += chunk
+        data = bytearray(path.read_bytes())
+        data[-1] ^= 1
+        path.write_bytes(bytes(data))
+        out, err = proc.communicate(b"typed after the change\n.\n", timeout=60)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert proc.returncode == 7
+    assert (prompt + err).decode().endswith(
+        "big.bin changed while the message was being sent\n"
+        "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
+    assert b"MAIL FROM" not in err
+    assert b"typed after the change" not in out  # cut short at the changed file
+
+
+@pytest.mark.parametrize("stdout", ["closed", "full"])
+def test_dry_run_that_cannot_write_its_output_fails(velsend_bin, tmp_path, stdout):
+    if stdout == "full" and not os.path.exists("/dev/full"):
+        pytest.skip("no /dev/full")
+    redirect = ">&-" if stdout == "closed" else ">/dev/full"
+    run = subprocess.run(["/bin/sh", "-c", f'exec "$0" "$@" {redirect}', velsend_bin,
+                          *REQUIRED, "--dry-run", "-f,"],
+                         input=b"text\n.\n", stderr=subprocess.PIPE, cwd=tmp_path, timeout=60)
+    # Wine hands the program a standard output of its own, which fails.
+    cause = ": it is closed" if stdout == "closed" and not WINE else ""
+    assert run.returncode == 7
+    assert run.stderr.decode().endswith(
+        f"Cannot write the message to standard output{cause}\n"
+        "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
 
 
 # --- --helo ------------------------------------------------------------------

@@ -23,6 +23,9 @@ TEST(IsValidAddress, Cases) {
       {"a\x7f" "b@x", false},
       {"j\xc3\xbcrgen@example.test", true},  // bytes above 0x7F are not controls
       {"!#$%&'*+-/=?^_`{|}~@x", true},
+      // At most 254 bytes: the 256 of an SMTP path with its brackets.
+      {std::string(252, 'a') + "@x", true},
+      {std::string(253, 'a') + "@x", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);

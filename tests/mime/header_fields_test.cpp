@@ -63,6 +63,10 @@ TEST(HeaderFields, NamesThatNeedItAreQuotedOrEncoded) {
       {"J\xC3\xBCrgen M\xC3\xBCller ", "From: =?UTF-8?B?SsO8cmdlbiBNw7xsbGVy?=  <j>"},
       // A quoted name is encoded by its content.
       {"\"M\xC3\xBCller, J\"", "From: =?UTF-8?Q?M=C3=BCller=2C_J?= <j>"},
+      // Control bytes as well: they would reach a reader's terminal.
+      {"Ann\x1B]0;t\x07 Li", "From: =?UTF-8?B?QW5uG10wO3QHIExp?= <j>"},
+      {"Ann\x7F", "From: =?UTF-8?Q?Ann=7F?= <j>"},
+      {"Ann\tLi", "From: Ann\tLi <j>"},  // a tab is a blank
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FormatAddressLine("From: ", c.name, " <j>", "UTF-8"), c.line) << c.name;
@@ -83,9 +87,15 @@ TEST(HeaderFields, NonAsciiTextIsEncodedBetweenLiteralWords) {
       // Literal text that reads as an encoded word joins the encoded words.
       {"=?a?q?b?= \xC3\xBC", "Subject: =?UTF-8?B?PT9hP3E/Yj89IMO8?="},
       {"caf\xE9", "Subject: =?iso-8859-1?Q?caf=E9?="},
+      // Control bytes, and the escape sequences of 7-bit ISO-2022-JP.
+      {"ring \x07 bell", "Subject: ring =?UTF-8?Q?=07?= bell"},
+      {"\x1B$B$3$s\x1B(B x", "Subject: =?iso-2022-jp?B?GyRCJDMkcxsoQg==?= x"},
+      {"tab\there", "Subject: tab\there"},
   };
   for (const Case& c : cases) {
-    const std::string charset = c.value == "caf\xE9" ? "iso-8859-1" : "UTF-8";
+    const std::string charset = c.value == "caf\xE9"         ? "iso-8859-1"
+                                : c.value.starts_with("\x1B") ? "iso-2022-jp"
+                                                              : "UTF-8";
     EXPECT_EQ(FormatTextField("Subject: ", c.value, charset), c.line) << c.value;
   }
 }

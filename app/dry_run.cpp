@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "app/run_failure.h"
-#include "platform/process.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -21,36 +20,24 @@ class CStandardOutputSink : public CTextSink {
   bool m_failed = false;
 };
 
-void Failure(const std::string& line) {
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
-}
-
 }  // namespace
 
 SendResult WriteDryRun(CSmtpClient& client) {
-  // Written to the null device that stands in for a closed standard output,
-  // the message would be lost while the run reports success.
-  if (platform::WasClosedAtStart(1)) {
-    Failure("Cannot write the message to standard output: it is closed\n");
-    return ERROR_SENDING_MAIL;
-  }
   // The same writer as for the relay; only the dot-stuffing, which belongs
   // to SMTP alone, is left out.
   CStandardOutputSink sink;
   client.m_dotStuffing = false;
   client.DivertSends(&sink);
+  // A file that changed between the passes leaves the message cut short: the
+  // run fails as a real send would rather than show it as whole.
   const bool whole = client.WriteMessageData();
   client.DivertSends(nullptr);
   client.m_dotStuffing = true;
   const bool written = sink.Finish();
-  // A file that changed between its two readings leaves the message cut
-  // short, as it would leave the data of a real send unfinished.
-  if (!whole) {
-    return PrintFailure(client.m_outcome, DeliveryStep::kSend, std::string());
-  }
+  if (!whole) return PrintFailure(client.m_outcome, DeliveryStep::kSend, std::string());
   if (!written) {
-    Failure("Cannot write the message to standard output\n");
+    std::fputs("Cannot write the message to standard output\n", stderr);
+    std::fflush(stderr);
     return ERROR_SENDING_MAIL;
   }
 

@@ -7,7 +7,6 @@ class CSmtpClient;
 
 // Writes the message data of a built client to standard output, CR LF line
 // ends and no dot-stuffing, then its envelope commands to standard error,
-// one line each. ERROR_NONE, or ERROR_SENDING_MAIL, with its line written,
-// when standard output was closed or took not all of it, or when a file
-// changed since it was first read.
+// one line each. ERROR_NONE, or ERROR_SENDING_MAIL when standard output
+// took not all of it or a file changed while it was written.
 SendResult WriteDryRun(CSmtpClient& client);

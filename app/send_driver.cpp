@@ -26,8 +26,6 @@ namespace {
 
 using AddEntry = bool (CSmtpClient::*)(const std::string&);
 
-constexpr size_t kMaxCharsetName = 40;
-
 struct SRelay {
   std::string host;
   long port = 0;
@@ -67,41 +65,17 @@ bool CheckAddress(const std::string& entry) {
   std::string name;
   CSmtpClient::SplitAddress(entry, address, name);
   if (IsValidAddress(address)) return true;
-  if (address.size() > kMaxAddressLength) {
-    Diagnostic("Address longer than 254 bytes: %s\n", entry);
-  } else {
-    Diagnostic("Invalid address %s\n", entry);
-  }
+  Diagnostic("Invalid address %s\n", entry);
   return false;
 }
 
-// The Reply-To and charset values only reach the header block, where no
-// line may pass 998 bytes: an address there cannot be folded, a charset
-// name stands whole in every encoded word.
-bool CheckHeaderValues(const CSwitchCommandLineInfo& switches) {
-  std::string value;
-  if (switches.LookupSwitch("R", value)) {
-    std::vector<std::string> addresses;
-    const size_t open = value.find('<');
-    if (open != std::string::npos) {
-      std::string name;
-      addresses.resize(1);
-      CSmtpClient::SplitAddress(value, addresses[0], name);
-    } else {
-      // Addresses alone, separated by blanks or commas.
-      for (char& c : value) c = c == '\t' || c == ',' ? ' ' : c;
-      SplitList(value, addresses, ' ');
-    }
-    for (const std::string& address : addresses) {
-      if (address.size() <= kMaxAddressLength) continue;
-      Diagnostic("Reply-To address longer than 254 bytes: %s\n", address);
-      return false;
-    }
-  }
-  // RFC 2978: a charset name has at most 40 characters.
-  if (switches.LookupSwitch("l", value) && value.size() > kMaxCharsetName) {
-    Diagnostic("Charset name longer than 40 bytes: %s\n", value);
-    return false;
+// A Reply-To value folds at its blanks: no word of it may be longer than
+// an address in brackets with the list's comma.
+bool ReplyToFits(const std::string& value) {
+  size_t word = 0;
+  for (char c : value) {
+    word = (c == ' ' || c == '\t') ? 0 : word + 1;
+    if (word > kMaxAddress + 3) return false;
   }
   return true;
 }
@@ -207,10 +181,17 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
       !AddRecipients(client, &CSmtpClient::AddBccRecipient, value)) {
     return ERROR_NO_RECIPIENTS;
   }
-  if (!CheckHeaderValues(switches)) return ERROR_INVALID_ARGUMENT;
-  // Reply-To only ever reaches the header block, never the envelope.
-  switches.LookupSwitch("R", client.m_replyTo);
-  switches.LookupSwitch("l", client.m_headerCharset);
+  // Reply-To only ever reaches the header block, never the envelope; an
+  // address too long for any header line is refused as in the envelope.
+  if (switches.LookupSwitch("R", client.m_replyTo) && !ReplyToFits(client.m_replyTo)) {
+    Diagnostic("Invalid address %s\n", client.m_replyTo);
+    return ERROR_INVALID_ARGUMENT;
+  }
+  if (switches.LookupSwitch("l", client.m_headerCharset) &&
+      !IsCharsetName(client.m_headerCharset)) {
+    Diagnostic("Invalid charset %s\n", client.m_headerCharset);
+    return ERROR_INVALID_ARGUMENT;
+  }
 
   // Set before the first part is added, which reads them.
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");

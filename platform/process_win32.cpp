@@ -9,8 +9,6 @@
 namespace platform {
 namespace {
 
-bool g_closedAtStart[3] = {false, false, false};
-
 // The runtime gives a descriptor without a handle -1 or -2 (no console).
 // Wine gives a closed standard input a handle that claims to be a disk file
 // and cannot be read (a directory's): that is a closed one too. A read of
@@ -57,14 +55,10 @@ void ShowUtf8OnTheConsole() {
 // Windows has no SIGPIPE: a write to a pipe without a reader fails alone.
 bool PrepareProcess() {
   for (int fd = 0; fd <= 2; ++fd) {
-    if (IsOpen(fd)) continue;
-    g_closedAtStart[fd] = true;
-    if (!FillWithNullDevice(fd)) return false;
+    if (!IsOpen(fd) && !FillWithNullDevice(fd)) return false;
   }
   ShowUtf8OnTheConsole();
   return true;
 }
-
-bool WasClosedAtStart(int fd) { return fd >= 0 && fd <= 2 && g_closedAtStart[fd]; }
 
 }  // namespace platform

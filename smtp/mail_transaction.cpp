@@ -162,24 +162,30 @@ bool CSmtpClient::WriteMessageData() {
   return true;
 }
 
-uint64_t CSmtpClient::CountMessageData() {
+namespace {
+
+uint64_t CountData(CSmtpClient& client) {
   class CCounter : public CTextSink {
    public:
     void Write(std::string_view text) override { bytes += text.size(); }
     uint64_t bytes = 0;
   } counter;
-  DivertSends(&counter);
-  WriteMessageData();
-  DivertSends(nullptr);
+  client.DivertSends(&counter);
+  client.WriteMessageData();
+  client.DivertSends(nullptr);
   return counter.bytes;
 }
 
-uint64_t CSmtpClient::MessageDataSize() { return CountMessageData() + sizeof kEndOfData - 1; }
+}  // namespace
+
+uint64_t CSmtpClient::MessageDataSize() {
+  return CountData(*this) + sizeof kEndOfData - 1;
+}
 
 uint64_t CSmtpClient::MessageSize() {
   const bool stuffing = m_dotStuffing;
   m_dotStuffing = false;
-  const uint64_t size = CountMessageData();
+  const uint64_t size = CountData(*this);
   m_dotStuffing = stuffing;
   return size;
 }

@@ -117,11 +117,11 @@ class CSmtpClient : public CLineSocket {
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
   uint64_t MessageDataSize();
-  // The size of the message as SIZE counts it (RFC 1870): without the dots
-  // of dot-stuffing and without the end-of-data line.
+  // The message's size as RFC 1870 counts it, the number a relay compares
+  // with its SIZE: WriteMessageData's bytes without dot-stuffing.
   uint64_t MessageSize();
-  // False, with a kNotAsked failure, when the relay's SIZE over TLS is
-  // smaller than MessageSize().
+  // False, with a kNotAsked failure, when the relay's SIZE over TLS is smaller
+  // than MessageSize().
   bool FitsRelayLimit();
   // The envelope commands without their line end, as sent.
   static std::string MailFromCommand(const std::string& address);
@@ -203,9 +203,6 @@ class CSmtpClient : public CLineSocket {
   SClientOptions m_options;
   bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
   void FailTls(const std::string& reason);
-
-  // The bytes WriteMessageData writes, dot-stuffed while m_dotStuffing is.
-  uint64_t CountMessageData();
 
   CEnvironment& m_environment;
 };

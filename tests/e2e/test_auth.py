@@ -334,12 +334,10 @@ def test_password_from_the_environment(velsend):
     ("command:exit 3", "the password command exited with status 3"),
     ("command:exit 0", "the password command wrote no password"),
     ("command:echo " + SECRET + "&& exit 1", "the password command exited with status 1"),
-    ("file:with-nul", "the password holds a NUL byte"),
 ])
 def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source, reason):
     private_file(tmp_path / "empty", b"")
     private_file(tmp_path / "blank-first-line", b"\n" + SECRET.encode() + b"\n")
-    private_file(tmp_path / "with-nul", SECRET.encode() + b"\0more\n")
     kind, value = source.split(":", 1)
     option = (f"--password-file={tmp_path / value}" if kind == "file"
               else f"--password-command={value}")

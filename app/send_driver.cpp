@@ -17,6 +17,7 @@
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "smtp/auth_mechanisms.h"

@@ -163,12 +163,7 @@ bool CLineSocket::ResolveHost(const std::string& host) {
   Trace("Looking up host %s\n", host.c_str());
   SConnection& c = m_connection;
   platform::SAddress literal;
-  uint32_t dotted = 0;
-  const bool isIPv6 = ParseIPv6Literal(host, literal);
-  if (!isIPv6 && platform::ParseDottedAddress(host, dotted)) {
-    literal.family = platform::SAddress::kIPv4;
-    std::memcpy(literal.bytes, &dotted, sizeof dotted);
-  }
+  if (!ParseIPv6Literal(host, literal)) ParseInetAddress(host, literal);
   std::vector<platform::SAddress> addresses;
   std::string name;
   if (literal.family != platform::SAddress::kNone) {
@@ -243,8 +238,7 @@ bool CLineSocket::ConnectSocket() {
   SConnection& c = m_connection;
   if (c.addresses.empty() || m_port == 0) return false;
   const unsigned port = platform::NetworkToHost16(m_port);
-  const int64_t deadline =
-      m_timeouts.connectMs < 0 ? -1 : platform::MonotonicMs() + m_timeouts.connectMs;
+  const CDeadline deadline = CDeadline::Start(m_timeouts.connectMs);
   for (size_t i = 0; i < c.addresses.size(); ++i) {
     const platform::SAddress& address = c.addresses[i];
     c.remoteAddress = FormatAddress(address);
@@ -261,11 +255,8 @@ bool CLineSocket::ConnectSocket() {
       }
     }
     // A dead address must not use up the time of the ones after it.
-    int share = -1;
-    if (deadline >= 0) {
-      const int64_t left = deadline - platform::MonotonicMs();
-      share = left > 0 ? static_cast<int>(left / static_cast<int64_t>(c.addresses.size() - i)) : 0;
-    }
+    int share = deadline.RemainingMs();
+    if (share > 0) share = static_cast<int>(share / static_cast<int64_t>(c.addresses.size() - i));
     platform::ConnectError error = platform::ConnectError::kOther;
     std::string text = c.socket ? std::string() : "no socket for this address family";
     if (c.socket && c.socket->Connect(address, m_port, share, error, text)) {
@@ -394,14 +385,10 @@ long CLineSocket::FillBuffer() {
     c.receiveBuffer.resize(c.receiveBuffer.size() + 1024);
   }
   long received = CByteStream::kReceiveTimeout;
-  int wait = m_timeouts.replyMs;
-  if (c.readDeadline >= 0) {
-    const int64_t left = c.readDeadline - platform::MonotonicMs();
-    wait = left > 0 ? static_cast<int>(left) : 0;
-  }
+  const int wait = c.readDeadline.IsSet() ? c.readDeadline.RemainingMs() : m_timeouts.replyMs;
   // Past the deadline nothing more is read, even when bytes wait: a peer
   // that keeps talking must not hold the reply open.
-  if (c.readDeadline < 0 || wait > 0) {
+  if (!c.readDeadline.IsSet() || wait > 0) {
     received = c.stream->Receive(&c.receiveBuffer[c.filled], kReceiveChunk, wait);
   }
   if (received > 0) {
@@ -545,13 +532,13 @@ bool CLineSocket::Close() {
 }
 
 void CLineSocket::BeginReply(int timeoutMs) {
-  m_connection.readDeadline = timeoutMs < 0 ? -1 : platform::MonotonicMs() + timeoutMs;
+  m_connection.readDeadline = CDeadline::Start(timeoutMs);
   m_connection.replyBytes = 0;
   m_connection.inReply = true;
 }
 
 void CLineSocket::EndReply() {
-  m_connection.readDeadline = -1;
+  m_connection.readDeadline = CDeadline();
   m_connection.inReply = false;
 }
 

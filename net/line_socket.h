@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/deadline.h"
 #include "base/printf_format.h"
 #include "net/byte_stream.h"
 #include "net/resolver.h"
@@ -177,7 +178,7 @@ class CLineSocket {
     bool inputEnded = false;
     bool dropLeadingBreak = false;
     bool readFailed = false;  // input ended by a timeout or an over-long line or reply
-    int64_t readDeadline = -1;  // platform::MonotonicMs() value, -1 = none
+    CDeadline readDeadline;  // the reply's, unset outside one
     size_t replyBytes = 0;
     bool inReply = false;
 

@@ -6,10 +6,10 @@
 
 namespace tls_names {
 
-// An address literal: dotted IPv4 ("192.0.2.1", four decimal parts) or IPv6
-// ("::1", "2001:db8::25", with an optional trailing dotted IPv4 part),
-// optionally in brackets. On success bytes holds the 4 or 16 bytes in
-// network order, as a certificate's IP address entry carries them.
+// An address literal as net/ip_address.h's ParseAddressLiteral reads it
+// (dotted IPv4 or IPv6, optionally in brackets). On success bytes holds the
+// 4 or 16 bytes in network order, as a certificate's IP address entry
+// carries them.
 bool ParseAddressLiteral(const std::string& host, std::string& bytes);
 
 // A certificate DNS name against a host name, without regard to ASCII case

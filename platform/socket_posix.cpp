@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "base/deadline.h"
 #include "platform/error_text.h"
 
 namespace platform {
@@ -71,15 +71,10 @@ ConnectError ErrorOf(int code, std::string& text) {
 // Waits for events on fd for at most timeoutMs (negative: for ever), riding
 // out interruptions. 1 when ready, 0 on timeout, -1 on error.
 int WaitFor(int fd, short events, int timeoutMs) {
-  const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+  const CDeadline deadline = CDeadline::Start(timeoutMs);
   for (;;) {
-    int wait = -1;
-    if (deadline >= 0) {
-      int64_t left = deadline - MonotonicMs();
-      wait = left > 0 ? static_cast<int>(left) : 0;
-    }
     pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, wait);
+    int ready = ::poll(&entry, 1, deadline.RemainingMs());
     if (ready > 0) return 1;
     if (ready == 0) return 0;
     if (errno != EINTR) return -1;
@@ -194,13 +189,6 @@ bool GetHostName(std::string& name) {
   return true;
 }
 
-bool ParseDottedAddress(const std::string& text, uint32_t& address) {
-  in_addr_t value = ::inet_addr(text.c_str());
-  if (value == INADDR_NONE) return false;
-  address = value;
-  return true;
-}
-
 bool LookupHost(const std::string& name, AddressFamilies families, std::string& canonicalName,
                 std::vector<SAddress>& addresses) {
   addrinfo hints{};
@@ -254,11 +242,6 @@ std::unique_ptr<CSocketStream> CSocketStream::Create(SAddress::Family family) {
   int fd = ::socket(family == SAddress::kIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return nullptr;
   return std::make_unique<CPosixSocketStream>(fd);
-}
-
-int64_t MonotonicMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace platform

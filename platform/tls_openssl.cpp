@@ -4,6 +4,7 @@
 // can be any CByteStream.
 #include "platform/tls.h"
 
+#include "base/deadline.h"
 #include "net/tls_names.h"
 
 #include <openssl/err.h>
@@ -12,27 +13,12 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
 namespace platform {
 
 namespace {
-
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Milliseconds left until deadline (-1: none, wait for ever).
-int Left(int64_t deadline) {
-  if (deadline < 0) return -1;
-  int64_t left = deadline - NowMs();
-  return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
-}
-
-bool Expired(int64_t deadline) { return deadline >= 0 && NowMs() >= deadline; }
 
 // Writes of plain text go to the session in slices of this size, each sent
 // on before the next, so that a large block never sits encrypted in memory.
@@ -166,13 +152,13 @@ class COpenSslStream : public CByteStream {
     }
     SSL_set_verify(m_ssl, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, RememberLeaf);
 
-    const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     for (;;) {
       ERR_clear_error();
       int result = SSL_connect(m_ssl);
       // Whatever the outcome, what the session wrote (the ClientHello, the
       // Finished message, or an alert) goes to the peer.
-      if (!Flush(Left(deadline))) {
+      if (!Flush(deadline.RemainingMs())) {
         reason = "the connection failed during the TLS handshake";
         return false;
       }
@@ -182,7 +168,7 @@ class COpenSslStream : public CByteStream {
         reason = HandshakeFailure(host);
         return false;
       }
-      long received = Expired(deadline) ? kReceiveTimeout : Pull(Left(deadline));
+      long received = deadline.Expired() ? kReceiveTimeout : Pull(deadline.RemainingMs());
       if (received == kReceiveTimeout) {
         reason = "the relay did not complete the TLS handshake in time";
         return false;
@@ -219,7 +205,7 @@ class COpenSslStream : public CByteStream {
 
   long Receive(char* buffer, size_t size, int timeoutMs) override {
     if (!m_ssl || m_failed) return kReceiveError;
-    const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     const int want = static_cast<int>(std::min<size_t>(size, INT32_MAX));
     bool pulled = false;
     for (;;) {
@@ -233,14 +219,14 @@ class COpenSslStream : public CByteStream {
         return kReceiveError;
       }
       // Post-handshake messages (a key update) may need an answer.
-      if (!Flush(Left(deadline))) return kReceiveError;
+      if (!Flush(deadline.RemainingMs())) return kReceiveError;
       // Records that carry no application data (key updates, tickets) must
       // not hold the wait past its deadline: after the first pull, an
       // expired deadline ends it whatever is still arriving.
-      if (pulled && Expired(deadline)) return kReceiveTimeout;
+      if (pulled && deadline.Expired()) return kReceiveTimeout;
       // The peer closing without close_notify ends input like a close: the
       // line reader already knows whether a reply was complete.
-      long received = Pull(Left(deadline));
+      long received = Pull(deadline.RemainingMs());
       if (received <= 0) return received;
       pulled = true;
     }

@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include "platform/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <winsock2.h>

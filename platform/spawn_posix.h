@@ -10,7 +10,7 @@ namespace platform {
 // end the run); an ignored signal stays ignored across exec, so each child
 // gets the default back through its spawn attributes. Other flags already
 // set are kept. False when the attributes could not be set.
-inline bool RestoreChildSignals(posix_spawnattr_t& attributes) {
+[[nodiscard]] inline bool RestoreChildSignals(posix_spawnattr_t& attributes) {
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);

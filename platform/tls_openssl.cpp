@@ -15,10 +15,24 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace platform {
 
 namespace {
+
+struct SslContextFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }  // frees its BIOs too
+};
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using SslContextPtr = std::unique_ptr<SSL_CTX, SslContextFree>;
+using SslPtr = std::unique_ptr<SSL, SslFree>;
+using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 // Writes of plain text go to the session in slices of this size, each sent
 // on before the next, so that a large block never sits encrypted in memory.
@@ -104,39 +118,35 @@ class COpenSslStream : public CByteStream {
 
   ~COpenSslStream() override {
     Close();
-    SSL_free(m_ssl);  // frees both BIOs
-    SSL_CTX_free(m_context);
   }
 
   // Sets up the session and runs the handshake; false with reason set.
   bool Handshake(const TlsOptions& options, int timeoutMs, std::string& reason) {
     if (g_leafIndex < 0) g_leafIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeLeaf);
-    m_context = SSL_CTX_new(TLS_client_method());
-    if (!m_context || !SSL_CTX_set_min_proto_version(m_context, TLS1_2_VERSION)) {
+    m_context.reset(SSL_CTX_new(TLS_client_method()));
+    if (!m_context || !SSL_CTX_set_min_proto_version(m_context.get(), TLS1_2_VERSION)) {
       reason = "the TLS library could not be set up";
       return false;
     }
     if (options.caFile.empty()) {
-      SSL_CTX_set_default_verify_paths(m_context);
-    } else if (SSL_CTX_load_verify_locations(m_context, options.caFile.c_str(), nullptr) != 1) {
+      SSL_CTX_set_default_verify_paths(m_context.get());
+    } else if (SSL_CTX_load_verify_locations(m_context.get(), options.caFile.c_str(), nullptr) != 1) {
       reason = "no certificate could be read from " + options.caFile;
       return false;
     }
-    m_ssl = SSL_new(m_context);
-    BIO* in = BIO_new(BIO_s_mem());
-    BIO* out = BIO_new(BIO_s_mem());
+    m_ssl.reset(SSL_new(m_context.get()));
+    BioPtr in(BIO_new(BIO_s_mem()));
+    BioPtr out(BIO_new(BIO_s_mem()));
     if (!m_ssl || !in || !out) {
-      BIO_free(in);
-      BIO_free(out);
       reason = "the TLS library could not be set up";
       return false;
     }
-    SSL_set_bio(m_ssl, in, out);
-    m_in = in;
-    m_out = out;
+    m_in = in.get();
+    m_out = out.get();
+    SSL_set_bio(m_ssl.get(), in.release(), out.release());  // the session owns them now
 
     const std::string& host = options.hostName;
-    X509_VERIFY_PARAM* param = SSL_get0_param(m_ssl);
+    X509_VERIFY_PARAM* param = SSL_get0_param(m_ssl.get());
     // An address literal is checked against the IP entries and sends no SNI.
     const bool literal = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1;
     if (!literal) {
@@ -145,17 +155,17 @@ class COpenSslStream : public CByteStream {
       X509_VERIFY_PARAM_set_hostflags(
           param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       if (X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1 ||
-          SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
+          SSL_set_tlsext_host_name(m_ssl.get(), host.c_str()) != 1) {
         reason = "the name " + host + " cannot be checked against a certificate";
         return false;
       }
     }
-    SSL_set_verify(m_ssl, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, RememberLeaf);
+    SSL_set_verify(m_ssl.get(), options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, RememberLeaf);
 
     const CDeadline deadline = CDeadline::Start(timeoutMs);
     for (;;) {
       ERR_clear_error();
-      int result = SSL_connect(m_ssl);
+      int result = SSL_connect(m_ssl.get());
       // Whatever the outcome, what the session wrote (the ClientHello, the
       // Finished message, or an alert) goes to the peer.
       if (!Flush(deadline.RemainingMs())) {
@@ -163,7 +173,7 @@ class COpenSslStream : public CByteStream {
         return false;
       }
       if (result == 1) return true;
-      int error = SSL_get_error(m_ssl, result);
+      int error = SSL_get_error(m_ssl.get(), result);
       if (error != SSL_ERROR_WANT_READ) {
         reason = HandshakeFailure(host);
         return false;
@@ -181,8 +191,8 @@ class COpenSslStream : public CByteStream {
   }
 
   void Describe(TlsSessionInfo& info) const {
-    info.protocol = VersionName(m_ssl);
-    info.cipher = SSL_get_cipher_name(m_ssl);
+    info.protocol = VersionName(m_ssl.get());
+    info.cipher = SSL_get_cipher_name(m_ssl.get());
   }
 
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
@@ -191,7 +201,7 @@ class COpenSslStream : public CByteStream {
       const int slice = static_cast<int>(std::min(size, kWriteSlice));
       ERR_clear_error();
       // Memory BIOs never push back, so a write takes the whole slice.
-      int written = SSL_write(m_ssl, data, slice);
+      int written = SSL_write(m_ssl.get(), data, slice);
       if (written <= 0) {
         m_failed = true;
         return false;
@@ -210,9 +220,9 @@ class COpenSslStream : public CByteStream {
     bool pulled = false;
     for (;;) {
       ERR_clear_error();
-      int read = SSL_read(m_ssl, buffer, want);
+      int read = SSL_read(m_ssl.get(), buffer, want);
       if (read > 0) return read;
-      int error = SSL_get_error(m_ssl, read);
+      int error = SSL_get_error(m_ssl.get(), read);
       if (error == SSL_ERROR_ZERO_RETURN) return 0;  // close_notify
       if (error != SSL_ERROR_WANT_READ) {
         m_failed = true;
@@ -234,9 +244,9 @@ class COpenSslStream : public CByteStream {
 
   int Close() override {
     if (!m_transport) return 0;
-    if (m_ssl && !m_failed && SSL_is_init_finished(m_ssl)) {
+    if (m_ssl && !m_failed && SSL_is_init_finished(m_ssl.get())) {
       ERR_clear_error();
-      SSL_shutdown(m_ssl);  // queues close_notify; the peer's answer is not awaited
+      SSL_shutdown(m_ssl.get());  // queues close_notify; the peer's answer is not awaited
       Flush(kCloseNotifyMs);
     }
     int result = m_transport->Close();
@@ -269,9 +279,9 @@ class COpenSslStream : public CByteStream {
   }
 
   std::string HandshakeFailure(const std::string& host) {
-    long verify = SSL_get_verify_result(m_ssl);
+    long verify = SSL_get_verify_result(m_ssl.get());
     if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
-      auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl, g_leafIndex));
+      auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl.get(), g_leafIndex));
       return tls_names::NameMismatchReason(leaf ? CertificateNames(leaf) : std::string(), host);
     }
     if (verify != X509_V_OK) {
@@ -291,8 +301,8 @@ class COpenSslStream : public CByteStream {
   }
 
   std::unique_ptr<CByteStream> m_transport;
-  SSL_CTX* m_context = nullptr;
-  SSL* m_ssl = nullptr;
+  SslContextPtr m_context;
+  SslPtr m_ssl;  // freed before m_context, which it was made from
   BIO* m_in = nullptr;   // owned by m_ssl
   BIO* m_out = nullptr;  // owned by m_ssl
   bool m_failed = false;  // a fatal error or a lost write: no close_notify

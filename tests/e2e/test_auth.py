@@ -10,12 +10,13 @@ import json
 import os
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
 
 from conftest import WINE
-from peers import HOST, ScriptedPeer, closed_port, delay, expect, relay, send
+from peers import HOST, ScriptedPeer, call, closed_port, delay, expect, relay, send
 from tls_support import Pki
 
 USER = "ann@example.org"
@@ -370,9 +371,10 @@ def test_command_line_holds_no_secret(velsend_bin, tmp_path, option):
              "--password-command": [f"--password-command=cat {tmp_path / 'pw'}"],
              "environment": []}[option]
     env = dict(os.environ, VELSEND_PASSWORD=SECRET) if option == "environment" else None
-    # The relay holds the session after AUTH while the command line is read.
+    # The relay holds the session after AUTH until the command line is read.
+    read = threading.Event()
     steps = [send("220 hi"), expect("EHLO"), send("250-relay\r\n250 AUTH PLAIN"),
-             expect("AUTH PLAIN"), delay(3), send("535 no")]
+             expect("AUTH PLAIN"), call(lambda: read.wait(20)), send("535 no")]
     with ScriptedPeer(steps) as peer:
         proc = subprocess.Popen([velsend_bin, *REQUIRED, f"-h127.0.0.1:{peer.port}",
                                  f"-n{USER}", *words], stdin=subprocess.DEVNULL,
@@ -383,6 +385,7 @@ def test_command_line_holds_no_secret(velsend_bin, tmp_path, option):
                 time.sleep(0.02)
             assert b"AUTH PLAIN " + b64(f"\0{USER}\0{SECRET}").encode() in peer.received
             cmdline = open(f"/proc/{proc.pid}/cmdline", "rb").read()
+            read.set()
             _, err = proc.communicate(timeout=30)
         finally:
             if proc.poll() is None:

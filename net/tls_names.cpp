@@ -50,6 +50,32 @@ std::string NameMismatchReason(const std::string& certName, const std::string& h
   return "certificate is for " + shown + ", not " + host;
 }
 
+std::string CertificateAddressText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  if (bytes.size() == 4) {
+    for (size_t i = 0; i < 4; ++i) {
+      if (i > 0) text += '.';
+      text += std::to_string(static_cast<unsigned char>(bytes[i]));
+    }
+    return text;
+  }
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    if (i > 0) text += ':';
+    const unsigned group = static_cast<unsigned char>(bytes[i]) << 8 |
+                           static_cast<unsigned char>(bytes[i + 1]);
+    bool started = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const unsigned digit = group >> shift & 0xF;
+      if (digit != 0 || started || shift == 0) {
+        text += kHex[digit];
+        started = true;
+      }
+    }
+  }
+  return text;
+}
+
 std::string CertificateHostName(const std::string& host) {
   // An address literal keeps whatever the user wrote; it is no DNS name. The
   // zone of a link-local address names this machine's interface, which no

@@ -60,22 +60,10 @@ void FreeLeaf(void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
 
 // "192.0.2.7" or "2001:db8:0:0:0:0:0:1" (not shortened).
 std::string AddressText(const ASN1_OCTET_STRING* address) {
-  const unsigned char* bytes = ASN1_STRING_get0_data(address);
   const int length = ASN1_STRING_length(address);
-  char part[8];
-  std::string text;
-  if (length == 4) {
-    for (int i = 0; i < 4; ++i) {
-      std::snprintf(part, sizeof part, i ? ".%u" : "%u", bytes[i]);
-      text += part;
-    }
-  } else if (length == 16) {
-    for (int i = 0; i < 16; i += 2) {
-      std::snprintf(part, sizeof part, i ? ":%x" : "%x", (bytes[i] << 8) | bytes[i + 1]);
-      text += part;
-    }
-  }
-  return text.empty() ? "an address" : text;
+  if (length != 4 && length != 16) return "an address";
+  return tls_names::CertificateAddressText(std::string_view(
+      reinterpret_cast<const char*>(ASN1_STRING_get0_data(address)), static_cast<size_t>(length)));
 }
 
 // "mail.example.net, 192.0.2.7" from the certificate's DNS and IP entries,

@@ -206,31 +206,12 @@ std::vector<std::string> AltNames(const CERT_CONTEXT* cert, DWORD choice) {
   return names;
 }
 
-std::string FormatAddress(const std::string& bytes) {
-  std::string text;
-  char part[8];
-  if (bytes.size() == 4) {
-    for (size_t i = 0; i < 4; ++i) {
-      std::snprintf(part, sizeof part, i ? ".%u" : "%u", static_cast<unsigned char>(bytes[i]));
-      text += part;
-    }
-  } else {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      std::snprintf(part, sizeof part, i ? ":%x" : "%x",
-                    (static_cast<unsigned char>(bytes[i]) << 8) |
-                        static_cast<unsigned char>(bytes[i + 1]));
-      text += part;
-    }
-  }
-  return text;
-}
-
 // The name a person recognises the certificate by.
 std::string ShownName(const CERT_CONTEXT* cert) {
   std::vector<std::string> dns = AltNames(cert, CERT_ALT_NAME_DNS_NAME);
   if (!dns.empty()) return dns.front();
   std::vector<std::string> ips = AltNames(cert, CERT_ALT_NAME_IP_ADDRESS);
-  if (!ips.empty()) return FormatAddress(ips.front());
+  if (!ips.empty()) return tls_names::CertificateAddressText(ips.front());
   // The common name is never matched, so it is not shown as the name either.
   return std::string();
 }

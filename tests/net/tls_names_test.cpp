@@ -70,6 +70,19 @@ TEST(TlsNames, DnsNamesAndWildcards) {
   }
 }
 
+// As both TLS libraries show a certificate's IP address entry: not the
+// shortened form the trace uses.
+TEST(TlsNames, CertificateAddressText) {
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string("\xc0\x00\x02\x07", 4)), "192.0.2.7");
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string("\x20\x01\x0d\xb8", 4) +
+                                              std::string(11, '\0') + "\x01"),
+            "2001:db8:0:0:0:0:0:1");
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string("\xfe\x80\x00\xab", 4) +
+                                              std::string(12, '\xff')),
+            "fe80:ab:ffff:ffff:ffff:ffff:ffff:ffff");
+  EXPECT_EQ(tls_names::CertificateAddressText(""), "");
+}
+
 TEST(TlsNames, MismatchReason) {
   EXPECT_EQ(tls_names::NameMismatchReason("mail.example.net", "smtp.example.org"),
             "certificate is for mail.example.net, not smtp.example.org");

@@ -2,17 +2,22 @@
 // parts, each read completely when it is added: the message text is kept
 // encoded, a file is planned and encoded again as it is sent.
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
 
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
 #include "mime/content_type_table.h"
-#include "mime/line_spool.h"
 #include "mime/part_plan.h"
 #include "platform/code_page.h"
 #include "smtp/smtp_client.h"
+
+namespace {
+
+// A message text larger than this is spooled to a file.
+constexpr size_t kSpoolBlockBytes = 1024 * 1024;
+
+}  // namespace
 
 bool CSmtpClient::SetOriginator(const std::string& text) {
   return SplitAddress(text, m_originatorAddress, m_originatorName);
@@ -82,27 +87,29 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       // A text that starts with the UTF-8 byte order mark says what it is;
       // the locale's charset would label it wrongly.
       if (charset.empty() && source.Peek().substr(0, 3) == "\xEF\xBB\xBF") part.m_charset = "UTF-8";
-      // A large text goes to a temporary file a block at a time, so that
-      // memory stays flat whatever is typed or piped.
-      auto spool = std::make_shared<CLineSpool>();
-      part.m_lines.HandTo(spool.get(), kPartBlockBytes);
+      // A large text goes to a private temporary file block by block, so
+      // that memory stays flat whatever is piped in.
+      auto spool = std::make_shared<CTextSpool>();
+      part.m_lines.HandTo(spool.get(), kSpoolBlockBytes);
       part.EncodeQuotedPrintable(source, false);
-      part.m_lines.HandOn();
+      if (spool->LineCount() > 0) {
+        part.m_lines.HandOn();
+        part.m_lines.clear();
+        if (spool->Spooled()) {
+          part.m_spool = spool;
+        } else {
+          part.m_lines = std::move(spool->KeptLines());
+        }
+      }
       part.m_lines.HandTo(nullptr, 0);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) {
         m_outcome.Fail(FailureKind::kUnreadablePart, source.FailureText());
         return false;
       }
-      if (spool->Failed()) {
-        m_outcome.Fail(FailureKind::kUnreadablePart,
-                       "cannot write its temporary file: " + spool->FailureText());
+      if (!spool->Whole()) {
+        m_outcome.Fail(FailureKind::kUnreadablePart, "the temporary file could not be written");
         return false;
-      }
-      if (spool->IsSpooled()) {
-        part.m_spool = std::move(spool);
-      } else {
-        part.m_lines = spool->TakeHeld();
       }
     } else {
       if (!PlanFilePart(part, m_uuencodeMode, m_forceUuencode, m_boundaryText, reason)) {

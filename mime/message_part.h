@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "mime/line_list.h"
-#include "mime/line_spool.h"
 #include "mime/part_plan.h"
+#include "mime/text_spool.h"
 
 class CByteSource;
 
@@ -27,18 +27,16 @@ class CMessagePart {
   // Appends one encoded line (no line break), folded to 76 characters.
   void AddQuotedPrintableLine(std::string_view line, bool softBreak);
 
-  // The lines a part sends: those held, those spooled, or for a planned
-  // file as many as the plan found.
+  // The lines a part sends: those held, or for a planned file as many as
+  // the plan found.
   uint64_t LineCount() const {
     return m_plan ? m_plan->lineCount : m_spool ? m_spool->LineCount() : m_lines.size();
   }
 
-  // Empty for a planned file, which is encoded as it is sent, and for a
-  // spooled text.
-  CLineList m_lines;
+  CLineList m_lines;  // empty for a planned file, which is encoded as it is sent
+  // A large message text's lines, when they went to a file instead of m_lines.
+  std::shared_ptr<CTextSpool> m_spool;
   std::optional<SPartPlan> m_plan;
-  // A message text too large to hold, kept in a temporary file instead.
-  std::shared_ptr<const CLineSpool> m_spool;
   std::string m_contentType;
   std::string m_encoding;  // "7bit", "quoted-printable", "base64", "" for uuencode
   std::string m_fileName;

@@ -11,9 +11,5 @@ int LastErrorNumber();
 // The text for an error number, as the runtime words it in its default
 // locale ("No such file or directory", "Permission denied").
 std::string ErrorNumberText(int error);
-// The system's words for why the last system call on this thread failed
-// (errno on POSIX; GetLastError on Windows, whose file calls do not set
-// errno).
-std::string LastSystemErrorText();
 
 }  // namespace platform

@@ -22,6 +22,4 @@ std::string ErrorNumberText(int error) {
   return text;
 }
 
-std::string LastSystemErrorText() { return ErrorNumberText(errno); }
-
 }  // namespace platform

@@ -112,7 +112,7 @@ class CSmtpClient : public CLineSocket {
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
-  // False when a part was cut short (see SendPart).
+  // False when a file changed since it was read (a kChangedFile failure names it).
   bool WriteMessageData();
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
@@ -158,13 +158,15 @@ class CSmtpClient : public CLineSocket {
   void SendHeaderLine(const std::string& line);
 
   // --- Part writer (mime/part_writer.cpp) ---
+  // False when a planned file no longer holds the bytes read before
+  // connecting (a kChangedFile failure then names it): the part is cut short.
   // Sends part index: its MIME fields (or uuencode "begin"), its lines
   // dot-stuffed, then the next delimiter (or "end"). REQUIRES: the boundary
-  // made unique first. False when index is past the last part, when a
+  // made unique first. False when index is past the last part, and when a
   // planned file no longer holds the bytes read before connecting
-  // (a kChangedFile failure then names it: the part is cut short), and when
-  // a spooled text cannot be read back (a failure says so); a lost send
-  // shows in FlushSends.
+  // (a kChangedFile failure
+  // then names it: the part is cut short); a lost send shows
+  // in FlushSends.
   bool SendPart(size_t index);
 
   // Session members.

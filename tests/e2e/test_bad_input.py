@@ -6,6 +6,7 @@ import base64
 import email
 import email.policy
 import errno
+import hashlib
 import os
 import re
 import subprocess
@@ -25,13 +26,13 @@ MAX_ARGUMENT = 32 * os.sysconf("SC_PAGE_SIZE")
 LONG_COMMAND_LINE = pytest.mark.skipif(WINE, reason="a Windows command line holds 32767 characters")
 
 
-def send(velsend_bin, switches, *extra, stdin=b"", cwd=None, timeout=120):
+def send(velsend_bin, switches, *extra, stdin=b"", cwd=None, timeout=120, env=None):
     """Runs against a relay that accepts everything; returns (run, raw bytes
     the relay received). switches maps a letter to its value (bytes)."""
     with ScriptedPeer([accept_all()], timeout=timeout) as peer:
         args = [b"-" + letter.encode() + value for letter, value in switches.items()]
         run = run_measured(velsend_bin, [*args, f"-h127.0.0.1:{peer.port}".encode(), *extra],
-                           stdin=stdin, cwd=cwd, timeout=timeout)
+                           stdin=stdin, cwd=cwd, timeout=timeout, env=env)
     return run, peer.received
 
 
@@ -141,6 +142,34 @@ def test_dot_lines_in_content_stay_content(velsend_bin, tmp_path):
            injections=injected_lines(raw), bytes_lost=lost)
     assert lost == 0
     assert injected_lines(raw) == 0
+
+
+@pytest.mark.parametrize("spool", [
+    "private", pytest.param("missing", marks=pytest.mark.skipif(
+        WINE, reason="Windows takes its temporary folder from the profile, not TMPDIR"))])
+def test_large_typed_text_keeps_memory_flat(velsend_bin, tmp_path, spool):
+    """40 MB piped in: spooled to a private temporary file that is gone after
+    the run, or held in memory where no file can be made; either way every
+    byte arrives, dot lines stuffed across the spool's blocks."""
+    block = (b"plain line of text\n.starts with a dot\n..two dots\n"
+             b"caf\xe9 \xfcber = equals\n" + b"long " * 40 + b"\n")
+    text = block * (40_000_000 // len(block))
+    folder = tmp_path / "spool"
+    if spool == "private":
+        folder.mkdir()
+    run, raw = send(velsend_bin, {**BASE, "f": b",", "l": b"iso-8859-1"}, stdin=text,
+                    cwd=tmp_path, env=None if WINE else {"TMPDIR": str(folder)}, timeout=300)
+    assert run.status == 0, run.err[-500:]
+    lines = data_of(raw).split(b"\r\n")
+    unstuffed = b"\r\n".join(line[1:] if line.startswith(b".") else line for line in lines)
+    message = email.message_from_bytes(unstuffed, policy=email.policy.compat32)
+    received = message.get_payload(decode=True)
+    # The data's own last line break ends the part too.
+    assert hashlib.sha256(received).digest() == \
+        hashlib.sha256(text.replace(b"\n", b"\r\n") + b"\r\n").digest()
+    if spool == "private" and not WINE:
+        assert list(folder.iterdir()) == []  # nothing left behind
+        assert run.peak_kb < 24 * 1024, run.peak_kb  # not the 40 MB
 
 
 # --- Very long values ------------------------------------------------------

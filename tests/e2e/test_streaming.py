@@ -15,7 +15,6 @@ import pytest
 from conftest import WINE
 from peers import ScriptedPeer, call, expect, send, until
 from peers import relay as aiosmtpd_relay
-from reliability import run_measured
 
 ENVELOPE = ["-q", "-oann@example.test", "-rbob@example.test", "-sStreamed"]
 
@@ -121,39 +120,6 @@ def test_file_growing_during_the_whole_run_is_sent_as_first_read(velsend, tmp_pa
     final = path.read_bytes()
     assert start_size <= len(sent) < len(final)
     assert final.startswith(sent)
-
-
-def test_large_message_text_costs_no_more_memory_than_a_small_one(velsend_bin, tmp_path):
-    # Typed or piped text of any size goes to a private temporary file: the
-    # peak memory stays that of a run with a short text, the file is gone
-    # after the run, and the text comes back whole.
-    line = b"A line of text as a long piped report would hold it, 0123456789.\n"
-    large = line * (40_000_000 // len(line))
-    spool = tmp_path / "spool"
-    spool.mkdir()
-    args = [*ENVELOPE, "--dry-run", "-f,"]
-    small = run_measured(velsend_bin, args, stdin=line + b".\n", env={"TMPDIR": str(spool)})
-    big = run_measured(velsend_bin, args, stdin=large + b".\n", env={"TMPDIR": str(spool)},
-                       timeout=300)
-    assert (small.status, big.status) == (0, 0), big.err
-    assert big.peak_kb < small.peak_kb + 16 * 1024, (small.peak_kb, big.peak_kb)
-    if not WINE:
-        assert list(spool.iterdir()) == []
-    body = big.stdout.split(b"\r\n\r\n", 1)[1]
-    assert body == large.replace(b"\n", b"\r\n") + b"\r\n"
-
-
-@pytest.mark.skipif(WINE, reason="Windows takes its temporary directory from the registry")
-def test_spooled_text_leaves_no_file_behind_on_failure(velsend, tmp_path):
-    spool = tmp_path / "spool"
-    spool.mkdir()
-    large = b"text\n" * 1_000_000
-    with ScriptedPeer([send("220 ready"), expect(b"HELO"), send("250 hi"),
-                       expect(b"MAIL FROM"), send("550 no")]) as peer:
-        run = velsend(*ENVELOPE, f"-h127.0.0.1:{peer.port}", "-f,", stdin=large,
-                      env={"TMPDIR": str(spool)})
-    assert run.status == 7
-    assert list(spool.iterdir()) == []
 
 
 def pattern(n):

@@ -140,6 +140,7 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   ConfigureTls(switches.LongOptions(), relay, settings);
   ConfigureFamilies(switches.LongOptions(), client);
   switches.LongOptions().Lookup("helo", settings.heloName);
+  settings.chunking = !switches.LongOptions().Has("no-chunking");
   if (switches.LongOptions().Lookup("max-recipients", value)) {
     ParseRecipientLimit(value, settings.maxRecipients);
   }

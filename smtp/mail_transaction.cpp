@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mime/header_values.h"
+#include "smtp/bdat_framer.h"
 #include "smtp/smtp_client.h"
 
 std::string CSmtpClient::MailFromCommand(const std::string& address) {
@@ -28,6 +30,8 @@ bool CSmtpClient::SendMail() {
   // with 452 (RFC 5321 section 4.5.3.1.10): they get the same message in
   // the next transaction on this connection, until none is left.
   // --max-recipients splits before the relay has to refuse.
+  // The meter's total was counted for DATA, before the relay was known.
+  if (UsesChunking() && m_options.dataWatcher) m_options.dataWatcher->Expect(MessageDataSize());
   const size_t limit = m_options.maxRecipients > 0 ? static_cast<size_t>(m_options.maxRecipients)
                                                    : pending.size();
   while (true) {
@@ -39,7 +43,8 @@ bool CSmtpClient::SendMail() {
     // With PIPELINING the last transaction's end of data and QUIT go
     // together (not under --progress, which counts the data alone).
     const bool last = deferred.empty() && taken == pending.size();
-    if (!SendData(dataSent, last && OffersPipelining() && !m_options.dataWatcher)) return false;
+    const bool quitAfter = last && OffersPipelining() && !m_options.dataWatcher;
+    if (!(UsesChunking() ? SendChunks(quitAfter) : SendData(dataSent, quitAfter))) return false;
     deferred.insert(deferred.end(), pending.begin() + static_cast<long>(taken), pending.end());
     if (deferred.empty()) return true;
     pending = std::move(deferred);
@@ -82,6 +87,38 @@ bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
   return accepted && sentWhole;
 }
 
+bool CSmtpClient::SendChunks(bool quitAfter) {
+  if (!NothingWaiting()) return false;
+  CBdatFramer framer(*this, OffersPipelining());
+  GatherSends(true);
+  WatchSends(m_options.dataWatcher);
+  FrameBlocks(&framer);
+  const bool stuffing = std::exchange(m_dotStuffing, false);
+  // A file that changed since it was read ends the data without a LAST
+  // chunk: the relay discards what it has, and the caller closes.
+  bool written = WriteMessageData();
+  m_dotStuffing = stuffing;
+  if (written) {
+    framer.EndWith(quitAfter);
+    written = WriteFramedBlock();
+    m_quitSent = written && quitAfter;
+  } else {
+    // What is gathered still goes framed, as a chunk that is not the last:
+    // unframed it would read as commands.
+    FlushSends();
+  }
+  FrameBlocks(nullptr);
+  const bool accepted = written && framer.ReadOutstanding();
+  const bool sentWhole = FlushSends();
+  WatchSends(nullptr);
+  GatherSends(false);
+  return accepted && sentWhole;
+}
+
+bool CSmtpClient::UsesChunking() const {
+  return m_options.chunking && m_identified && m_ehloKeywords.count("CHUNKING") != 0;
+}
+
 bool CSmtpClient::OffersPipelining() const {
   return m_identified && m_ehloKeywords.count("PIPELINING") != 0;
 }
@@ -115,7 +152,8 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
                                             : RcptToCommand(m_recipientAddress).c_str());
     }
     // DATA's reply is read by SendData, after every recipient's.
-    if (group > 1 && end == commands) {
+    // With chunking the first chunk waits for every reply instead.
+    if (group > 1 && end == commands && !UsesChunking()) {
       SendFormatted("DATA\r\n");
       dataSent = true;
     }
@@ -169,9 +207,12 @@ uint64_t CSmtpClient::MessageDataSize() {
     uint64_t bytes = 0;
   } counter;
   DivertSends(&counter);
+  const bool chunked = UsesChunking();
+  const bool stuffing = std::exchange(m_dotStuffing, m_dotStuffing && !chunked);
   WriteMessageData();
+  m_dotStuffing = stuffing;
   DivertSends(nullptr);
-  return counter.bytes + sizeof kEndOfData - 1;
+  return counter.bytes + (chunked ? 0 : sizeof kEndOfData - 1);
 }
 
 bool CSmtpClient::FitsRelayLimit() {

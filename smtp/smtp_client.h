@@ -105,15 +105,26 @@ class CSmtpClient : public CLineSocket {
   // (Quit then only reads its reply); true when the relay accepted the data
   // and every byte of it was sent.
   bool SendData(bool dataSent, bool quitAfter);
+  // The message as BDAT chunks (RFC 3030), one per gathered send block,
+  // neither dot-stuffed nor ended by ".", the last marked LAST and followed
+  // by QUIT when quitAfter; pipelined when the relay offers PIPELINING. Sent
+  // only once every recipient's reply is known, so that a refused recipient
+  // leaves the relay without a complete message. True when the relay
+  // accepted every chunk and every byte of them was sent.
+  bool SendChunks(bool quitAfter);
   // An EHLO was accepted on this connection and listed PIPELINING.
   bool OffersPipelining() const;
+  // An EHLO was accepted on this connection and listed CHUNKING, and the
+  // options allow it: the transactions send BDAT in place of DATA.
+  bool UsesChunking() const;
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
   // False when a file changed since it was read (m_changedFile names it).
   bool WriteMessageData();
-  // The bytes the data phase sends: WriteMessageData's and the end-of-data
-  // line.
+  // The bytes of the message the data phase sends: WriteMessageData's and
+  // the end-of-data line; with chunking the message as it is (no
+  // dot-stuffing, no end-of-data line, the BDAT commands not counted).
   uint64_t MessageDataSize();
   // False, with m_failureLine set, when the relay's SIZE over TLS is smaller
   // than MessageDataSize().

@@ -207,7 +207,9 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
     Diagnostic("Couldn't connect to %s\n", relay.host);
     return ERROR_CONNECTING_TO_HOST;
   }
-  if (!client.Login()) {
+  // An AUTH sent ahead with the envelope (PIPELINING) is refused in
+  // SendMail; it fails the run as a refused login does.
+  const auto refusedLogin = [&]() -> SendResult {
     if (!client.m_tlsFailure.empty()) {
       std::fprintf(stderr, "Couldn't secure the connection to %s: %s\n", relay.host.c_str(),
                    client.m_tlsFailure.c_str());
@@ -228,9 +230,11 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
       Diagnostic("Couldn't authenticate with %s\n", relay.host);
     }
     return ERROR_AUTHENTICATING;
-  }
+  };
+  if (!client.Login()) return refusedLogin();
   const bool sent = client.SendMail();
   if (meter) meter->Finish();
+  if (!sent && client.AuthRefused()) return refusedLogin();
   if (!sent) {
     if (!client.m_changedFile.empty()) {
       Diagnostic("%s changed while the message was being sent\n", client.m_changedFile);
@@ -242,6 +246,7 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
     return ERROR_SENDING_MAIL;
   }
   if (!client.Quit()) {
+    if (client.AuthRefused()) return refusedLogin();
     Diagnostic("Error closing the connection to %s\n", relay.host);
     return ERROR_CLOSING_CONNECTION;
   }

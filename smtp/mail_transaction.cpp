@@ -157,8 +157,8 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
       SendFormatted("DATA\r\n");
       dataSent = true;
     }
-    // The first read writes the gathered group.
-    bool accepted = true;
+    // The first read writes the gathered group, behind an AUTH sent ahead.
+    bool accepted = ReadPendingAuth();
     for (; next < end && accepted; ++next) {
       select(next);
       std::vector<std::string> lines;

@@ -76,8 +76,15 @@ class CSmtpClient : public CLineSocket {
   // EHLO, then AUTH LOGIN with the user name and password answered in turn;
   // true only on 235.
   bool AuthLogin();
-  // EHLO, then AUTH PLAIN with the credential; true on a 2xx reply.
+  // EHLO, then AUTH PLAIN with the credential; true on a 2xx reply. When
+  // the relay offers PIPELINING the command goes with the first envelope
+  // group instead (RFC 4954 section 4: PLAIN with its initial response
+  // completes in one round trip): true at once, its reply read before any
+  // other (see AuthRefused).
   bool AuthPlain();
+  // The AUTH sent ahead with the envelope was refused: the step that read
+  // its reply failed for that.
+  bool AuthRefused() const { return m_authRefused; }
   // EHLO, then AUTH CRAM-MD5 answered with the user name and the keyed
   // digest of the challenge; true only on 235.
   bool AuthCramMd5();
@@ -213,5 +220,9 @@ class CSmtpClient : public CLineSocket {
  private:
   SClientOptions m_options;
   bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
+  bool m_authPending = false;  // AUTH PLAIN gathered with what follows, its reply unread
+  bool m_authRefused = false;
+  // Reads the reply to an AUTH sent ahead, if any; false when it refused.
+  bool ReadPendingAuth();
   CEnvironment& m_environment;
 };

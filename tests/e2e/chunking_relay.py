@@ -12,7 +12,7 @@ dot-unstuffed; chunks are joined as they came. delay (seconds) holds back
 every batch of replies, as a link with that round-trip time would: the
 replies to everything that arrived together go out together, and each batch
 counts as one round trip (the greeting included). AUTH PLAIN, LOGIN and
-CRAM-MD5 accept any credential."""
+CRAM-MD5 accept any credential unless refuse_auth."""
 import base64
 import select
 import socket
@@ -49,6 +49,7 @@ class _Connection:
         self.last = False
         self.chunk_failed = False
         self.quit = False
+        self.authenticated = False
 
     def reset(self):
         self.sender = None
@@ -178,10 +179,16 @@ class _Connection:
                 self.mode = "auth-response"
                 self.reply("334 " + base64.b64encode(b"<1.2@relay>").decode())
             elif len(words) > 2:
-                self.reply("235 2.7.0 Authentication successful")
+                if relay.refuse_auth:
+                    self.reply("535 5.7.8 Error: authentication failed")
+                else:
+                    self.authenticated = True
+                    self.reply("235 2.7.0 Authentication successful")
             else:
                 self.mode = "auth-response"
                 self.reply("334 ")
+        elif verb == "MAIL" and relay.refuse_auth and not self.authenticated:
+            self.reply("530 5.7.0 Authentication required")
         elif verb == "MAIL":
             self.reset()
             self.sender = line[10:].strip().strip("<>").split(">")[0]
@@ -223,16 +230,18 @@ class _Connection:
 
 class ChunkingRelay:
     def __init__(self, pipelining=True, chunking=True, refuse=(), limit=0, delay=0.0,
-                 refuse_chunk=None, name="relay.test"):
+                 refuse_chunk=None, refuse_auth=False, name="relay.test"):
         """refuse: recipient addresses answered with 550; limit: recipients
         per transaction before 452; refuse_chunk: the 1-based chunk answered
-        with 552."""
+        with 552; refuse_auth: AUTH PLAIN refused, and MAIL until it
+        succeeds."""
         self.pipelining = pipelining
         self.chunking = chunking
         self.refuse = set(refuse)
         self.limit = limit
         self.delay = delay
         self.refuse_chunk = refuse_chunk
+        self.refuse_auth = refuse_auth
         self.name = name
         self.messages = []
         self.sessions = []

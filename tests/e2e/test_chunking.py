@@ -89,6 +89,21 @@ def test_refused_recipient_gets_no_chunk_and_nobody_the_message(velsend, tmp_pat
     assert b"BDAT" not in relay.sessions[0].received
 
 
+@pytest.mark.parametrize("chunking", [True, False], ids=["chunking", "data"])
+def test_refused_auth_sent_ahead_fails_as_a_refused_login(velsend, tmp_path, chunking):
+    """On a pipelining relay AUTH PLAIN goes with the envelope; refused, the
+    run ends as a refused login always did, without a byte of the message."""
+    with ChunkingRelay(chunking=chunking, refuse_auth=True) as relay:
+        run = send(velsend, relay, tmp_path, "NoAuth")
+    assert run.status == 9, run.err
+    assert "Couldn't authenticate with 127.0.0.1\n" in run.err
+    assert "Error sending" not in run.err
+    wire = bytes(relay.sessions[0].received)
+    assert wire.index(b"AUTH PLAIN") < wire.index(b"MAIL FROM")
+    assert b"BDAT" not in wire and b"From:" not in wire
+    assert relay.messages == []
+
+
 @pytest.mark.parametrize("pipelining,chunk", [(False, 2), (True, 1), (True, 3)],
                          ids=["one-at-a-time-second", "pipelined-first", "pipelined-last"])
 def test_refused_chunk_fails_as_a_refused_data_does(velsend, tmp_path, pipelining, chunk):

@@ -316,7 +316,12 @@ bool CLineSocket::SendText(std::string_view text) {
     return true;
   }
   // The trace shows what left, once it has left: a gathered text's trace
-  // waits with it for the send of its block.
+  // waits with it for the send of its block, the block it fills included.
+  const SConnection& c = m_connection;
+  if (c.gather && c.stream && !c.sendFailed) {
+    TraceSent(text);
+    return SendBytes(text);
+  }
   const bool sent = SendBytes(text);
   if (sent) TraceSent(text);
   return sent;

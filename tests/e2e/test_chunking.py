@@ -178,3 +178,15 @@ def test_postfix_250_recipients_in_three_chunked_transactions(velsend, postfix, 
     found = delivered_to_bob(postfix, f"Subject: {subject}".encode(), 250)
     assert len(found) == 250
     assert len({sent_part(data) for data in found}) == 1
+
+
+def test_progress_counts_the_chunked_message(velsend, tmp_path):
+    """--progress and its total count the message as it goes: no
+    dot-stuffing, no end marker, no BDAT lines."""
+    with ChunkingRelay() as relay:
+        run = send(velsend, relay, tmp_path, "Progress", extra=("--progress", "-q"))
+    assert run.status == 0, run.err
+    size = len(relay.messages[0].data)
+    states = re.findall(r"Sent (\d+) of (\d+) bytes \((\d+)%\)", run.err)
+    assert states, run.err
+    assert states[-1][:3] == (str(size), str(size), "100"), (states, size)

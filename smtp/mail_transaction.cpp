@@ -22,6 +22,8 @@ std::string CSmtpClient::RcptToCommand(const std::string& address) {
 
 bool CSmtpClient::SendMail() {
   if (!FitsRelayLimit()) return false;
+  // The meter's total was counted for DATA, before the relay was known.
+  if (UsesChunking() && m_options.dataWatcher) m_options.dataWatcher->Expect(MessageDataSize());
   std::vector<int> pending;
   for (int i = m_recipientCursor; i < static_cast<int>(m_recipients.size()); ++i) {
     pending.push_back(i);
@@ -30,8 +32,6 @@ bool CSmtpClient::SendMail() {
   // with 452 (RFC 5321 section 4.5.3.1.10): they get the same message in
   // the next transaction on this connection, until none is left.
   // --max-recipients splits before the relay has to refuse.
-  // The meter's total was counted for DATA, before the relay was known.
-  if (UsesChunking() && m_options.dataWatcher) m_options.dataWatcher->Expect(MessageDataSize());
   const size_t limit = m_options.maxRecipients > 0 ? static_cast<size_t>(m_options.maxRecipients)
                                                    : pending.size();
   while (true) {

@@ -59,7 +59,7 @@ def test_every_mode_delivers_the_same_bytes(velsend, tmp_path):
     assert len(set(delivered.values())) == 1
 
 
-def test_large_message_goes_in_chunks_in_constant_memory(velsend, tmp_path):
+def test_large_message_goes_in_chunks_of_the_send_blocks(velsend, tmp_path):
     """A 3 MB file goes as several chunks, in order, the last one
     marked LAST, and arrives whole."""
     big = tmp_path / "big.bin"

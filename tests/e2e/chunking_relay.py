@@ -74,7 +74,7 @@ class _Connection:
                 break
             # What arrives within a few milliseconds is one batch: a client
             # that writes a group in several sends still gets one answer.
-            while select.select([self.sock], [], [], 0.005)[0]:
+            while len(data) < 1 << 20 and select.select([self.sock], [], [], 0.005)[0]:
                 more = self.sock.recv(65536)
                 if not more:
                     break
@@ -98,21 +98,23 @@ class _Connection:
         self.replies = []
 
     def process(self):
+        # Read by an offset and cut once: a large batch stays linear.
+        buffer, pos = self.buffer, 0
         while not self.quit:
             if self.mode == "bdat":
-                take = min(self.need, len(self.buffer))
-                self.data += self.buffer[:take]
-                del self.buffer[:take]
+                take = min(self.need, len(buffer) - pos)
+                self.data += buffer[pos:pos + take]
+                pos += take
                 self.need -= take
                 if self.need:
-                    return
+                    break
                 self.end_chunk()
                 continue
-            end = self.buffer.find(b"\r\n")
+            end = buffer.find(b"\r\n", pos)
             if end < 0:
-                return
-            line = bytes(self.buffer[:end])
-            del self.buffer[:end + 2]
+                break
+            line = bytes(buffer[pos:end])
+            pos = end + 2
             if self.mode == "data":
                 if line == b".":
                     self.mode = "command"
@@ -127,6 +129,7 @@ class _Connection:
                 self.reply("235 2.7.0 Authentication successful")
             else:
                 self.command(line.decode("latin-1"))
+        del buffer[:pos]
 
     def end_chunk(self):
         self.mode = "command"

@@ -56,7 +56,8 @@ void CLineSocket::TraceSent(std::string_view text) {
   }
   if (!m_connection.gather) {
     WriteTrace(direct);
-  } else if (m_traceBlock.size() >= kBlock) {
+  } else if (m_traceBlock.size() >= kBlock && !m_framer) {
+    // Framed, the block's trace waits for its BDAT line, which comes first.
     FlushTrace();
   }
 }

@@ -253,12 +253,9 @@ struct CHtmlToText::SState {
     if (name == "br") {
       if (hasText) breaks += 1;
     } else if (name == "ul" || name == "ol") {
+      if (closing && !lists.empty()) lists.pop_back();
       Break(lists.empty() ? 2 : 1);
-      if (!closing) {
-        lists.push_back(name == "ol" ? 1 : 0);
-      } else if (!lists.empty()) {
-        lists.pop_back();
-      }
+      if (!closing) lists.push_back(name == "ol" ? 1 : 0);
     } else if (name == "li") {
       Break(1);
       if (!closing) {

@@ -63,6 +63,7 @@ uint32_t EntityCodePoint(std::string_view text) {
       value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
     }
     const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+    if (value == 0xA0) return ' ';  // as &nbsp;: a plain text has no use for it
     return value > 0x10FFFF || surrogate ? 0 : value;
   }
   for (const SNamedEntity& entity : kEntities) {

@@ -53,8 +53,11 @@ CMessagePart Multipart(const char* type, std::vector<CMessagePart> children) {
   return part;
 }
 
+// The lines of an -f entry that cannot be read; path is empty for the
+// typed text.
 SendResult CannotRead(const std::string& path, const std::string& failure) {
-  if (!failure.empty()) Diagnostic("%s\n", "Cannot read " + path + ": " + failure);
+  const std::string source = path.empty() ? std::string("standard input") : path;
+  if (!failure.empty()) Diagnostic("%s\n", "Cannot read " + source + ": " + failure);
   Diagnostic(">>Error attaching file %s\n", path);
   return ERROR_ATACHING_FILE;
 }
@@ -141,7 +144,7 @@ SendResult AddComposedText(CSmtpClient& client, const SComposeOptions& compose, 
   std::string failure;
   if (typed) {
     if (!client.AddPart(std::string(), false, charset, true)) {
-      return CannotRead("standard input", client.m_partFailure);
+      return CannotRead(std::string(), client.m_outcome.detail);
     }
     text = std::move(client.m_parts.back());
     client.m_parts.pop_back();

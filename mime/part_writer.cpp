@@ -41,6 +41,28 @@ void SendStuffed(CLineSocket& socket, const CLineList& lines, bool stuffing) {
   }
 }
 
+// Sends a spooled text's blocks, a dot added before each line that starts
+// with one when stuffing. Lines end in CR LF, so a line starts after LF.
+bool SendSpooled(CLineSocket& socket, CTextSpool& spool, bool stuffing) {
+  bool lineStart = true;
+  return spool.ForEachBlock([&](std::string_view block) {
+    if (!stuffing) {
+      socket.SendText(block);
+      return;
+    }
+    size_t sent = 0;
+    for (size_t i = 0; i < block.size(); ++i) {
+      if (lineStart && block[i] == '.') {
+        socket.SendText(block.substr(sent, i - sent));
+        socket.SendText(".");
+        sent = i;
+      }
+      lineStart = block[i] == '\n';
+    }
+    socket.SendText(block.substr(sent));
+  });
+}
+
 // Sends the lines of a planned file as its encoding makes them.
 class CStuffingSink : public CLineSink {
  public:
@@ -64,7 +86,7 @@ std::string InCharset(const std::string& name, const std::string& configured) {
 
 // One part: its fields and blank line (or uuencode "begin"), then its
 // lines, or for a multipart part its parts between its own delimiters.
-// False when a planned file changed (client.m_changedFile then names it).
+// False when a planned file changed (a kChangedFile failure then names it).
 bool SendEntity(CSmtpClient& client, const CMessagePart& part) {
   // Line breaks in a name, type or charset would end the header line early.
   const std::string name =
@@ -127,7 +149,12 @@ bool SendEntity(CSmtpClient& client, const CMessagePart& part) {
   } else if (part.m_plan) {
     CStuffingSink sink(client, client.m_dotStuffing);
     if (!StreamPlannedPart(part, sink)) {
-      client.m_changedFile = part.m_fileName;
+      client.m_outcome.Fail(FailureKind::kChangedFile, part.m_fileName);
+      return false;
+    }
+  } else if (part.m_spool) {
+    if (!SendSpooled(client, *part.m_spool, client.m_dotStuffing)) {
+      client.m_outcome.Fail(FailureKind::kChangedFile, "The temporary copy of the message text");
       return false;
     }
   } else {

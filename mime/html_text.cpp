@@ -179,8 +179,8 @@ struct CHtmlToText::SState {
   std::string tag;     // text of the tag being read, or of the entity
   char quote = 0;      // the quote a tag's attribute value is inside
   int dashes = 0;      // in a comment: "-" just seen in a row
-  std::string dropped;  // the element whose content is dropped ("script")
-  size_t closeMatch = 0;  // bytes of "</name" seen in dropped content
+  std::string dropped;  // what ends dropped content: "</" and the element's name
+  size_t closeMatch = 0;  // bytes of it seen
   // What the next visible text is preceded by.
   int breaks = 0;
   bool space = false;
@@ -248,7 +248,7 @@ struct CHtmlToText::SState {
     size_t end = closing ? 1 : 0;
     while (end < tag.size() && IsAlnum(tag[end])) ++end;
     std::string name = tag.substr(closing ? 1 : 0, end - (closing ? 1 : 0));
-    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (char& c : name) c = AsciiLower(c);
     const bool selfClosing = !tag.empty() && tag.back() == '/';
 
     if (name == "br") {
@@ -289,7 +289,7 @@ struct CHtmlToText::SState {
         }
       }
     } else if (!closing && !selfClosing && IsDropped(name)) {
-      dropped = name;
+      dropped = "</" + name;
       closeMatch = 0;
       mode = kDropped;
       return;
@@ -301,11 +301,10 @@ struct CHtmlToText::SState {
 
   // Dropped content ends at "</name"; the rest of that tag is read as one.
   void DroppedByte(char c) {
-    const std::string close = "</" + dropped;
-    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower == close[closeMatch]) {
-      if (++closeMatch == close.size()) {
-        tag = "/" + dropped;
+    const char lower = AsciiLower(c);
+    if (lower == dropped[closeMatch]) {
+      if (++closeMatch == dropped.size()) {
+        tag = dropped.substr(1);
         quote = 0;
         mode = kTag;
       }

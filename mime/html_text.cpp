@@ -12,6 +12,10 @@ namespace {
 // them is bounded so that broken markup costs no memory.
 constexpr size_t kMostTagBytes = 8 * 1024;
 constexpr size_t kMostEntityBytes = 32;
+// Lists nested deeper than anyone reads are indented and numbered as the
+// deepest kept, so that neither the text nor the memory grows with them.
+constexpr size_t kMostListLevels = 100;
+constexpr size_t kMostIndents = 10;
 
 enum class ETextCharset { kAscii, kLatin1, kUtf8 };
 
@@ -189,6 +193,7 @@ struct CHtmlToText::SState {
   bool lineStart = true;
   int pre = 0;
   std::vector<int> lists;  // per open list: 0 for <ul>, else the next number
+  size_t deeperLists = 0;  // lists open past kMostListLevels, taken as the last
   bool inLink = false;
   std::string href;
   std::string linkText;
@@ -254,13 +259,21 @@ struct CHtmlToText::SState {
     if (name == "br") {
       if (hasText) breaks += 1;
     } else if (name == "ul" || name == "ol") {
-      if (closing && !lists.empty()) lists.pop_back();
+      if (closing && deeperLists > 0) {
+        --deeperLists;
+      } else if (closing && !lists.empty()) {
+        lists.pop_back();
+      }
       Break(lists.empty() ? 2 : 1);
-      if (!closing) lists.push_back(name == "ol" ? 1 : 0);
+      if (!closing && lists.size() < kMostListLevels) {
+        lists.push_back(name == "ol" ? 1 : 0);
+      } else if (!closing) {
+        ++deeperLists;
+      }
     } else if (name == "li") {
       Break(1);
       if (!closing) {
-        const size_t depth = lists.empty() ? 1 : lists.size();
+        const size_t depth = std::min(lists.empty() ? 1 : lists.size(), kMostIndents);
         marker.assign(2 * (depth - 1), ' ');
         if (!lists.empty() && lists.back() > 0) {
           marker += std::to_string(lists.back()++) + ". ";

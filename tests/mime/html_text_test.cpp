@@ -7,6 +7,12 @@
 
 namespace {
 
+std::string Repeat(const std::string& text, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += text;
+  return out;
+}
+
 TEST(HtmlText, ConvertsTheMarkupPeopleSend) {
   struct Case {
     const char* name;
@@ -21,6 +27,8 @@ TEST(HtmlText, ConvertsTheMarkupPeopleSend) {
        "Items:\n\n* one\n* two\n\nafter\n"},
       {"ordered and nested lists", "<ol><li>a<ul><li>b</li></ul></li><li>c</li></ol>", "utf-8",
        "1. a\n  * b\n2. c\n"},
+      {"lists nested past any reading", Repeat("<ul>", 200) + "<li>x</ul><li>y", "utf-8",
+       std::string(18, ' ') + "* x\n" + std::string(18, ' ') + "* y\n"},
       {"table cells and rows", "<table><tr><td>x</td><td>1</td></tr><tr><td>y</td><td>2</td>"
                                "</tr></table>", "utf-8", "x 1\ny 2\n"},
       {"link with its address", "See <a href=\"https://ex.org/a?b=1&amp;c=2\">the report</a>.",

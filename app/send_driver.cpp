@@ -183,6 +183,16 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
     if (client.AuthMethod == 0) return Usage(ERROR_INVALID_ESMTP_METHOD);
   }
 
+  // Refused as a faulty switch is, before a password is asked for or
+  // anything is read.
+  SComposeOptions compose;
+  const bool uuencode = switches.HasSwitch("u") || switches.HasSwitch("U");
+  if (!ReadComposeOptions(switches.LongOptions(), uuencode, client.m_originatorAddress,
+                          compose)) {
+    return ERROR_INVALID_ARGUMENT;
+  }
+  settings.extraFields = compose.fields;
+
   // Before the message text is read and long before the relay is contacted.
   std::string reason;
   const PasswordOutcome password =
@@ -216,14 +226,6 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   // Set before the first part is added, which reads them.
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
   client.m_forceUuencode = switches.HasSwitch("U");
-
-  // Refused before anything is read, as a faulty switch is.
-  SComposeOptions compose;
-  if (!ReadComposeOptions(switches.LongOptions(), client.m_uuencodeMode,
-                          client.m_originatorAddress, compose)) {
-    return ERROR_INVALID_ARGUMENT;
-  }
-  settings.extraFields = compose.fields;
 
   return AddParts(client, switches, compose);
 }

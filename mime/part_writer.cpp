@@ -92,9 +92,8 @@ bool SendEntity(CSmtpClient& client, const CMessagePart& part) {
   const std::string name =
       NeutraliseLineBreaks(InCharset(DisplayName(part), client.m_headerCharset));
   std::string delimiter;
-  if (part.IsMultipart()) delimiter = FormatDelimiter(part.m_boundaryCounter, client.m_boundaryText);
-
   if (part.IsMultipart()) {
+    delimiter = FormatDelimiter(part.m_boundaryCounter, client.m_boundaryText);
     // RFC 2387: a related part names the type of its first part, the root.
     CHeaderFolder type("Content-Type:");
     type.Add(" ", NeutraliseLineBreaks(part.m_contentType));

@@ -5,118 +5,21 @@
 #include <cstring>
 
 #include "base/ascii_text.h"
+#include "mime/html_entities.h"
 
 namespace {
 
 // Longer tags and entities are not markup anyone writes; what is kept of
 // them is bounded so that broken markup costs no memory.
 constexpr size_t kMostTagBytes = 8 * 1024;
-constexpr size_t kMostEntityBytes = 32;
 // Lists nested deeper than anyone reads are indented and numbered as the
 // deepest kept, so that neither the text nor the memory grows with them.
 constexpr size_t kMostListLevels = 100;
 constexpr size_t kMostIndents = 10;
 
-enum class ETextCharset { kAscii, kLatin1, kUtf8 };
-
-ETextCharset CharsetKind(std::string_view charset) {
-  if (EqualsIgnoringCase(charset, "utf-8") || EqualsIgnoringCase(charset, "utf8")) {
-    return ETextCharset::kUtf8;
-  }
-  // Windows-1252 agrees with Latin-1 below 0x80 and from 0xA0 on.
-  for (const char* name : {"iso-8859-1", "iso_8859-1", "latin1", "windows-1252"}) {
-    if (EqualsIgnoringCase(charset, name)) return ETextCharset::kLatin1;
-  }
-  return ETextCharset::kAscii;
-}
-
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsAlnum(char c) { return IsLetter(c) || (c >= '0' && c <= '9'); }
-
-struct SNamedEntity {
-  const char* name;
-  uint32_t codePoint;
-};
-
-constexpr SNamedEntity kEntities[] = {
-    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},       {"quot", '"'},
-    {"apos", '\''},    {"nbsp", ' '},     {"copy", 0xA9},    {"reg", 0xAE},
-    {"deg", 0xB0},     {"middot", 0xB7},  {"laquo", 0xAB},   {"raquo", 0xBB},
-    {"times", 0xD7},   {"auml", 0xE4},    {"ouml", 0xF6},    {"uuml", 0xFC},
-    {"Auml", 0xC4},    {"Ouml", 0xD6},    {"Uuml", 0xDC},    {"szlig", 0xDF},
-    {"eacute", 0xE9},  {"egrave", 0xE8},  {"agrave", 0xE0},  {"ccedil", 0xE7},
-    {"ndash", 0x2013}, {"mdash", 0x2014}, {"lsquo", 0x2018}, {"rsquo", 0x2019},
-    {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"bull", 0x2022},  {"hellip", 0x2026},
-    {"euro", 0x20AC},  {"trade", 0x2122},
-};
-
-// The character an entity's text (between "&" and ";") names; 0 when none.
-uint32_t EntityCodePoint(std::string_view text) {
-  if (text.size() >= 2 && text[0] == '#') {
-    const bool hex = text[1] == 'x' || text[1] == 'X';
-    const std::string_view digits = text.substr(hex ? 2 : 1);
-    if (digits.empty() || digits.size() > 8) return 0;
-    uint32_t value = 0;
-    for (char c : digits) {
-      int digit = -1;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      if (digit < 0) return 0;
-      value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
-    }
-    const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-    if (value == 0xA0) return ' ';  // as &nbsp;: a plain text has no use for it
-    return value > 0x10FFFF || surrogate ? 0 : value;
-  }
-  for (const SNamedEntity& entity : kEntities) {
-    if (text == entity.name) return entity.codePoint;
-  }
-  return 0;
-}
-
-// Appends code point in charset; false when it has no place there.
-bool AppendCodePoint(uint32_t cp, ETextCharset charset, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-    return true;
-  }
-  if (charset == ETextCharset::kLatin1 && cp >= 0xA0 && cp <= 0xFF) {
-    out += static_cast<char>(cp);
-    return true;
-  }
-  if (charset != ETextCharset::kUtf8) return false;
-  if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  }
-  out += static_cast<char>(0x80 | (cp & 0x3F));
-  return true;
-}
-
-// Entities decoded in an attribute value (a link's address).
-std::string DecodeEntities(std::string_view text, ETextCharset charset) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const size_t end = text[i] == '&' ? text.find(';', i) : std::string_view::npos;
-    if (end != std::string_view::npos && end - i <= kMostEntityBytes) {
-      const uint32_t cp = EntityCodePoint(text.substr(i + 1, end - i - 1));
-      if (cp != 0 && AppendCodePoint(cp, charset, out)) {
-        i = end;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
-}
 
 int BreaksOf(std::string_view name) {
   static constexpr const char* kParagraphs[] = {"p",  "h1", "h2",         "h3",    "h4",
@@ -176,9 +79,9 @@ bool FindHtmlAttribute(std::string_view tag, std::string_view name, std::string&
 struct CHtmlToText::SState {
   enum EMode { kText, kTagOpen, kTag, kBang, kComment, kSkip, kEntity, kDropped };
 
-  explicit SState(std::string_view charsetName) : charset(CharsetKind(charsetName)) {}
+  explicit SState(std::string_view charsetName) : charset(EntityCharsetOf(charsetName)) {}
 
-  ETextCharset charset;
+  EEntityCharset charset;
   EMode mode = kText;
   std::string tag;     // text of the tag being read, or of the entity
   char quote = 0;      // the quote a tag's attribute value is inside
@@ -430,13 +333,13 @@ void CHtmlToText::Finish(std::string& out) {
     m_state->Character('<', out);
   }
   if (m_state->hasText) out += '\n';
-  const ETextCharset charset = m_state->charset;
+  const EEntityCharset charset = m_state->charset;
   *m_state = SState("");
   m_state->charset = charset;
 }
 
 void CHtmlToText::Reset() {
-  const ETextCharset charset = m_state->charset;
+  const EEntityCharset charset = m_state->charset;
   *m_state = SState("");
   m_state->charset = charset;
 }

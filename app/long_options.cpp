@@ -43,6 +43,8 @@ constexpr SLongOption kOptions[] = {
      nullptr},
     {"helo", "NAME", G::kConnection, "Announce NAME with HELO and EHLO", "the local host name",
      IsValidHeloName},
+    {"no-chunking", nullptr, G::kConnection, "Send the message with DATA, never BDAT",
+     "BDAT where offered", nullptr},
     {"password-file", "FILE", G::kAuthentication,
      "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
      nullptr},

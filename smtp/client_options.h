@@ -22,4 +22,7 @@ struct SClientOptions {
   // the MIME or uuencode ones), each checked by ParseExtraField or made by
   // the program.
   std::vector<SExtraField> extraFields;
+  // The message as BDAT chunks where the relay's EHLO offers CHUNKING;
+  // false: always DATA (--no-chunking).
+  bool chunking = true;
 };

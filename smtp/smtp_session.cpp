@@ -85,6 +85,12 @@ bool CSmtpClient::Helo() {
 }
 
 bool CSmtpClient::Quit() {
+  if (m_authPending) {
+    SendFormatted("QUIT\r\n");
+    m_quitSent = true;
+    GatherSends(false);
+    if (!ReadPendingAuth()) return false;
+  }
   if (!m_quitSent) SendFormatted("QUIT\r\n");
   m_quitSent = false;
   return ReadReply("2");

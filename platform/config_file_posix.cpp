@@ -1,0 +1,28 @@
+#include "platform/config_file.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+namespace platform {
+
+std::string DefaultConfigPath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  // Relative values are to be ignored by the base directory rules.
+  if (xdg && xdg[0] == '/') return std::string(xdg) + "/velsend/config";
+  const char* home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.config/velsend/config";
+  return std::string();
+}
+
+EFileAccess FileReadAccess(const std::string& path) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return EFileAccess::kUnknown;
+  return (status.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0
+             ? EFileAccess::kOthersMayRead
+             : EFileAccess::kOwnerOnly;
+}
+
+std::string OwnerOnlyCommand(const std::string& path) { return "chmod 600 " + path; }
+
+}  // namespace platform

@@ -1,6 +1,5 @@
 #include "app/account_settings.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "app/providers.h"
@@ -42,11 +41,13 @@ SSettings FromCommandLine(const CSwitchCommandLineInfo& commandLine) {
     if (commandLine.LookupSwitch(key.letter, value)) settings[name] = {value, true, kCommandLine};
   }
   if (commandLine.LookupSwitch("h", value)) {
+    // A -h the split refuses is kept whole, host and port, so that the
+    // run refuses it as it always did.
     std::string host;
     long port = 0;
-    SplitHostPort(value, host, port);
-    settings["host"] = {host, true, kCommandLine};
-    if (port != 0) settings["port"] = {std::to_string(port), true, kCommandLine};
+    const bool split = SplitHostPort(value, host, port);
+    settings["host"] = {split ? host : value, true, kCommandLine};
+    if (port != 0 || !split) settings["port"] = {std::to_string(port), true, kCommandLine};
   }
   const CLongOptions& options = commandLine.LongOptions();
   for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
@@ -101,12 +102,6 @@ bool CAccountSettings::Wanted(const CSwitchCommandLineInfo& commandLine) {
   return options.Has("account") || options.Has("config") || options.Has("provider");
 }
 
-std::string ConfigPathFromEnvironment() {
-  const char* named = std::getenv("VELSEND_CONFIG");
-  if (named && *named) return named;
-  return platform::DefaultConfigPath();
-}
-
 bool CAccountSettings::Resolve(const CSwitchCommandLineInfo& commandLine,
                                const std::string& configPath, std::string& fault) {
   const CLongOptions& options = commandLine.LongOptions();
@@ -147,6 +142,7 @@ bool CAccountSettings::Resolve(const CSwitchCommandLineInfo& commandLine,
         return false;
       }
       LayerSettings(settings, FromSection(*account, "account " + name));
+      m_account = name;
     }
   }
   LayerSettings(settings, FromCommandLine(commandLine));
@@ -158,8 +154,10 @@ bool CAccountSettings::Resolve(const CSwitchCommandLineInfo& commandLine,
   }
   m_settings = settings;
 
-  // Everything not typed is added as if it had been.
+  // Everything not typed is added as if it had been; the account's name
+  // names its OAuth 2.0 tokens.
   m_switches = commandLine;
+  if (!m_account.empty()) m_switches.ParseParam("--account=" + m_account);
   bool hostFromBelow = false;
   for (const auto& [name, setting] : settings) {
     if (setting.origin == kCommandLine || !setting.on) continue;
@@ -201,7 +199,7 @@ namespace {
 
 std::string Line(const char* label, const std::string& value, const std::string& origin) {
   std::string text = std::string("  ") + label;
-  text.resize(14, ' ');
+  text.resize(16, ' ');
   text += value;
   return text + " (" + origin + ")\n";
 }
@@ -218,12 +216,18 @@ std::string CAccountSettings::DescribeConnection() const {
   };
   std::string value;
   std::string origin;
-  std::string text = "Connection:\n";
+  std::string text = "Connection";
+  if (!m_account.empty()) text += " of account " + m_account;
+  if (get("provider", value, origin)) {
+    text += (m_account.empty() ? " of provider " : ", provider ") + value;
+  }
+  text += ":\n";
   text += get("host", value, origin) ? Line("relay", value, origin)
                                      : Line("relay", "none", "-h not given");
   std::string port;
   std::string portOrigin = "built-in";
-  const bool portGiven = get("port", port, portOrigin);
+  const bool portGiven = get("port", port, portOrigin) && port != "0";
+  if (!portGiven) portOrigin = "built-in";
   std::string tls = "none, clear text";
   std::string tlsOrigin = "built-in";
   if (get("starttls", value, tlsOrigin)) {
@@ -237,19 +241,32 @@ std::string CAccountSettings::DescribeConnection() const {
   if (!portGiven) port = tls == "TLS from the start" ? "465" : "25";
   text += Line("port", port, portOrigin);
   text += Line("TLS", tls, tlsOrigin);
-  if (get("insecure", value, origin)) {
+  if (tls.rfind("none", 0) == 0) {
+    text += Line("verification", "none without TLS", "built-in");
+  } else if (get("insecure", value, origin)) {
     text += Line("verification", "off", origin);
   } else if (get("cacert", value, origin)) {
     text += Line("verification", "certificate and name, against " + value, origin);
   } else {
     text += Line("verification", "certificate and name, against the system's store", "built-in");
   }
-  text += get("auth", value, origin) ? Line("mechanism", value, origin)
-                                     : Line("mechanism", "the best the relay offers", "built-in");
+  std::string flow;
+  std::string flowOrigin;
+  const bool oauth = get("oauth", flow, flowOrigin);
+  if (get("auth", value, origin)) {
+    text += Line("mechanism", value, origin);
+  } else if (oauth) {
+    text += Line("mechanism", "XOAUTH2", flowOrigin);
+  } else {
+    text += Line("mechanism", "the best the relay offers", "built-in");
+  }
   text += get("user", value, origin) ? Line("user", value, origin)
                                      : Line("user", "none, no authentication", "built-in");
+  // Where the secret comes from, never the secret.
+  if (oauth) {
+    text += Line("password", "OAuth 2.0 access token (" + flow + " sign-in)", flowOrigin);
+  }
   for (const char* source : {"password", "password-file", "password-command"}) {
-    // Where the secret comes from, never the secret.
     if (get(source, value, origin)) {
       text += Line("password", std::string("password") == source ? "given" : source, origin);
     }

@@ -27,7 +27,7 @@ class CAccountSettings {
 
   // Resolves the settings of commandLine: reads the accounts file when
   // --account or --config is given (path from configPath when --config is
-  // not), applies the provider. False with fault (one or two lines, no line
+  // not: platform::ConfigFilePath()), applies the provider. False with fault (one or two lines, no line
   // end) when the file or a name in it is wrong.
   bool Resolve(const CSwitchCommandLineInfo& commandLine, const std::string& configPath,
                std::string& fault);
@@ -47,11 +47,8 @@ class CAccountSettings {
  private:
   CSwitchCommandLineInfo m_switches;
   SSettings m_settings;
+  std::string m_account;  // the account used; empty when none
 };
-
-// The accounts file's path when --config is not given: VELSEND_CONFIG,
-// else the system's default place.
-std::string ConfigPathFromEnvironment();
 
 // Merges upper over lower: a key set above replaces the same key below, and
 // a flag turned on above removes its exclusive peers (tls and starttls, the

@@ -1,14 +1,14 @@
 #include "app/accounts_file.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "app/long_options.h"
 #include "app/providers.h"
 #include "app/switches.h"
 #include "mime/address.h"
 #include "platform/config_file.h"
+#include "platform/error_text.h"
+#include "platform/file.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -24,8 +24,8 @@ constexpr SSwitchKey kSwitchKeys[] = {
 
 // Long options that choose what a run does rather than how it connects or
 // what it sends: never a key.
-constexpr const char* kNotKeys[] = {"help", "version", "account", "config", "providers",
-                                    "dry-run"};
+constexpr const char* kNotKeys[] = {"help",     "version", "account",    "config",
+                                    "providers", "dry-run", "oauth-login"};
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t";
@@ -35,6 +35,19 @@ std::string Trim(const std::string& text) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// A word that may be shown as a mistyped key: a line without "=" may well
+// be a password on its own, which no error line may repeat.
+bool LooksLikeKey(const std::string& word) {
+  if (word.empty() || word.size() > 40) return false;
+  for (char c : word) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+          c == '-' || c == '_')) {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool IsPort(const std::string& text) {
   if (text.empty() || text.size() > 5) return false;
@@ -176,7 +189,12 @@ bool ParseAccountsFile(const std::string& path, const std::string& text, SAccoun
     const std::string name = Trim(line.substr(0, equals));
     const std::string value = equals == std::string::npos ? "" : Trim(line.substr(equals + 1));
     SAccountKey key;
-    if (!FindAccountKey(name, key)) return fail("unknown key " + Quoted(name));
+    if (!FindAccountKey(name, key)) {
+      if (equals == std::string::npos && !LooksLikeKey(name)) {
+        return fail("not a \"key = value\" line");
+      }
+      return fail("unknown key " + Quoted(LooksLikeKey(name) ? name : "..."));
+    }
     if (equals == std::string::npos || value.empty()) {
       return fail("key " + Quoted(name) + " has no value");
     }
@@ -210,9 +228,13 @@ bool ParseAccountsFile(const std::string& path, const std::string& text, SAccoun
 bool LoadAccountsFile(const std::string& path, SAccountsFile& file, std::string& fault) {
   // Far beyond any accounts file; keeps a wrong path from filling memory.
   constexpr size_t kLargest = 1024 * 1024;
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  if (platform::KindOfFile(path) == platform::FileKind::kDirectory) {
+    fault = "Cannot read " + path + ": it is a directory";
+    return false;
+  }
+  std::FILE* stream = platform::OpenForReading(path);
   if (stream == nullptr) {
-    fault = "Cannot read " + path + ": " + std::strerror(errno);
+    fault = "Cannot read " + path + ": " + platform::ErrorNumberText(platform::LastErrorNumber());
     return false;
   }
   std::string text;
@@ -222,9 +244,10 @@ bool LoadAccountsFile(const std::string& path, SAccountsFile& file, std::string&
     text.append(buffer, got);
   }
   const bool failed = std::ferror(stream) != 0;
+  const int error = platform::LastErrorNumber();
   std::fclose(stream);
   if (failed) {
-    fault = "Cannot read " + path + ": read error";
+    fault = "Cannot read " + path + ": " + platform::ErrorNumberText(error);
     return false;
   }
   if (text.size() > kLargest) {
@@ -241,7 +264,7 @@ std::string PasswordExposureFault(const std::string& path, const SAccountsFile& 
   std::string fault = path + ":" + std::to_string(file.passwordLine) + ": ";
   fault += access == platform::EFileAccess::kUnknown
                ? "a password key, but the file's permissions cannot be read"
-               : "a password key in a file other users can read";
+               : "a password key in a file other users can read or change";
   fault += "\nMake it private (" + platform::OwnerOnlyCommand(path) +
            "), or use password-file or password-command";
   return fault;

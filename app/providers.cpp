@@ -2,46 +2,27 @@
 
 namespace {
 
-constexpr const char* kMicrosoftAuthorize =
-    "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/authorize";
-constexpr const char* kMicrosoftToken =
-    "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/token";
-constexpr const char* kMicrosoftDevice =
-    "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/devicecode";
-constexpr const char* kMicrosoftScope = "https://outlook.office.com/SMTP.Send offline_access";
-
 using T = EProviderTls;
 constexpr SProvider kProviders[] = {
     {"m365", "smtp.office365.com", 587, T::kStartTls, nullptr, "the full address",
-     "35 MB by default (150 MB at most); 500 recipients", kMicrosoftAuthorize, kMicrosoftToken,
-     kMicrosoftDevice, kMicrosoftScope},
+     "35 MB by default (150 MB at most); 500 recipients"},
     {"outlook", "smtp.office365.com", 587, T::kStartTls, nullptr, "the full address",
-     "35 MB by default; 500 recipients", kMicrosoftAuthorize, kMicrosoftToken, kMicrosoftDevice,
-     kMicrosoftScope},
+     "20 MB; 100 recipients"},
     {"gmail", "smtp.gmail.com", 465, T::kImplicitTls, nullptr,
-     "the full address (app password or OAuth)", "25 MB; 100 recipients",
-     "https://accounts.google.com/o/oauth2/v2/auth", "https://oauth2.googleapis.com/token",
-     "https://oauth2.googleapis.com/device/code", "https://mail.google.com/"},
+     "the full address (app password or OAuth)", "25 MB; 100 recipients"},
     {"ses:REGION", "email-smtp.{region}.amazonaws.com", 587, T::kStartTls, nullptr,
-     "the SMTP credentials' user name", "40 MB; 50 recipients", nullptr, nullptr, nullptr,
-     nullptr},
+     "the SMTP credentials' user name", "40 MB; 50 recipients"},
     {"sendgrid", "smtp.sendgrid.net", 587, T::kStartTls, "apikey",
-     "apikey (the API key as password)", "30 MB; 1000 recipients", nullptr, nullptr, nullptr,
-     nullptr},
+     "apikey (the API key as password)", "30 MB; 1000 recipients"},
     {"mailgun", "smtp.mailgun.org", 587, T::kStartTls, nullptr,
-     "the domain's SMTP login (postmaster@DOMAIN)", "25 MB; 1000 recipients", nullptr, nullptr,
-     nullptr, nullptr},
+     "the domain's SMTP login (postmaster@DOMAIN)", "25 MB; 1000 recipients"},
     {"postmark", "smtp.postmarkapp.com", 587, T::kStartTls, nullptr,
-     "the server API token (also the password)", "10 MB; 50 recipients", nullptr, nullptr,
-     nullptr, nullptr},
+     "the server API token (also the password)", "10 MB; 50 recipients"},
     {"fastmail", "smtp.fastmail.com", 465, T::kImplicitTls, nullptr,
-     "the full address (app password)", "-", nullptr, nullptr, nullptr, nullptr},
-    {"zoho", "smtp.zoho.com", 465, T::kImplicitTls, nullptr, "the full address", "-", nullptr,
-     nullptr, nullptr, nullptr},
-    {"zoho-eu", "smtp.zoho.eu", 465, T::kImplicitTls, nullptr, "the full address", "-", nullptr,
-     nullptr, nullptr, nullptr},
-    {nullptr, nullptr, 0, T::kStartTls, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr},
+     "the full address (app password)", "-"},
+    {"zoho", "smtp.zoho.com", 465, T::kImplicitTls, nullptr, "the full address", "-"},
+    {"zoho-eu", "smtp.zoho.eu", 465, T::kImplicitTls, nullptr, "the full address", "-"},
+    {nullptr, nullptr, 0, T::kStartTls, nullptr, nullptr, nullptr},
 };
 
 // An AWS region: lower-case labels of letters and digits joined by hyphens

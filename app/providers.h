@@ -15,12 +15,9 @@ struct SProvider {
   const char* user;       // the user name every account shares; nullptr: the account's own
   const char* userNote;   // the user convention, as --providers shows it
   const char* limits;     // the published limits per message; "-" when none are
-  // OAuth 2.0 endpoints and scope; nullptr when the service offers none here.
-  const char* oauthAuthorizeUrl;
-  const char* oauthTokenUrl;
-  const char* oauthDeviceUrl;
-  const char* oauthScope;
 };
+// The OAuth 2.0 endpoints and scopes of m365, outlook and gmail live with the
+// token flows: oauth/oauth_config.cpp.
 
 // Every provider, in the order --providers lists them; ends with a nullptr name.
 const SProvider* ProviderTable();

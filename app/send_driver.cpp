@@ -18,6 +18,7 @@
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
+#include "platform/config_file.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "smtp/auth_mechanisms.h"
@@ -301,7 +302,7 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& commandLine,
   const bool withAccounts = CAccountSettings::Wanted(commandLine);
   if (withAccounts) {
     std::string problem;
-    if (!accounts.Resolve(commandLine, ConfigPathFromEnvironment(), problem)) {
+    if (!accounts.Resolve(commandLine, platform::ConfigFilePath(), problem)) {
       Diagnostic("%s\n", problem);
       return ERROR_INVALID_ARGUMENT;
     }

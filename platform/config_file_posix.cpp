@@ -6,9 +6,11 @@
 
 namespace platform {
 
-std::string DefaultConfigPath() {
+std::string ConfigFilePath() {
+  const char* named = std::getenv("VELSEND_CONFIG");
+  if (named && *named) return named;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  // Relative values are to be ignored by the base directory rules.
+  // A relative XDG_CONFIG_HOME is to be ignored.
   if (xdg && xdg[0] == '/') return std::string(xdg) + "/velsend/config";
   const char* home = std::getenv("HOME");
   if (home && *home) return std::string(home) + "/.config/velsend/config";
@@ -18,9 +20,8 @@ std::string DefaultConfigPath() {
 EFileAccess FileReadAccess(const std::string& path) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return EFileAccess::kUnknown;
-  return (status.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0
-             ? EFileAccess::kOthersMayRead
-             : EFileAccess::kOwnerOnly;
+  return (status.st_mode & (S_IRWXG | S_IRWXO)) != 0 ? EFileAccess::kOthersMayRead
+                                                     : EFileAccess::kOwnerOnly;
 }
 
 std::string OwnerOnlyCommand(const std::string& path) { return "chmod 600 " + path; }

@@ -125,6 +125,7 @@ bool CAccountSettings::Resolve(const CSwitchCommandLineInfo& commandLine,
                                const SAccountsFile* file, const std::string& filePath,
                                std::string& fault) {
   SSettings settings;
+  m_account.clear();
   if (file) {
     std::string name = file->defaultAccount;
     const bool named = commandLine.LongOptions().Lookup("account", name) && !name.empty();

@@ -49,8 +49,8 @@ constexpr SLongOption kOptions[] = {
     // Accounts and providers: app/accounts_file.h, app/providers.h.
     {"account", "[NAME]", G::kConnection,
      "Relay settings of this account (alone: the default)", nullptr, nullptr},
-    {"config", "FILE", G::kConnection, "The accounts file", "VELSEND_CONFIG, then FILES",
-     nullptr},
+    {"config", "FILE", G::kConnection, "The accounts file",
+     "VELSEND_CONFIG, then the one in FILES", nullptr},
     {"provider", "NAME", G::kConnection, "Relay settings of a service (--providers)",
      nullptr, IsProviderName},
     {"providers", nullptr, G::kConnection, "List the services --provider knows",

@@ -2,6 +2,11 @@
 run, one account per TLS mode delivering through aiosmtpd and Postfix, the
 file found where the system keeps it, and every mistake stopping the run
 with its line before anything is sent."""
+import getpass
+import os
+import shutil
+from pathlib import Path
+
 import pytest
 
 from conftest import WINE
@@ -26,9 +31,11 @@ def private(path, text):
     return path
 
 
-def windows_path(path):
-    """The path as the Windows program names it (Wine's Z: drive)."""
-    return "Z:" + str(path).replace("/", "\\")
+def wine_profile(folder):
+    """The Wine prefix's AppData folder ("Roaming", "Local") of this user:
+    Wine sets APPDATA and LOCALAPPDATA itself, whatever the environment says."""
+    return (Path(os.environ["WINEPREFIX"]) / "drive_c" / "users" / getpass.getuser()
+            / "AppData" / folder)
 
 
 def connection(run):
@@ -143,16 +150,19 @@ DRY = ["--dry-run", *MESSAGE]
 def test_file_found_where_the_system_keeps_it(velsend, tmp_path):
     text = "[defaults]\ndefault = home\n[account home]\nprovider = fastmail\nfrom = ann@example.org\n"
     if WINE:
-        # %APPDATA%\velsend\config
-        private_dir = tmp_path / "Roaming" / "velsend"
-        env = {"APPDATA": windows_path(tmp_path / "Roaming")}
+        # %APPDATA%\\velsend\\config
+        private_dir = wine_profile("Roaming") / "velsend"
+        env = {}
     else:
         private_dir = tmp_path / "xdg" / "velsend"
         env = {"XDG_CONFIG_HOME": str(tmp_path / "xdg"), "HOME": str(tmp_path / "nowhere")}
     private_dir.mkdir(parents=True)
-    private(private_dir / "config", text)
-    env["VELSEND_CONFIG"] = ""
-    run = velsend("--account", *DRY, env=env)
+    try:
+        private(private_dir / "config", text)
+        env["VELSEND_CONFIG"] = ""
+        run = velsend("--account", *DRY, env=env)
+    finally:
+        shutil.rmtree(private_dir)
     assert run.status == 0, run.err
     assert connection(run)["relay"] == "smtp.fastmail.com (provider fastmail)"
     assert run.err.startswith("Connection of account home, provider fastmail:\n")
@@ -167,8 +177,9 @@ def test_file_found_where_the_system_keeps_it(velsend, tmp_path):
 
     if not WINE:
         env = {"XDG_CONFIG_HOME": "", "HOME": str(tmp_path / "home"), "VELSEND_CONFIG": ""}
-        private((tmp_path / "home" / ".config" / "velsend").mkdir(parents=True) or
-                tmp_path / "home" / ".config" / "velsend" / "config", text)
+        home = tmp_path / "home" / ".config" / "velsend"
+        home.mkdir(parents=True)
+        private(home / "config", text)
         run = velsend("--account=home", *DRY, env=env)
         assert connection(run)["relay"] == "smtp.fastmail.com (provider fastmail)", run.err
 

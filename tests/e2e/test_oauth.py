@@ -179,11 +179,12 @@ def test_client_credentials(velsend, pki, idp, tmp_path):
 def test_account_signs_in_and_sends_with_tokens_under_its_name(velsend, pki, idp, tmp_path):
     """An accounts file holds every OAuth 2.0 setting: the token file takes
     its default place under the account's name, XOAUTH2 is the mechanism."""
-    state = tmp_path / "state-home"
     if WINE:
-        env = {"LOCALAPPDATA": "Z:" + str(state).replace("/", "\\")}
+        # %LOCALAPPDATA%, which Wine sets itself.
+        from test_accounts import wine_profile
+        state, env = wine_profile("Local"), {}
     else:
-        env = {"XDG_STATE_HOME": str(state)}
+        state, env = tmp_path / "state-home", {"XDG_STATE_HOME": str(tmp_path / "state-home")}
     with auth_relay(pki) as (r, h):
         config = tmp_path / "accounts"
         config.write_text(
@@ -204,6 +205,8 @@ def test_account_signs_in_and_sends_with_tokens_under_its_name(velsend, pki, idp
     assert f"and enter the code {USER_CODE}\n" in login.out
     assert "Signed in: account work can send" in login.out
     assert (state / "velsend" / "work.token").exists()
+    if WINE:
+        (state / "velsend" / "work.token").unlink()
     assert "  mechanism     XOAUTH2 (account work)\n" in dry.err
     assert "  password      OAuth 2.0 access token (device sign-in) (account work)\n" in dry.err
     assert run.status == 0, run.err

@@ -15,6 +15,7 @@
 #include "app/progress_meter.h"
 #include "app/providers.h"
 #include "app/recipient_limit.h"
+#include "app/run_failure.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
@@ -71,6 +72,17 @@ bool CheckAddress(const std::string& entry) {
   return false;
 }
 
+// A Reply-To value folds at its blanks: no word of it may be longer than
+// an address in brackets with the list's comma.
+bool ReplyToFits(const std::string& value) {
+  size_t word = 0;
+  for (char c : value) {
+    word = (c == ' ' || c == '\t') ? 0 : word + 1;
+    if (word > kMaxAddress + 3) return false;
+  }
+  return true;
+}
+
 // Adds every item of a comma list; false at the first invalid address.
 bool AddRecipients(CSmtpClient& client, AddEntry add, const std::string& value) {
   std::vector<std::string> list;
@@ -98,10 +110,10 @@ SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches)
                  text);
     }
     if (!client.AddPart(entry.fileName, entry.attachment, charset, entry.withholdName)) {
-      if (!client.m_partFailure.empty()) {
+      if (!client.m_outcome.detail.empty()) {
         const std::string source =
             entry.fileName.empty() ? std::string("standard input") : entry.fileName;
-        Diagnostic("%s\n", "Cannot read " + source + ": " + client.m_partFailure);
+        Diagnostic("%s\n", "Cannot read " + source + ": " + client.m_outcome.detail);
       }
       Diagnostic(">>Error attaching file %s\n", entry.fileName);
       return ERROR_ATACHING_FILE;
@@ -172,9 +184,17 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
       !AddRecipients(client, &CSmtpClient::AddBccRecipient, value)) {
     return ERROR_NO_RECIPIENTS;
   }
-  // Reply-To only ever reaches the header block, never the envelope.
-  switches.LookupSwitch("R", client.m_replyTo);
-  switches.LookupSwitch("l", client.m_headerCharset);
+  // Reply-To only ever reaches the header block, never the envelope; an
+  // address too long for any header line is refused as in the envelope.
+  if (switches.LookupSwitch("R", client.m_replyTo) && !ReplyToFits(client.m_replyTo)) {
+    Diagnostic("Invalid address %s\n", client.m_replyTo);
+    return ERROR_INVALID_ARGUMENT;
+  }
+  if (switches.LookupSwitch("l", client.m_headerCharset) &&
+      !IsCharsetName(client.m_headerCharset)) {
+    Diagnostic("Invalid charset %s\n", client.m_headerCharset);
+    return ERROR_INVALID_ARGUMENT;
+  }
 
   // Set before the first part is added, which reads them.
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
@@ -204,49 +224,26 @@ std::unique_ptr<CProgressMeter> MakeProgressMeter(CSmtpClient& client, bool quie
 SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter,
                    COAuthRun* oauth = nullptr, const std::string& token = std::string()) {
   if (!client.Connect(relay.host, relay.port)) {
-    // The cause on a line of its own, which a quiet run shows as well.
-    if (!client.ConnectFailure().empty()) Diagnostic("%s\n", client.ConnectFailure());
-    Diagnostic("Couldn't connect to %s\n", relay.host);
-    return ERROR_CONNECTING_TO_HOST;
+    return PrintFailure(client.m_outcome, DeliveryStep::kConnect, relay.host);
   }
   if (!client.Login()) {
-    if (!client.m_tlsFailure.empty()) {
-      std::fprintf(stderr, "Couldn't secure the connection to %s: %s\n", relay.host.c_str(),
-                   client.m_tlsFailure.c_str());
-      std::fflush(stderr);
-      return ERROR_TLS;
-    }
-    if (oauth && client.m_failureLine.empty()) {
+    // A token the relay refused is renewed once; a failure before the relay
+    // was asked, or of the secure connection, is final.
+    if (oauth && client.m_outcome.failure == FailureKind::kNone) {
       std::string renewed;
       const SendResult status = oauth->Renew(token, renewed);
       if (status != ERROR_NONE) return status;
       client.Close();
+      client.m_outcome = SRunOutcome();
       client.SetPassword(renewed);
       return Deliver(client, relay, meter);
     }
-    if (!client.m_failureLine.empty()) {
-      Diagnostic("%s", client.m_failureLine);
-    } else {
-      Diagnostic("Couldn't authenticate with %s\n", relay.host);
-    }
-    return ERROR_AUTHENTICATING;
+    return PrintFailure(client.m_outcome, DeliveryStep::kLogin, relay.host);
   }
   const bool sent = client.SendMail();
   if (meter) meter->Finish();
-  if (!sent) {
-    if (!client.m_changedFile.empty()) {
-      Diagnostic("%s changed while the message was being sent\n", client.m_changedFile);
-    } else if (!client.m_failureLine.empty()) {
-      Diagnostic("%s", client.m_failureLine);
-    } else {
-      Diagnostic("Error sending to %s\n", relay.host);
-    }
-    return ERROR_SENDING_MAIL;
-  }
-  if (!client.Quit()) {
-    Diagnostic("Error closing the connection to %s\n", relay.host);
-    return ERROR_CLOSING_CONNECTION;
-  }
+  if (!sent) return PrintFailure(client.m_outcome, DeliveryStep::kSend, relay.host);
+  if (!client.Quit()) return PrintFailure(client.m_outcome, DeliveryStep::kQuit, relay.host);
   return ERROR_NONE;
 }
 

@@ -37,15 +37,16 @@ bool CSmtpClient::Authenticate() {
     const auto auth = m_ehloKeywords.find("AUTH");
     const std::string offered = auth == m_ehloKeywords.end() ? std::string() : auth->second;
     if (ShownMechanisms(offered).empty()) {
-      m_failureLine = "The relay does not offer authentication\n";
+      m_outcome.Fail(FailureKind::kNotAsked, "The relay does not offer authentication\n");
       return false;
     }
     mechanism = ChooseAuthMechanism(offered, AuthMethod);
     if (mechanism == kAuthUnset) {
       const std::string wanted =
           AuthMethod == kAuthUnset ? "PLAIN, LOGIN or CRAM-MD5" : AuthMechanismName(AuthMethod);
-      m_failureLine = "The relay does not offer AUTH " + wanted +
-                      " (it offers: " + ShownMechanisms(offered) + ")\n";
+      m_outcome.Fail(FailureKind::kNotAsked, "The relay does not offer AUTH " + wanted +
+                                                 " (it offers: " + ShownMechanisms(offered) +
+                                                 ")\n");
       return false;
     }
   }

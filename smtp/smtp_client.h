@@ -13,6 +13,7 @@
 #include "platform/tls.h"
 #include "smtp/client_options.h"
 #include "smtp/ehlo.h"
+#include "smtp/run_outcome.h"
 #include "smtp/environment.h"
 
 class CSmtpClient : public CLineSocket {
@@ -63,15 +64,16 @@ class CSmtpClient : public CLineSocket {
   static constexpr TlsMode kImplicitTls = SClientOptions::kImplicitTls;
   // EHLO; on success the relay's keywords replace any earlier ones.
   bool Ehlo();
-  // EHLO, STARTTLS, the handshake; false with m_tlsFailure set.
+  // EHLO, STARTTLS, the handshake; false with a kTls failure in m_outcome.
   bool SendStartTls();
-  // The handshake on the connection as it is; false with m_tlsFailure set.
+  // The handshake on the connection as it is; false with a kTls failure in m_outcome.
   bool SecureConnection();
 
   // --- Authentication (smtp/smtp_auth.cpp) ---
   // AUTH with AuthMethod, PLAIN when unset. Over TLS the mechanism must be
   // among those of the relay's AUTH keyword, and an unset one is chosen from
-  // them; when that fails nothing is sent and m_failureLine says why.
+  // them; when that fails nothing is sent and a kNotAsked
+  // failure in m_outcome says why.
   bool Authenticate();
   // EHLO, then AUTH LOGIN with the user name and password answered in turn;
   // true only on 235.
@@ -110,13 +112,16 @@ class CSmtpClient : public CLineSocket {
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
-  // False when a file changed since it was read (m_changedFile names it).
+  // False when a file changed since it was read (a kChangedFile failure names it).
   bool WriteMessageData();
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
   uint64_t MessageDataSize();
-  // False, with m_failureLine set, when the relay's SIZE over TLS is smaller
-  // than MessageDataSize().
+  // The message's size as RFC 1870 counts it, the number a relay compares
+  // with its SIZE: WriteMessageData's bytes without dot-stuffing.
+  uint64_t MessageSize();
+  // False, with a kNotAsked failure, when the relay's SIZE over TLS is smaller
+  // than MessageSize().
   bool FitsRelayLimit();
   // The envelope commands without their line end, as sent.
   static std::string MailFromCommand(const std::string& address);
@@ -130,7 +135,7 @@ class CSmtpClient : public CLineSocket {
   bool AddBccRecipient(const std::string& entry);
   // Reads and encodes one body source: the file, or the message text from
   // standard input when fileName is empty. False when it cannot be read;
-  // m_partFailure then says why.
+  // a kUnreadablePart failure then says why.
   bool AddPart(const std::string& fileName, bool attachment, const std::string& charset,
                bool withholdName);
   static bool SplitAddress(const std::string& entry, std::string& address, std::string& name);
@@ -154,12 +159,13 @@ class CSmtpClient : public CLineSocket {
 
   // --- Part writer (mime/part_writer.cpp) ---
   // False when a planned file no longer holds the bytes read before
-  // connecting (m_changedFile then names it): the part is cut short.
+  // connecting (a kChangedFile failure then names it): the part is cut short.
   // Sends part index: its MIME fields (or uuencode "begin"), its lines
   // dot-stuffed, then the next delimiter (or "end"). REQUIRES: the boundary
   // made unique first. False when index is past the last part, and when a
   // planned file no longer holds the bytes read before connecting
-  // (m_changedFile then names it: the part is cut short); a lost send shows
+  // (a kChangedFile failure
+  // then names it: the part is cut short); a lost send shows
   // in FlushSends.
   bool SendPart(size_t index);
 
@@ -168,10 +174,9 @@ class CSmtpClient : public CLineSocket {
   std::string m_password;
   int AuthMethod = 0;  // an AuthMechanism (smtp/auth_mechanisms.h); 0 none given
   int m_recipientCursor = 0;
-  std::string m_tlsFailure;     // why the connection could not be secured
-  // The diagnostic line of a step refused before the relay was asked (no
-  // such mechanism, a message too large); empty otherwise.
-  std::string m_failureLine;
+  // The failure that ended the run, set where it happened, and what the
+  // dialogue left for a report.
+  SRunOutcome m_outcome;
   EhloKeywords m_ehloKeywords;  // of the last accepted EHLO
   bool m_identified = false;    // an EHLO was accepted on this connection
 
@@ -191,9 +196,6 @@ class CSmtpClient : public CLineSocket {
   unsigned m_boundaryCounter = 0;
   bool m_uuencodeMode = false;
   bool m_forceUuencode = false;
-  // The file found changed while the message was being sent, if any.
-  std::string m_changedFile;
-  std::string m_partFailure;  // why the last AddPart failed ("Permission denied")
   bool m_dotStuffing = true;  // off only for data that never reaches SMTP
   // Taken when the header block is first written, so that every writing of
   // the message (counted, shown, sent) is the same.
@@ -202,5 +204,7 @@ class CSmtpClient : public CLineSocket {
  private:
   SClientOptions m_options;
   bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
+  void FailTls(const std::string& reason);
+
   CEnvironment& m_environment;
 };

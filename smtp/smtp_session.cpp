@@ -62,8 +62,10 @@ std::string CSmtpClient::GreetingName() const {
 }
 
 bool CSmtpClient::Connect(const std::string& host, long port) {
-  if (m_options.tlsMode == kImplicitTls) return Open(host, "submissions", 465, port);
-  return Open(host, "smtp", 25, port);
+  const bool opened = m_options.tlsMode == kImplicitTls ? Open(host, "submissions", 465, port)
+                                                : Open(host, "smtp", 25, port);
+  if (!opened) m_outcome.Fail(FailureKind::kConnect, ConnectFailure());
+  return opened;
 }
 
 bool CSmtpClient::Login() {

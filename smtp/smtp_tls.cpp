@@ -21,10 +21,14 @@ std::string Printable(const std::string& line) {
 
 }  // namespace
 
+void CSmtpClient::FailTls(const std::string& reason) {
+  m_outcome.Fail(FailureKind::kTls, reason);
+}
+
 bool CSmtpClient::SecureConnection() {
   std::string reason;
   if (StartTls(m_options.tls, reason)) return true;
-  m_tlsFailure = reason;
+  FailTls(reason);
   return false;
 }
 
@@ -32,29 +36,29 @@ bool CSmtpClient::SendStartTls() {
   if (!Ehlo()) {
     // Answering EHLO with an error is how a relay would push a client back
     // to HELO and clear text.
-    m_tlsFailure = "the relay refused EHLO, so it does not offer STARTTLS";
+    FailTls("the relay refused EHLO, so it does not offer STARTTLS");
     return false;
   }
   if (m_ehloKeywords.count("STARTTLS") == 0) {
-    m_tlsFailure = "the relay does not offer STARTTLS";
+    FailTls("the relay does not offer STARTTLS");
     return false;
   }
   if (!NothingWaiting()) {
-    m_tlsFailure = "the relay sent data before it was asked";
+    FailTls("the relay sent data before it was asked");
     return false;
   }
   SendFormatted("STARTTLS\r\n");
   std::vector<std::string> lines;
   if (!ReadReply("220", Timeouts().replyMs, &lines)) {
-    m_tlsFailure = lines.empty() || lines.back().empty()
+    FailTls(lines.empty() || lines.back().empty()
                        ? "the relay gave no answer to STARTTLS"
-                       : "the relay refused STARTTLS: " + Printable(lines.back());
+                       : "the relay refused STARTTLS: " + Printable(lines.back()));
     return false;
   }
   // Bytes sent before the handshake would otherwise be read as if they had
   // come through TLS.
   if (!NothingWaiting()) {
-    m_tlsFailure = "the relay sent data after accepting STARTTLS";
+    FailTls("the relay sent data after accepting STARTTLS");
     return false;
   }
   // What the relay said in clear text may have been forged.

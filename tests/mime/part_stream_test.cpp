@@ -257,7 +257,7 @@ TEST(PartStream, ChangedFileLeavesTheDataUnfinished) {
 
   std::string trace;
   EXPECT_FALSE(c.Send(trace));
-  EXPECT_EQ(c.client.m_changedFile, changing);
+  EXPECT_EQ(c.client.m_outcome.detail, changing);
   const std::string& sent = c.peer->sent;
   const size_t data = sent.find("DATA\r\n");
   ASSERT_NE(data, std::string::npos);

@@ -161,7 +161,7 @@ struct Exchange {
   bool result;
   std::string sent;      // after the EHLO
   std::string trace;     // after the EHLO reply
-  std::string failure;   // m_failureLine
+  std::string failure;   // the kNotAsked failure's line
 };
 
 // Greeting and EHLO answered with ehloReply, then Authenticate in the given
@@ -190,7 +190,7 @@ Exchange Authenticate(CSmtpClient::TlsMode mode, int method, const std::string& 
     sentBefore = peer->sent.size();
     std::fputs("[authenticate]\n", stderr);
     e.result = client.Authenticate();
-    e.failure = client.m_failureLine;
+    e.failure = client.m_outcome.detail;
   }
   const std::string trace = testing::internal::GetCapturedStderr();
   const size_t mark = trace.find("[authenticate]\n");

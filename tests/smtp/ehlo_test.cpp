@@ -47,7 +47,7 @@ Outcome Login(CSmtpClient::TlsMode mode, std::deque<std::string> replies,
   client.SetPassword("secret");
   Outcome outcome{};
   outcome.result = client.Login();
-  outcome.failure = client.m_tlsFailure;
+  outcome.failure = client.m_outcome.detail;
   outcome.localName = client.GetLocalHostName();
   client.Close();
   outcome.sent = peer->sent;

@@ -1,5 +1,6 @@
 #include "app/long_options.h"
 
+#include "app/providers.h"
 #include "app/recipient_limit.h"
 #include "net/line_socket.h"
 #include "oauth/oauth_config.h"
@@ -25,6 +26,12 @@ bool IsOAuthFlow(const std::string& text) {
   return ParseOAuthFlow(text, flow);
 }
 
+bool IsProviderName(const std::string& text) {
+  SProvider row;
+  std::string host;
+  return FindProvider(text, row, host);
+}
+
 using G = EOptionGroup;
 constexpr SLongOption kOptions[] = {
     {"starttls", nullptr, G::kConnection, "Secure the connection with STARTTLS",
@@ -45,6 +52,15 @@ constexpr SLongOption kOptions[] = {
      IsValidHeloName},
     {"no-chunking", nullptr, G::kConnection, "Send the message with DATA, never BDAT",
      "BDAT where offered", nullptr},
+    // Accounts and providers: app/accounts_file.h, app/providers.h.
+    {"account", "[NAME]", G::kConnection,
+     "Relay settings of this account (alone: the default)", nullptr, nullptr},
+    {"config", "FILE", G::kConnection, "The accounts file",
+     "VELSEND_CONFIG, then the one in FILES", nullptr},
+    {"provider", "NAME", G::kConnection, "Relay settings of a service (--providers)",
+     nullptr, IsProviderName},
+    {"providers", nullptr, G::kConnection, "List the services --provider knows",
+     nullptr, nullptr},
     {"password-file", "FILE", G::kAuthentication,
      "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
      nullptr},
@@ -131,7 +147,7 @@ void CLongOptions::Parse(const std::string& word) {
   // Only the name is shown: a mistyped option's value may be a secret.
   if (option == nullptr) {
     m_fault = "Unknown option --" + name + "\n";
-  } else if (option->value && value.empty()) {
+  } else if (option->value && value.empty() && option->value[0] != '[') {
     m_fault = "Option --" + name + " needs a value\n";
   } else if (!option->value && hasValue) {
     m_fault = "Option --" + name + " takes no value\n";

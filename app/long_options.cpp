@@ -1,5 +1,6 @@
 #include "app/long_options.h"
 
+#include "app/providers.h"
 #include "app/recipient_limit.h"
 #include "net/line_socket.h"
 #include "oauth/oauth_config.h"
@@ -16,9 +17,19 @@ bool IsRecipientLimit(const std::string& text) {
   return ParseRecipientLimit(text, limit);
 }
 
+bool IsPriority(const std::string& text) {
+  return text == "high" || text == "normal" || text == "low";
+}
+
 bool IsOAuthFlow(const std::string& text) {
   OAuthFlow flow;
   return ParseOAuthFlow(text, flow);
+}
+
+bool IsProviderName(const std::string& text) {
+  SProvider row;
+  std::string host;
+  return FindProvider(text, row, host);
 }
 
 using G = EOptionGroup;
@@ -41,6 +52,15 @@ constexpr SLongOption kOptions[] = {
      IsValidHeloName},
     {"no-chunking", nullptr, G::kConnection, "Send the message with DATA, never BDAT",
      "BDAT where offered", nullptr},
+    // Accounts and providers: app/accounts_file.h, app/providers.h.
+    {"account", "[NAME]", G::kConnection,
+     "Relay settings of this account (alone: the default)", nullptr, nullptr},
+    {"config", "FILE", G::kConnection, "The accounts file",
+     "VELSEND_CONFIG, then the one in FILES", nullptr},
+    {"provider", "NAME", G::kConnection, "Relay settings of a service (--providers)",
+     nullptr, IsProviderName},
+    {"providers", nullptr, G::kConnection, "List the services --provider knows",
+     nullptr, nullptr},
     {"password-file", "FILE", G::kAuthentication,
      "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
      nullptr},
@@ -73,6 +93,18 @@ constexpr SLongOption kOptions[] = {
     {"dry-run", nullptr, G::kMessage,
      "Show the message and envelope instead of sending",
      "send", nullptr},
+    // The message's composition beyond -f (app/compose_options.h).
+    {"text", "FILE", G::kMessage, "Message text from FILE (-: standard input)",
+     "standard input", nullptr},
+    {"html", "FILE", G::kMessage, "HTML version of the message text", "none", nullptr},
+    {"inline", "FILE", G::kMessage, "File the HTML shows as cid:NAME (repeatable)", "none",
+     nullptr},
+    {"header", "\"NAME: VALUE\"", G::kMessage, "Add a header field (repeatable)", "none",
+     nullptr},
+    {"priority", "LEVEL", G::kMessage, "high, normal or low (X-Priority, Importance)", "none",
+     IsPriority},
+    {"read-receipt", nullptr, G::kMessage, "Ask for a read receipt to the originator", "none",
+     nullptr},
     {"max-recipients", "N", G::kMessage,
      "Recipients per transaction, 1 to 1000000", "no limit",
      IsRecipientLimit},
@@ -115,7 +147,7 @@ void CLongOptions::Parse(const std::string& word) {
   // Only the name is shown: a mistyped option's value may be a secret.
   if (option == nullptr) {
     m_fault = "Unknown option --" + name + "\n";
-  } else if (option->value && value.empty()) {
+  } else if (option->value && value.empty() && option->value[0] != '[') {
     m_fault = "Option --" + name + " needs a value\n";
   } else if (!option->value && hasValue) {
     m_fault = "Option --" + name + " takes no value\n";
@@ -129,6 +161,12 @@ void CLongOptions::Parse(const std::string& word) {
     return;
   }
   m_values[name] = value;
+  m_repeated[name].push_back(value);
+}
+
+std::vector<std::string> CLongOptions::Values(const std::string& name) const {
+  auto it = m_repeated.find(name);
+  return it == m_repeated.end() ? std::vector<std::string>() : it->second;
 }
 
 bool CLongOptions::Lookup(const std::string& name, std::string& value) const {

@@ -6,18 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "app/account_settings.h"
 #include "app/argument_charset.h"
+#include "app/compose_options.h"
 #include "app/dry_run.h"
 #include "app/long_options.h"
 #include "app/oauth_run.h"
 #include "app/password_source.h"
 #include "app/progress_meter.h"
+#include "app/providers.h"
 #include "app/recipient_limit.h"
 #include "app/run_failure.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
 #include "platform/clock.h"
+#include "platform/config_file.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "smtp/auth_mechanisms.h"
@@ -93,14 +97,33 @@ bool AddRecipients(CSmtpClient& client, AddEntry add, const std::string& value) 
 }
 
 // Every part is read and encoded here, before the relay is contacted.
-SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches) {
+SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches,
+                    const SComposeOptions& compose) {
   std::string value;
-  if (!switches.LookupSwitch("f", value)) return ERROR_NONE;
+  const bool listed = switches.LookupSwitch("f", value);
+  if (!listed && !ComposesMessageText(compose)) return ERROR_NONE;
   std::vector<std::string> files;
   SplitList(value, files, ',');
   std::string charset;
   switches.LookupSwitch("l", charset);
-  for (const std::string& text : files) {
+  // The composed text takes the place of the entry that stands for the
+  // message text, or comes first.
+  size_t textEntry = files.size();
+  for (size_t i = 0; i < files.size() && textEntry == files.size(); ++i) {
+    if (ParseFileEntry(files[i]).fileName.empty()) textEntry = i;
+  }
+  const bool typedEntry = textEntry < files.size();
+  if (ComposesMessageText(compose) && !typedEntry) {
+    files.insert(files.begin(), std::string());
+    textEntry = 0;
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& text = files[i];
+    if (i == textEntry && ComposesMessageText(compose)) {
+      const SendResult status = AddComposedText(client, compose, typedEntry, charset);
+      if (status != ERROR_NONE) return status;
+      continue;
+    }
     const SFileEntry entry = ParseFileEntry(text);
     if (entry.marker != '\0' && client.m_uuencodeMode) {
       Diagnostic(entry.marker == '+' ? "Warning: %s,'+' ignored on non MIME message\n"
@@ -165,6 +188,16 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
     if (client.AuthMethod == 0) return Usage(ERROR_INVALID_ESMTP_METHOD);
   }
 
+  // Refused as a faulty switch is, before a password is asked for or
+  // anything is read.
+  SComposeOptions compose;
+  const bool uuencode = switches.HasSwitch("u") || switches.HasSwitch("U");
+  if (!ReadComposeOptions(switches.LongOptions(), uuencode, client.m_originatorAddress,
+                          compose)) {
+    return ERROR_INVALID_ARGUMENT;
+  }
+  settings.extraFields = compose.fields;
+
   // Before the message text is read and long before the relay is contacted.
   std::string reason;
   const PasswordOutcome password =
@@ -199,7 +232,7 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
   client.m_forceUuencode = switches.HasSwitch("U");
 
-  return AddParts(client, switches);
+  return AddParts(client, switches, compose);
 }
 
 // --progress: the meter watches the data phase on standard error.
@@ -281,22 +314,38 @@ SFileEntry ParseFileEntry(const std::string& entry) {
   return parsed;
 }
 
-SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
+SendResult SendFromCommandLine(const CSwitchCommandLineInfo& commandLine,
                                CEnvironment& environment) {
   // A mistyped long option must never let the run go ahead, in clear text
   // or otherwise.
-  const CLongOptions& options = switches.LongOptions();
   bool showUsage = false;
-  const std::string fault = options.Fault(showUsage);
+  const std::string fault = commandLine.LongOptions().Fault(showUsage);
   if (!fault.empty()) {
     Diagnostic("%s", fault);
+    if (fault.rfind("Invalid value for --provider", 0) == 0) {
+      Diagnostic("Known providers: %s\n", ProviderNames());
+    }
     return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
   }
-  const std::string sources = PasswordSourceFault(switches);
+  const std::string sources = PasswordSourceFault(commandLine);
   if (!sources.empty()) {
     Diagnostic("%s", sources);
     return Usage(ERROR_INVALID_ARGUMENT);
   }
+  // Accounts and providers: every mistake is named before anything is read
+  // or sent.
+  CAccountSettings accounts;
+  const bool withAccounts = CAccountSettings::Wanted(commandLine);
+  if (withAccounts) {
+    std::string problem;
+    if (!accounts.Resolve(commandLine, platform::ConfigFilePath(), problem)) {
+      Diagnostic("%s\n", problem);
+      return ERROR_INVALID_ARGUMENT;
+    }
+  }
+  const CSwitchCommandLineInfo& switches = withAccounts ? accounts.Switches() : commandLine;
+  const CLongOptions& options = switches.LongOptions();
+
   // --oauth-login signs in and sends nothing.
   if (options.Has("oauth-login")) return OAuthLogin(options);
 
@@ -319,6 +368,8 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
   if (built != ERROR_NONE) return built;
   if (!headerCharset.empty()) client.m_headerCharset = headerCharset;
   if (dryRun) {
+    // The connection first, so that the envelope stays the last lines.
+    if (withAccounts) Diagnostic("%s", accounts.DescribeConnection());
     client.SetOptions(settings);
     return WriteDryRun(client);
   }
@@ -339,6 +390,8 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches,
 
   std::unique_ptr<CProgressMeter> meter;
   if (options.Has("progress")) {
+    // The meter counts the message as it will be sent, extra fields included.
+    client.SetOptions(settings);
     meter = MakeProgressMeter(client, quiet);
     settings.dataWatcher = meter.get();
   }

@@ -1,9 +1,6 @@
 #include "app/entry.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "about/about_dialog.h"
 #include "app/providers.h"
@@ -14,7 +11,6 @@
 #include "platform/app_framework.h"
 #include "platform/process.h"
 #include "platform/stdio_mode.h"
-#include "smtp/environment.h"
 
 namespace {
 
@@ -31,30 +27,6 @@ void RestoreStdio() {
   platform::RestoreMode(0, g_savedStdinMode);
   platform::RestoreMode(1, g_savedStdoutMode);
 }
-
-// The system's environment, except that the test suites' variable read
-// below, holding N, shortens every wait to N ms (the final reply to 2N) so
-// that a silent relay is found out quickly.
-class CRunEnvironment : public CEnvironmentWrapper {
- public:
-  CRunEnvironment() : CEnvironmentWrapper(CEnvironment::Default()) {
-    const char* text = std::getenv("VELSEND_TIMEOUT_MS");
-    if (!text || !*text) return;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value <= 0) return;
-    const int n = static_cast<int>(std::min<long>(value, INT_MAX / 2));
-    m_timeouts = SLineTimeouts{n, n, 2 * n, n};
-    m_shortened = true;
-  }
-  SLineTimeouts Timeouts() override {
-    return m_shortened ? m_timeouts : CEnvironmentWrapper::Timeouts();
-  }
-
- private:
-  SLineTimeouts m_timeouts;
-  bool m_shortened = false;
-};
 
 // An unknown option beside --help or --version is still a mistake to
 // report (the send path does so, with status 11), not a success.
@@ -97,8 +69,7 @@ unsigned VelsendMain(int argc, char** argv) {
     RunAboutDialog();
   } else {
     SetBinaryStdio();
-    CRunEnvironment environment;
-    status = SendFromCommandLine(SwitchTable(), environment);
+    status = SendFromCommandLine(SwitchTable());
     RestoreStdio();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));

@@ -20,6 +20,7 @@
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
+#include "platform/clock.h"
 #include "platform/config_file.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"

@@ -30,6 +30,8 @@ void RestoreStdio() {
 
 // An unknown option beside --help or --version is still a mistake to
 // report (the send path does so, with status 11), not a success.
+// An unknown or malformed option fails the run whatever comes with it: the
+// send path writes its line and the usage text.
 bool LongOptionsAreValid() {
   bool showUsage = false;
   return SwitchTable().LongOptions().Fault(showUsage).empty();
@@ -56,16 +58,16 @@ unsigned VelsendMain(int argc, char** argv) {
     status = ERROR_NO_ORIGINATOR;
   } else if (!ParseSwitches()) {
     status = RejectUnexpectedWord();
-  } else if (SwitchTable().LongOptions().Has("help") && LongOptionsAreValid()) {
+  } else if (LongOptionsAreValid() && SwitchTable().LongOptions().Has("help")) {
     PrintHelp();
-  } else if (SwitchTable().LongOptions().Has("version") && LongOptionsAreValid()) {
+  } else if (LongOptionsAreValid() && SwitchTable().LongOptions().Has("version")) {
     PrintVersion();
-  } else if (SwitchTable().LongOptions().Has("providers")) {
+  } else if (LongOptionsAreValid() && SwitchTable().LongOptions().Has("providers")) {
     std::fputs(ProviderTableText().c_str(), stdout);
     std::fflush(stdout);
-  } else if (HasSwitch("?")) {
+  } else if (LongOptionsAreValid() && HasSwitch("?")) {
     PrintUsage();
-  } else if (HasSwitch("#")) {
+  } else if (LongOptionsAreValid() && HasSwitch("#")) {
     RunAboutDialog();
   } else {
     SetBinaryStdio();

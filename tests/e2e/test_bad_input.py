@@ -169,7 +169,9 @@ def test_large_typed_text_keeps_memory_flat(velsend_bin, tmp_path, spool):
         hashlib.sha256(text.replace(b"\n", b"\r\n") + b"\r\n").digest()
     if spool == "private" and not WINE:
         assert list(folder.iterdir()) == []  # nothing left behind
-        assert run.peak_kb < 24 * 1024, run.peak_kb  # not the 40 MB
+        # The sanitizers hold freed blocks in quarantine: no peak to judge.
+        if "ASAN_OPTIONS" not in os.environ:
+            assert run.peak_kb < 24 * 1024, run.peak_kb  # not the 40 MB
 
 
 # --- Very long values ------------------------------------------------------

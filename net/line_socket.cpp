@@ -317,7 +317,10 @@ bool CLineSocket::SendText(std::string_view text) {
   // The trace shows what left, once it has left: a gathered text's trace
   // waits with it for the send of its block.
   const bool sent = SendBytes(text);
-  if (sent) TraceSent(text);
+  if (sent) {
+    m_bytesTaken += text.size();
+    TraceSent(text);
+  }
   return sent;
 }
 

@@ -47,6 +47,7 @@ bool CSmtpClient::SendMail() {
 }
 
 bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
+  m_outcome.stage = RunStage::kData;
   if (!dataSent) {
     if (!NothingWaiting()) return false;
     SendFormatted("DATA\r\n");
@@ -59,26 +60,36 @@ bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
   // the "." line, goes out only while the relay is silent.
   GatherSends(true);
   WatchSends(m_options.dataWatcher);
+  const uint64_t before = BytesTaken();
   // A file that changed since it was read ends the data unfinished: the
   // relay discards a message without its final ".", so a mixture of old and
   // new bytes is never delivered. The connection is closed by the caller
   // without another command.
   if (!WriteMessageData()) {
+    m_outcome.dataBytes += BytesTaken() - before;
     WatchSends(nullptr);
     return false;
   }
   SendFormatted(kEndOfData);
+  m_outcome.dataBytes += BytesTaken() - before;
+  // From here on the relay may deliver the message whatever else happens.
+  m_outcome.stage = RunStage::kEndOfData;
+  m_outcome.dataEnded = true;
+  m_outcome.finalReplyCame = false;
   if (quitAfter) {
     SendFormatted("QUIT\r\n");
     m_quitSent = true;
   }
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
+  m_outcome.finalReplyCame = !m_outcome.reply.empty();
+  m_outcome.finalReply = m_outcome.reply;
   // A message that lost bytes on the way is not delivered, whatever the
   // relay answered.
   const bool sentWhole = FlushSends();
   WatchSends(nullptr);
   GatherSends(false);
+  if (accepted && sentWhole) ++m_outcome.delivered;
   return accepted && sentWhole;
 }
 
@@ -105,6 +116,15 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
     }
   };
   int acceptedHere = 0;
+  // Every recipient of the envelope, each answered as its RCPT is.
+  if (m_outcome.recipients.size() != m_recipients.size()) {
+    m_outcome.recipients.assign(m_recipients.size(), SRecipientReply());
+    for (size_t i = 0; i < m_recipients.size(); ++i) {
+      std::string name;
+      SplitAddress(m_recipients[i], m_outcome.recipients[i].address, name);
+    }
+  }
+  m_outcome.stage = RunStage::kMail;
   for (int next = 0; next < commands;) {
     if (!NothingWaiting()) return false;
     if (group > 1) GatherSends(true);
@@ -113,6 +133,7 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
       select(command);
       SendFormatted("%s\r\n", command == 0 ? MailFromCommand(m_originatorAddress).c_str()
                                             : RcptToCommand(m_recipientAddress).c_str());
+      if (command == 0) ++m_outcome.transactions;
     }
     // DATA's reply is read by SendData, after every recipient's.
     if (group > 1 && end == commands) {
@@ -124,8 +145,12 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
     for (; next < end && accepted; ++next) {
       select(next);
       std::vector<std::string> lines;
+      m_outcome.stage = next == 0 ? RunStage::kMail : RunStage::kRcpt;
       accepted = ReadReply("2", Timeouts().replyMs, &lines);
       if (next == 0) continue;
+      SRecipientReply& answer = m_outcome.recipients[recipients[next - 1]];
+      answer.accepted = accepted;
+      answer.reply = m_outcome.reply;
       if (accepted) {
         ++acceptedHere;
         ++m_recipientCursor;

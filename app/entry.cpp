@@ -75,6 +75,7 @@ SendResult RejectUnexpectedWord() {
 
 unsigned VelsendMain(int argc, char** argv) {
   unsigned status = ERROR_NONE;
+  bool temporary = false;
   // The process set-up belongs to starting the program: its failure is
   // reported as the framework's.
   if (!platform::PrepareProcess() || !platform::InitApplicationFramework(argc, argv)) {
@@ -94,10 +95,12 @@ unsigned VelsendMain(int argc, char** argv) {
   } else {
     SetBinaryStdio();
     CRunEnvironment environment;
-    status = SendFromCommandLine(SwitchTable(), environment);
+    status = SendFromCommandLine(SwitchTable(), environment, &temporary);
     RestoreStdio();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));
   std::fflush(stderr);
-  return status;
+  // The line keeps the program's own status; --exit-codes changes only the
+  // process's.
+  return ExitStatus(static_cast<SendResult>(status), temporary, ExitConventionOf(SwitchTable()));
 }

@@ -1,6 +1,8 @@
 #include "app/long_options.h"
 
+#include "app/exit_codes.h"
 #include "app/recipient_limit.h"
+#include "app/retry_policy.h"
 #include "net/line_socket.h"
 #include "oauth/oauth_config.h"
 
@@ -21,6 +23,21 @@ bool IsOAuthFlow(const std::string& text) {
   return ParseOAuthFlow(text, flow);
 }
 
+bool IsRetryCount(const std::string& text) {
+  int count = 0;
+  return ParseRetryCount(text, count);
+}
+
+bool IsRetryDelay(const std::string& text) {
+  int seconds = 0;
+  return ParseRetryDelay(text, seconds);
+}
+
+bool IsExitConvention(const std::string& text) {
+  ExitConvention convention;
+  return ParseExitConvention(text, convention);
+}
+
 using G = EOptionGroup;
 constexpr SLongOption kOptions[] = {
     {"starttls", nullptr, G::kConnection, "Secure the connection with STARTTLS",
@@ -39,6 +56,13 @@ constexpr SLongOption kOptions[] = {
      nullptr},
     {"helo", "NAME", G::kConnection, "Announce NAME with HELO and EHLO", "the local host name",
      IsValidHeloName},
+    // Outcomes a script can act on: retries of temporary failures, the
+    // report and the exit status convention.
+    {"retry", "N", G::kConnection,
+     "Tries after a temporary failure, 0 to 100", "0",
+     IsRetryCount},
+    {"retry-delay", "SECONDS", G::kConnection,
+     "First wait between tries, 0 to 600, doubling", "30", IsRetryDelay},
     {"password-file", "FILE", G::kAuthentication,
      "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
      nullptr},
@@ -76,6 +100,10 @@ constexpr SLongOption kOptions[] = {
      IsRecipientLimit},
     {"progress", nullptr, G::kOutput, "Show how far the message data has gone",
      "off", nullptr},
+    {"report", "FILE", G::kOutput, "Write how the run ended as JSON to FILE (-: stdout)",
+     nullptr, nullptr},
+    {"exit-codes", "STYLE", G::kOutput, "Exit status convention: classic or sysexits",
+     "classic", IsExitConvention},
     {"version", nullptr, G::kOutput, "Display the version, TLS library and features", nullptr,
      nullptr},
     {"help", nullptr, G::kOutput, "Display usage and these options", nullptr, nullptr},

@@ -42,6 +42,9 @@ struct SRecipientReply {
 struct SRunOutcome {
   FailureKind failure = FailureKind::kNone;
   std::string detail;
+  // A kConnect or kTls failure that trying again later may mend: a refused
+  // or timed-out connection, a handshake cut short or out of time.
+  bool transient = false;
   RunStage stage = RunStage::kBeforeConnecting;
   // The lines of the relay's last reply; empty when none came.
   std::vector<std::string> reply;
@@ -56,9 +59,10 @@ struct SRunOutcome {
 
   // The first failure stays: what follows it (a QUIT after a refusal) is
   // only its consequence.
-  void Fail(FailureKind kind, std::string text = std::string()) {
+  void Fail(FailureKind kind, std::string text = std::string(), bool mendable = false) {
     if (failure != FailureKind::kNone) return;
     failure = kind;
     detail = std::move(text);
+    transient = mendable;
   }
 };

@@ -201,7 +201,7 @@ class CSmtpClient : public CLineSocket {
  private:
   SClientOptions m_options;
   bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
-  void FailTls(const std::string& reason);
+  void FailTls(const std::string& reason, bool transient = false);
 
   CEnvironment& m_environment;
 };

@@ -73,7 +73,12 @@ bool CSmtpClient::Connect(const std::string& host, long port) {
   m_outcome.stage = RunStage::kConnect;
   const bool opened = m_options.tlsMode == kImplicitTls ? Open(host, "submissions", 465, port)
                                                 : Open(host, "smtp", 25, port);
-  if (!opened) m_outcome.Fail(FailureKind::kConnect, ConnectFailure());
+  // Only a port out of range is sure to fail again; a name without an
+  // address may be the resolver's passing failure.
+  if (!opened) {
+    m_outcome.Fail(FailureKind::kConnect, ConnectFailure(),
+                   !ConnectFailure().starts_with("Invalid port"));
+  }
   return opened;
 }
 

@@ -70,20 +70,28 @@ bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
     WatchSends(nullptr);
     return false;
   }
-  SendFormatted(kEndOfData);
+  // A "." refused because an earlier send failed never left: the relay
+  // cannot take the message. Alone at the end of the last block, it left
+  // only if that block did (written now, as the wait for the reply would).
+  // Otherwise the relay may deliver the message whatever else happens.
+  bool ended = SendFormatted(kEndOfData);
+  if (ended && !quitAfter) ended = FlushSends();
+  if (ended) {
+    m_outcome.stage = RunStage::kEndOfData;
+    m_outcome.dataEnded = true;
+    m_outcome.finalReplyCame = false;
+  }
   m_outcome.dataBytes += BytesTaken() - before;
-  // From here on the relay may deliver the message whatever else happens.
-  m_outcome.stage = RunStage::kEndOfData;
-  m_outcome.dataEnded = true;
-  m_outcome.finalReplyCame = false;
   if (quitAfter) {
     SendFormatted("QUIT\r\n");
     m_quitSent = true;
   }
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
-  m_outcome.finalReplyCame = !m_outcome.reply.empty();
-  m_outcome.finalReply = m_outcome.reply;
+  if (ended) {
+    m_outcome.finalReplyCame = !m_outcome.reply.empty();
+    m_outcome.finalReply = m_outcome.reply;
+  }
   // A message that lost bytes on the way is not delivered, whatever the
   // relay answered.
   const bool sentWhole = FlushSends();

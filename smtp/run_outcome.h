@@ -51,7 +51,7 @@ struct SRunOutcome {
   std::vector<SRecipientReply> recipients;
   bool dataEnded = false;      // an end-of-data line was sent
   bool finalReplyCame = false;  // some reply to the last one was read
-  uint64_t dataBytes = 0;      // the data sent, end-of-data lines included
+  uint64_t dataBytes = 0;      // the data taken for sending, end-of-data lines included
   int transactions = 0;        // MAIL commands sent on this connection
   int delivered = 0;           // transactions whose data the relay accepted
   // The lines of the last reply to an end-of-data line (where a queue id is).

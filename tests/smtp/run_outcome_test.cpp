@@ -137,4 +137,17 @@ TEST(RunOutcome, FailureAfterAnEarlierDeliveryKeepsTheDataEnded) {
   EXPECT_EQ(outcome.reply, std::vector<std::string>{"421 4.3.2 shutting down"});
 }
 
+// A connection lost in the middle of the data: the "." never left, so the
+// relay cannot have taken the message and another try is safe.
+TEST(RunOutcome, DataCutShortNeverEndsTheData) {
+  SOutcomeRun run(With({"250 ok", "250 r0", "250 r1", "354 go", "250 queued"}));
+  run.client.m_parts = {Part("7bit", std::vector<std::string>(2000, "a line of the body\r\n"))};
+  run.peer->sendCapacity = 4096;
+  EXPECT_FALSE(run.Run());
+  const SRunOutcome& outcome = run.client.m_outcome;
+  EXPECT_EQ(outcome.stage, RunStage::kData);
+  EXPECT_FALSE(outcome.dataEnded);
+  EXPECT_EQ(outcome.delivered, 0);
+}
+
 }  // namespace

@@ -75,7 +75,7 @@ SendResult RejectUnexpectedWord() {
 
 unsigned VelsendMain(int argc, char** argv) {
   unsigned status = ERROR_NONE;
-  bool temporary = false;
+  SRunVerdict verdict;
   // The process set-up belongs to starting the program: its failure is
   // reported as the framework's.
   if (!platform::PrepareProcess() || !platform::InitApplicationFramework(argc, argv)) {
@@ -95,12 +95,13 @@ unsigned VelsendMain(int argc, char** argv) {
   } else {
     SetBinaryStdio();
     CRunEnvironment environment;
-    status = SendFromCommandLine(SwitchTable(), environment, &temporary);
+    status = SendFromCommandLine(SwitchTable(), environment, &verdict);
     RestoreStdio();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));
   std::fflush(stderr);
   // The line keeps the program's own status; --exit-codes changes only the
   // process's.
-  return ExitStatus(static_cast<SendResult>(status), temporary, ExitConventionOf(SwitchTable()));
+  return ExitStatus(static_cast<SendResult>(status), verdict.temporary, verdict.stage,
+                    ExitConventionOf(SwitchTable()));
 }

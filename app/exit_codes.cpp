@@ -24,7 +24,8 @@ bool ParseExitConvention(const std::string& text, ExitConvention& convention) {
   return true;
 }
 
-unsigned ExitStatus(SendResult status, bool temporary, ExitConvention convention) {
+unsigned ExitStatus(SendResult status, bool temporary, RunStage stage,
+                    ExitConvention convention) {
   if (convention == ExitConvention::kClassic) return status;
   switch (status) {
     case ERROR_NONE:
@@ -42,7 +43,8 @@ unsigned ExitStatus(SendResult status, bool temporary, ExitConvention convention
     case ERROR_ATACHING_FILE:
       return kExNoInput;
     case ERROR_AUTHENTICATING:
-      return kExNoPerm;
+      return stage == RunStage::kAuth || stage == RunStage::kBeforeConnecting ? kExNoPerm
+                                                                              : kExUnavailable;
     case ERROR_NO_HOST:
     case ERROR_INVALID_ESMTP_METHOD:
     case ERROR_INVALID_ARGUMENT:

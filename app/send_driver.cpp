@@ -262,7 +262,7 @@ SRunReport MakeReport(const CSmtpClient* client, SendResult status, ExitConventi
   SRunReport report;
   const SRunOutcome outcome = client ? client->m_outcome : SRunOutcome();
   report.temporary = IsTemporaryFailure(outcome, status);
-  report.status = ExitStatus(status, report.temporary, convention);
+  report.status = ExitStatus(status, report.temporary, outcome.stage, convention);
   report.statusName = ExitStatusName(report.status, convention);
   report.stage = outcome.stage;
   // A delivered run is told by the acceptance of its data, not by QUIT's reply.
@@ -407,13 +407,13 @@ ExitConvention ExitConventionOf(const CSwitchCommandLineInfo& switches) {
 }
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment,
-                               bool* temporary) {
+                               SRunVerdict* verdict) {
   const int64_t start = platform::MonotonicMs();
   std::optional<CSmtpClient> client;
   int attempts = 0;
   const SendResult status = RunSend(switches, environment, client, attempts);
   const SRunOutcome outcome = client ? client->m_outcome : SRunOutcome();
-  if (temporary) *temporary = IsTemporaryFailure(outcome, status);
+  if (verdict) *verdict = {IsTemporaryFailure(outcome, status), outcome.stage};
   // Only options that were all understood name a report to write.
   bool showUsage = false;
   std::string target;

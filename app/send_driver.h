@@ -11,10 +11,15 @@ class CEnvironment;
 class CSwitchCommandLineInfo;
 
 // The run over switches, with what environment gives (the system's unless
-// the caller brings its own). temporary, when given, receives whether
-// trying again later may succeed. --report's file is written here.
+// the caller brings its own). verdict, when given, receives whether trying
+// again later may succeed and the stage the run reached. --report's file is
+// written here.
+struct SRunVerdict {
+  bool temporary = false;
+  RunStage stage = RunStage::kBeforeConnecting;
+};
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment,
-                               bool* temporary = nullptr);
+                               SRunVerdict* verdict = nullptr);
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches);
 
 // One entry of the -f list: a first "+" marks an attachment, a first "#" an

@@ -175,6 +175,7 @@ TEST(ExitCodes, BothConventions) {
     bool temporary;
     unsigned sysexits;
     const char* name;
+    RunStage stage = RunStage::kQuit;
   } cases[] = {
       {ERROR_NONE, false, 0, "EX_OK"},
       {ERROR_NO_ORIGINATOR, false, 65, "EX_DATAERR"},
@@ -187,8 +188,11 @@ TEST(ExitCodes, BothConventions) {
       {ERROR_SENDING_MAIL, true, 75, "EX_TEMPFAIL"},
       {ERROR_SENDING_MAIL, false, 69, "EX_UNAVAILABLE"},
       {ERROR_INVALID_ESMTP_METHOD, false, 78, "EX_CONFIG"},
-      {ERROR_AUTHENTICATING, false, 77, "EX_NOPERM"},
-      {ERROR_AUTHENTICATING, true, 75, "EX_TEMPFAIL"},
+      {ERROR_AUTHENTICATING, false, 77, "EX_NOPERM", RunStage::kAuth},
+      {ERROR_AUTHENTICATING, false, 77, "EX_NOPERM", RunStage::kBeforeConnecting},
+      {ERROR_AUTHENTICATING, true, 75, "EX_TEMPFAIL", RunStage::kAuth},
+      // The classic table's failed login for a refused greeting.
+      {ERROR_AUTHENTICATING, false, 69, "EX_UNAVAILABLE", RunStage::kGreeting},
       // Delivered before QUIT failed: another try would deliver twice.
       {ERROR_CLOSING_CONNECTION, false, 0, "EX_OK"},
       {ERROR_CLOSING_CONNECTION, true, 0, "EX_OK"},
@@ -198,9 +202,10 @@ TEST(ExitCodes, BothConventions) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(SendResultName(c.status));
-    EXPECT_EQ(ExitStatus(c.status, c.temporary, ExitConvention::kClassic), c.status);
+    EXPECT_EQ(ExitStatus(c.status, c.temporary, c.stage, ExitConvention::kClassic), c.status);
     EXPECT_STREQ(ExitStatusName(c.status, ExitConvention::kClassic), SendResultName(c.status));
-    const unsigned sysexits = ExitStatus(c.status, c.temporary, ExitConvention::kSysexits);
+    const unsigned sysexits =
+        ExitStatus(c.status, c.temporary, c.stage, ExitConvention::kSysexits);
     EXPECT_EQ(sysexits, c.sysexits);
     EXPECT_STREQ(ExitStatusName(sysexits, ExitConvention::kSysexits), c.name);
   }

@@ -45,6 +45,9 @@ unsigned ExitStatus(SendResult status, bool temporary, RunStage stage,
     case ERROR_AUTHENTICATING:
       return stage == RunStage::kAuth || stage == RunStage::kBeforeConnecting ? kExNoPerm
                                                                               : kExUnavailable;
+    case ERROR_CONNECTING_TO_HOST:
+      // "Invalid host" or "Invalid port" of -h, found before connecting.
+      return stage == RunStage::kBeforeConnecting ? kExConfig : kExUnavailable;
     case ERROR_NO_HOST:
     case ERROR_INVALID_ESMTP_METHOD:
     case ERROR_INVALID_ARGUMENT:

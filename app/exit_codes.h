@@ -18,7 +18,7 @@ bool ParseExitConvention(const std::string& text, ExitConvention& convention);
 // every temporary failure, 65 EX_DATAERR for a bad address or subject, 66
 // EX_NOINPUT for a file that cannot be read, 77 EX_NOPERM for
 // authentication (a refused login, or a password or token that could not
-// be had), 78 EX_CONFIG for a bad option or a missing relay, 69
+// be had), 78 EX_CONFIG for a bad option or a missing or malformed relay, 69
 // EX_UNAVAILABLE for any other permanent failure (a refused greeting too,
 // which the classic table counts as a failed login). A failed QUIT after the
 // relay accepted the message is 0 there: the message was delivered, and a

@@ -185,6 +185,7 @@ TEST(ExitCodes, BothConventions) {
       {ERROR_ATACHING_FILE, false, 66, "EX_NOINPUT"},
       {ERROR_CONNECTING_TO_HOST, true, 75, "EX_TEMPFAIL"},
       {ERROR_CONNECTING_TO_HOST, false, 69, "EX_UNAVAILABLE"},
+      {ERROR_CONNECTING_TO_HOST, false, 78, "EX_CONFIG", RunStage::kBeforeConnecting},
       {ERROR_SENDING_MAIL, true, 75, "EX_TEMPFAIL"},
       {ERROR_SENDING_MAIL, false, 69, "EX_UNAVAILABLE"},
       {ERROR_INVALID_ESMTP_METHOD, false, 78, "EX_CONFIG"},

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/run_failure.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -27,10 +28,14 @@ SendResult WriteDryRun(CSmtpClient& client) {
   CStandardOutputSink sink;
   client.m_dotStuffing = false;
   client.DivertSends(&sink);
-  client.WriteMessageData();
+  // A file that changed between the passes leaves the message cut short: the
+  // run fails as a real send would rather than show it as whole.
+  const bool whole = client.WriteMessageData();
   client.DivertSends(nullptr);
   client.m_dotStuffing = true;
-  if (!sink.Finish()) {
+  const bool written = sink.Finish();
+  if (!whole) return PrintFailure(client.m_outcome, DeliveryStep::kSend, std::string());
+  if (!written) {
     std::fputs("Cannot write the message to standard output\n", stderr);
     std::fflush(stderr);
     return ERROR_SENDING_MAIL;

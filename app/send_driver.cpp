@@ -75,6 +75,17 @@ bool CheckAddress(const std::string& entry) {
   return false;
 }
 
+// A Reply-To value folds at its blanks: no word of it may be longer than
+// an address in brackets with the list's comma.
+bool ReplyToFits(const std::string& value) {
+  size_t word = 0;
+  for (char c : value) {
+    word = (c == ' ' || c == '\t') ? 0 : word + 1;
+    if (word > kMaxAddress + 3) return false;
+  }
+  return true;
+}
+
 // Adds every item of a comma list; false at the first invalid address.
 bool AddRecipients(CSmtpClient& client, AddEntry add, const std::string& value) {
   std::vector<std::string> list;
@@ -176,9 +187,17 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
       !AddRecipients(client, &CSmtpClient::AddBccRecipient, value)) {
     return ERROR_NO_RECIPIENTS;
   }
-  // Reply-To only ever reaches the header block, never the envelope.
-  switches.LookupSwitch("R", client.m_replyTo);
-  switches.LookupSwitch("l", client.m_headerCharset);
+  // Reply-To only ever reaches the header block, never the envelope; an
+  // address too long for any header line is refused as in the envelope.
+  if (switches.LookupSwitch("R", client.m_replyTo) && !ReplyToFits(client.m_replyTo)) {
+    Diagnostic("Invalid address %s\n", client.m_replyTo);
+    return ERROR_INVALID_ARGUMENT;
+  }
+  if (switches.LookupSwitch("l", client.m_headerCharset) &&
+      !IsCharsetName(client.m_headerCharset)) {
+    Diagnostic("Invalid charset %s\n", client.m_headerCharset);
+    return ERROR_INVALID_ARGUMENT;
+  }
 
   // Set before the first part is added, which reads them.
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");

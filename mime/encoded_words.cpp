@@ -47,8 +47,6 @@ void AppendB(std::string& out, std::string_view bytes) {
   }
 }
 
-}  // namespace
-
 bool HasEightBit(std::string_view text) {
   for (unsigned char c : text) {
     if (c >= 0x80) return true;
@@ -56,8 +54,23 @@ bool HasEightBit(std::string_view text) {
   return false;
 }
 
+}  // namespace
+
+bool NeedsEncoding(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x7F || (c < 0x20 && c != '\t')) return true;
+  }
+  return false;
+}
+
 std::string HeaderCharset(std::string_view configured, std::string_view text) {
   if (!configured.empty()) return std::string(configured);
+  // 7-bit text that designates a double-byte set by escape sequences is
+  // ISO-2022 (RFC 1468, RFC 1557), whatever the locale says.
+  if (!HasEightBit(text)) {
+    if (text.find("\x1B$)C") != std::string_view::npos) return "ISO-2022-KR";
+    if (text.find("\x1B$") != std::string_view::npos) return "ISO-2022-JP";
+  }
   for (size_t i = 0; i < text.size(); i += CharacterLength(CharacterScheme::kUtf8, text, i)) {
     if (static_cast<unsigned char>(text[i]) >= 0x80 &&
         CharacterLength(CharacterScheme::kUtf8, text, i) == 1) {

@@ -21,8 +21,10 @@ std::vector<std::string> EncodeWords(std::string_view text, std::string_view cha
                                      size_t otherMax = kMaxEncodedWord);
 
 // The charset that header text is labelled with: the configured one, else
-// UTF-8 when text is valid UTF-8, else "unknown-8bit".
+// ISO-2022-JP or ISO-2022-KR for 7-bit text with their escape sequences,
+// else UTF-8 when text is valid UTF-8, else "unknown-8bit".
 std::string HeaderCharset(std::string_view configured, std::string_view text);
 
-// True when text holds a byte of 0x80 or more.
-bool HasEightBit(std::string_view text);
+// True when text cannot stand in a header as it is: a byte of 0x80 or
+// more, DEL, or a control byte other than TAB (an ESC of ISO-2022 among them).
+bool NeedsEncoding(std::string_view text);

@@ -53,7 +53,7 @@ std::string FormatTextField(std::string_view lead, std::string_view value,
   size_t first = units.size();
   size_t last = 0;
   for (size_t i = 0; i < units.size(); ++i) {
-    if (HasEightBit(units[i].word) || TooLongForALine(lead, units[i])) {
+    if (NeedsEncoding(units[i].word) || TooLongForALine(lead, units[i])) {
       if (first == units.size()) first = i;
       last = i + 1;
     }
@@ -103,7 +103,7 @@ std::string FormatAddressLine(std::string_view lead, std::string_view name,
   std::string before(lead.substr(lead.size() - leadBlanks));
   before += name.substr(0, begin);
 
-  bool encode = HasEightBit(core);
+  bool encode = NeedsEncoding(core);
   for (const SWordUnit& unit : SplitWords(core)) encode = encode || TooLongForALine(lead, unit);
   if (encode) {
     // Encoded words cannot stand inside a quoted string: a quoted name is

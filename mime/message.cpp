@@ -16,6 +16,9 @@ namespace {
 
 const char kDefaultContentType[] = "application/octet-stream";
 
+// A message text larger than this is spooled to a file.
+constexpr size_t kSpoolBlockBytes = 1024 * 1024;
+
 }  // namespace
 
 bool CSmtpClient::SetOriginator(const std::string& text) {
@@ -86,10 +89,28 @@ bool CSmtpClient::AddPart(const std::string& fileName, bool attachment, const st
       // A text that starts with the UTF-8 byte order mark says what it is;
       // the locale's charset would label it wrongly.
       if (charset.empty() && source.Peek().substr(0, 3) == "\xEF\xBB\xBF") part.m_charset = "UTF-8";
+      // A large text goes to a private temporary file block by block, so
+      // that memory stays flat whatever is piped in.
+      auto spool = std::make_shared<CTextSpool>();
+      part.m_lines.HandTo(spool.get(), kSpoolBlockBytes);
       part.EncodeQuotedPrintable(source, false);
+      if (spool->LineCount() > 0) {
+        part.m_lines.HandOn();
+        part.m_lines.clear();
+        if (spool->Spooled()) {
+          part.m_spool = spool;
+        } else {
+          part.m_lines = std::move(spool->KeptLines());
+        }
+      }
+      part.m_lines.HandTo(nullptr, 0);
       // A text cut short by a read error is not sent as if it were whole.
       if (source.Failed()) {
         m_outcome.Fail(FailureKind::kUnreadablePart, source.FailureText());
+        return false;
+      }
+      if (!spool->Whole()) {
+        m_outcome.Fail(FailureKind::kUnreadablePart, "the temporary file could not be written");
         return false;
       }
     } else {

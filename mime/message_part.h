@@ -3,12 +3,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "mime/line_list.h"
 #include "mime/part_plan.h"
+#include "mime/text_spool.h"
 
 class CByteSource;
 
@@ -27,9 +29,13 @@ class CMessagePart {
 
   // The lines a part sends: those held, or for a planned file as many as
   // the plan found.
-  uint64_t LineCount() const { return m_plan ? m_plan->lineCount : m_lines.size(); }
+  uint64_t LineCount() const {
+    return m_plan ? m_plan->lineCount : m_spool ? m_spool->LineCount() : m_lines.size();
+  }
 
   CLineList m_lines;  // empty for a planned file, which is encoded as it is sent
+  // A large message text's lines, when they went to a file instead of m_lines.
+  std::shared_ptr<CTextSpool> m_spool;
   std::optional<SPartPlan> m_plan;
   std::string m_contentType;
   std::string m_encoding;  // "7bit", "quoted-printable", "base64", "" for uuencode

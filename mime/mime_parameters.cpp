@@ -130,7 +130,7 @@ void AddNameParameter(CHeaderFolder& folder, std::string_view attribute, std::st
   constexpr size_t kRoom = kFoldWidth - 2;
   const std::string label = std::string(attribute) + "=";
 
-  if (!HasEightBit(name)) {
+  if (!NeedsEncoding(name)) {
     const std::string quoted = QuoteString(name);
     if (label.size() + quoted.size() <= kRoom) {
       folder.Add(" ", label + quoted);

@@ -40,6 +40,28 @@ void SendStuffed(CLineSocket& socket, const CLineList& lines, bool stuffing) {
   }
 }
 
+// Sends a spooled text's blocks, a dot added before each line that starts
+// with one when stuffing. Lines end in CR LF, so a line starts after LF.
+bool SendSpooled(CLineSocket& socket, CTextSpool& spool, bool stuffing) {
+  bool lineStart = true;
+  return spool.ForEachBlock([&](std::string_view block) {
+    if (!stuffing) {
+      socket.SendText(block);
+      return;
+    }
+    size_t sent = 0;
+    for (size_t i = 0; i < block.size(); ++i) {
+      if (lineStart && block[i] == '.') {
+        socket.SendText(block.substr(sent, i - sent));
+        socket.SendText(".");
+        sent = i;
+      }
+      lineStart = block[i] == '\n';
+    }
+    socket.SendText(block.substr(sent));
+  });
+}
+
 // Sends the lines of a planned file as its encoding makes them.
 class CStuffingSink : public CLineSink {
  public:
@@ -102,6 +124,11 @@ bool CSmtpClient::SendPart(size_t index) {
     CStuffingSink sink(*this, m_dotStuffing);
     if (!StreamPlannedPart(part, sink)) {
       m_outcome.Fail(FailureKind::kChangedFile, part.m_fileName);
+      return false;
+    }
+  } else if (part.m_spool) {
+    if (!SendSpooled(*this, *part.m_spool, m_dotStuffing)) {
+      m_outcome.Fail(FailureKind::kChangedFile, "The temporary copy of the message text");
       return false;
     }
   } else {

@@ -195,16 +195,32 @@ bool CSmtpClient::WriteMessageData() {
   return true;
 }
 
-uint64_t CSmtpClient::MessageDataSize() {
+namespace {
+
+uint64_t CountData(CSmtpClient& client) {
   class CCounter : public CTextSink {
    public:
     void Write(std::string_view text) override { bytes += text.size(); }
     uint64_t bytes = 0;
   } counter;
-  DivertSends(&counter);
-  WriteMessageData();
-  DivertSends(nullptr);
-  return counter.bytes + sizeof kEndOfData - 1;
+  client.DivertSends(&counter);
+  client.WriteMessageData();
+  client.DivertSends(nullptr);
+  return counter.bytes;
+}
+
+}  // namespace
+
+uint64_t CSmtpClient::MessageDataSize() {
+  return CountData(*this) + sizeof kEndOfData - 1;
+}
+
+uint64_t CSmtpClient::MessageSize() {
+  const bool stuffing = m_dotStuffing;
+  m_dotStuffing = false;
+  const uint64_t size = CountData(*this);
+  m_dotStuffing = stuffing;
+  return size;
 }
 
 bool CSmtpClient::FitsRelayLimit() {
@@ -217,7 +233,7 @@ bool CSmtpClient::FitsRelayLimit() {
   char* end = nullptr;
   const unsigned long long limit = std::strtoull(text, &end, 10);
   if (end == text || limit == 0 || (*text < '0' || *text > '9')) return true;
-  const unsigned long long data = MessageDataSize();
+  const unsigned long long data = MessageSize();
   if (data <= limit) return true;
   m_outcome.Fail(FailureKind::kNotAsked,
                  "The message (" + std::to_string(data) +

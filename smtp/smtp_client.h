@@ -117,8 +117,11 @@ class CSmtpClient : public CLineSocket {
   // The bytes the data phase sends: WriteMessageData's and the end-of-data
   // line.
   uint64_t MessageDataSize();
+  // The message's size as RFC 1870 counts it, the number a relay compares
+  // with its SIZE: WriteMessageData's bytes without dot-stuffing.
+  uint64_t MessageSize();
   // False, with a kNotAsked failure, when the relay's SIZE over TLS is smaller
-  // than MessageDataSize().
+  // than MessageSize().
   bool FitsRelayLimit();
   // The envelope commands without their line end, as sent.
   static std::string MailFromCommand(const std::string& address);

@@ -116,6 +116,29 @@ def test_dry_run_makes_every_check_and_contacts_no_relay(velsend, tmp_path):
     assert not peer.connected.is_set()
 
 
+@pytest.mark.skipif(WINE, reason="/proc and /dev/full are the Linux kernel's")
+def test_dry_run_that_cannot_show_the_whole_message_fails(velsend, velsend_bin, tmp_path):
+    # A file whose size reads as 0 but yields bytes has changed between the
+    # plan and the write: the message shown would be cut short.
+    run = velsend(*REQUIRED, "--dry-run", "-f/proc/self/status", stdin=b"text\n.\n")
+    assert run.status == 7
+    assert run.err.endswith("/proc/self/status changed while the message was being sent\n"
+                            "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
+    assert not run.stdout.endswith(b"--\r\n")
+
+    # Standard output full, or closed: nothing was shown, and the run says so.
+    args = [velsend_bin, *REQUIRED, "--dry-run", "-f,"]
+    with open("/dev/full", "wb") as full:
+        proc = subprocess.run(args, input=b"text\n.\n", stdout=full,
+                              stderr=subprocess.PIPE, timeout=60, cwd=tmp_path)
+    closed = subprocess.run(["/bin/sh", "-c", '"$@" >&-', "sh", *args], input=b"text\n.\n",
+                            stderr=subprocess.PIPE, timeout=60, cwd=tmp_path)
+    for proc in (proc, closed):
+        assert proc.returncode == 7
+        assert proc.stderr.decode().endswith("Cannot write the message to standard output\n"
+                                             "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
+
+
 # --- --helo ------------------------------------------------------------------
 
 @pytest.mark.parametrize("starttls", [False, True], ids=["helo", "ehlo"])

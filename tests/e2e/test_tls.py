@@ -5,15 +5,19 @@ import email
 import email.policy
 import os
 import re
+import shutil
 import socket
 import ssl
+import subprocess
+import threading
 import time
 
 import pytest
 
 import mimecheck
-from peers import (ScriptedPeer, close, delay, expect, relay, send, send_raw, silent, tls,
+from peers import (ScriptedPeer, closed_port, close, delay, expect, relay, send, send_raw, silent, tls,
                    until_line)
+from conftest import WINE
 from tls_support import Pki
 
 REQUIRED = ["-oann@example.org", "-rbob@example.org", "-sOver TLS"]
@@ -182,6 +186,77 @@ def test_silence_in_the_handshake_is_bounded(velsend, mode, steps):
     assert secured_failure("127.0.0.1", "the relay did not complete the TLS handshake in time") \
         in run.err
     assert elapsed < 8
+
+
+def test_records_without_data_do_not_outlast_the_timeout(velsend, pki):
+    """A relay that completes the handshake and then sends only TLS 1.3
+    KeyUpdate records, never a greeting: the run ends at its deadline."""
+    port = closed_port()
+    cert, key = pki.files["valid"]
+    server = subprocess.Popen(
+        ["openssl", "s_server", "-accept", f"127.0.0.1:{port}", "-cert", str(cert),
+         "-key", str(key), "-tls1_3", "-naccept", "1", "-ign_eof"],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    done = threading.Event()
+
+    def flood():
+        # s_server sends a KeyUpdate for each line "k" it reads, once the
+        # handshake is done.
+        for line in server.stdout:
+            if line.startswith(b"CIPHER is"):
+                break
+        while not done.is_set():
+            try:
+                server.stdin.write(b"k\n")
+                server.stdin.flush()
+            except OSError:
+                return
+            time.sleep(0.002)
+
+    try:
+        for line in server.stdout:
+            if line.startswith(b"ACCEPT"):
+                break
+        flooder = threading.Thread(target=flood, daemon=True)
+        flooder.start()
+        start = time.monotonic()
+        run = velsend(*REQUIRED, f"-hlocalhost:{port}", "--tls", f"--cacert={pki.ca}",
+                      "--timeout=2", timeout=60)
+        elapsed = time.monotonic() - start
+    finally:
+        done.set()
+        server.kill()
+        server.wait()
+    assert run.status == 9, run.err  # no greeting: the login step failed
+    assert "certificate verified for localhost\nTimed out waiting for localhost\n" in run.err
+    assert elapsed < 10, elapsed
+
+
+@pytest.mark.skipif(WINE, reason="the private hosts table is seen by Linux programs only")
+def test_trailing_dot_is_the_same_name_for_sni_and_verification(velsend_bin, pki, tmp_path):
+    """-hlocalhost. is looked up with its dot but is localhost in SNI (RFC
+    6066) and in the certificate's names."""
+    hosts = tmp_path / "hosts"
+    hosts.write_text("127.0.0.1 localhost.\n")
+    private = ["unshare", "-m", "sh", "-c", f'mount --bind {hosts} /etc/hosts && exec "$@"', "sh"]
+    if shutil.which("unshare") is None or subprocess.run([*private, "true"]).returncode != 0:
+        pytest.skip("no private mount namespace here (needs root)")
+    context = pki.server_context()
+    names = []
+    context.sni_callback = lambda sock, name, ctx: names.append(name)
+    steps = EHLO_STARTTLS + [send("220 go"), tls(context),
+                             expect("EHLO "), send("250 relay"), expect("MAIL FROM:"),
+                             send("250 ok"), expect("RCPT TO:"), send("250 ok"),
+                             expect("DATA"), send("354 go"), until_line("."), send("250 queued"),
+                             expect("QUIT"), send("221 bye"), close()]
+    with ScriptedPeer(steps) as peer:
+        run = subprocess.run([*private, velsend_bin, *REQUIRED, f"-hlocalhost.:{peer.port}",
+                              "--starttls", f"--cacert={pki.ca}"],
+                             input=b"", capture_output=True, timeout=60, cwd=tmp_path)
+    err = run.stderr.decode()
+    assert run.returncode == 0, err
+    assert HANDSHAKE_DONE.search(err).group(1) == "localhost"
+    assert names == ["localhost"]
 
 
 @pytest.mark.parametrize("host,sni", [("localhost", "localhost"), ("127.0.0.1", None)])

@@ -23,9 +23,28 @@ TEST(IsValidAddress, Cases) {
       {"a\x7f" "b@x", false},
       {"j\xc3\xbcrgen@example.test", true},  // bytes above 0x7F are not controls
       {"!#$%&'*+-/=?^_`{|}~@x", true},
+      // RFC 5321's path: 254 characters between the brackets at most.
+      {std::string(64, 'l') + "@" + std::string(189, 'd'), true},
+      {std::string(64, 'l') + "@" + std::string(190, 'd'), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
     EXPECT_EQ(IsValidAddress(c.address), c.valid);
+  }
+}
+
+TEST(IsCharsetName, Cases) {
+  struct Case {
+    std::string name;
+    bool valid;
+  } cases[] = {
+      {"UTF-8", true},         {"iso-8859-1", true}, {"x-user_defined+1.0", true},
+      {std::string(64, 'c'), true}, {std::string(65, 'c'), false},
+      {"", false},             {"utf 8", false},     {"utf-8;x=y", false},
+      {"\"utf-8\"", false},     {"utf-8\r\nX: y", false}, {"caf\xC3\xA9", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsCharsetName(c.name), c.valid);
   }
 }

@@ -122,6 +122,9 @@ TEST(EncodedWords, HeaderCharsetFallsBackByContent) {
   EXPECT_EQ(HeaderCharset("Windows-1252", "\xC3\xBC"), "Windows-1252");
   EXPECT_EQ(HeaderCharset("", "\xC3\xBC"), "UTF-8");
   EXPECT_EQ(HeaderCharset("", "caf\xE9"), "unknown-8bit");
+  EXPECT_EQ(HeaderCharset("", "\x1B$B$3$s\x1B(B"), "ISO-2022-JP");
+  EXPECT_EQ(HeaderCharset("", "\x1B$)C\x0E!!\x0F"), "ISO-2022-KR");
+  EXPECT_EQ(HeaderCharset("", "\x1B[31m"), "UTF-8");  // an escape, but no ISO-2022 set
 }
 
 }  // namespace

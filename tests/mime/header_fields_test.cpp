@@ -63,6 +63,7 @@ TEST(HeaderFields, NamesThatNeedItAreQuotedOrEncoded) {
       {"J\xC3\xBCrgen M\xC3\xBCller ", "From: =?UTF-8?B?SsO8cmdlbiBNw7xsbGVy?=  <j>"},
       // A quoted name is encoded by its content.
       {"\"M\xC3\xBCller, J\"", "From: =?UTF-8?Q?M=C3=BCller=2C_J?= <j>"},
+      {"Ann\x1B]0;x\x07", "From: =?UTF-8?B?QW5uG10wO3gH?= <j>"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FormatAddressLine("From: ", c.name, " <j>", "UTF-8"), c.line) << c.name;
@@ -83,9 +84,16 @@ TEST(HeaderFields, NonAsciiTextIsEncodedBetweenLiteralWords) {
       // Literal text that reads as an encoded word joins the encoded words.
       {"=?a?q?b?= \xC3\xBC", "Subject: =?UTF-8?B?PT9hP3E/Yj89IMO8?="},
       {"caf\xE9", "Subject: =?iso-8859-1?Q?caf=E9?="},
+      // Control bytes, and the escapes of 7-bit ISO-2022-JP, never go raw.
+      {"bell\x07 and\x1B[31mred", "Subject: =?UTF-8?Q?bell=07_and=1B=5B31mred?="},
+      {"del\x7F", "Subject: =?UTF-8?Q?del=7F?="},
+      {"tab\tkept", "Subject: tab\tkept"},
+      {"\x1B$B$3$s\x1B(B", "Subject: =?ISO-2022-JP?B?GyRCJDMkcxsoQg==?="},
   };
   for (const Case& c : cases) {
-    const std::string charset = c.value == "caf\xE9" ? "iso-8859-1" : "UTF-8";
+    const std::string charset = c.value == "caf\xE9" ? "iso-8859-1"
+                                : c.value.starts_with("\x1B$") ? ""
+                                                               : "UTF-8";
     EXPECT_EQ(FormatTextField("Subject: ", c.value, charset), c.line) << c.value;
   }
 }

@@ -117,13 +117,17 @@ class ScriptRelay:
                 return
             if verb == "DATA" and reply.startswith("354"):
                 cut = script.get("cut_data")
-                while b"\r\n.\r\n" not in buffer and not buffer.startswith(b".\r\n"):
+                # Searched from where the last search stopped: a large
+                # message would otherwise cost quadratic time.
+                end = buffer.find(b"\r\n.\r\n")
+                while end < 0:
                     if cut is not None and len(buffer) >= cut:
                         raise EOFError
                     data = self._recv(conn)
                     received.extend(data)
                     buffer.extend(data)
-                end = buffer.index(b"\r\n.\r\n") + 5
+                    end = buffer.find(b"\r\n.\r\n", max(0, len(buffer) - len(data) - 4))
+                end += 5
                 self.messages.append(bytes(buffer[:end]))
                 buffer[:] = buffer[end:]
                 self._reply(conn, script, "end", uses)

@@ -118,7 +118,10 @@ def check_round_trip(raw, charset, subject, name):
             assert [a.display_name for a in header.addresses] == [expected], field
 
 
-@pytest.mark.parametrize("case", SUBJECTS, ids=[c[0] for c in SUBJECTS])
+@pytest.mark.parametrize("case", [
+    pytest.param(*[c], marks=pytest.mark.skipif(
+        WINE and c[1] == "ISO-2022-JP", reason="Wine has no ISO-2022-JP code page"))
+    for c in SUBJECTS], ids=[c[0] for c in SUBJECTS])
 @pytest.mark.parametrize("mode", [[], [b"-u"]], ids=["mime", "uuencode"])
 def test_subjects_and_names_come_back_exactly(velsend, relay, tmp_path, case, mode):
     key, charset, subject, name = case

@@ -63,6 +63,8 @@ constexpr SLongOption kOptions[] = {
      IsRetryCount},
     {"retry-delay", "SECONDS", G::kConnection,
      "First wait between tries, 0 to 600, doubling", "30", IsRetryDelay},
+    {"no-chunking", nullptr, G::kConnection, "Send the message with DATA, never BDAT",
+     "BDAT where offered", nullptr},
     {"password-file", "FILE", G::kAuthentication,
      "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
      nullptr},

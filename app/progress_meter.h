@@ -22,6 +22,7 @@ class CProgressMeter : public CSendWatcher {
 
   // The first call starts the clock.
   void Sent(uint64_t bytes) override;
+  void Expect(uint64_t total) override { m_total = total; }
   // Writes the final state, unless it has been written or nothing was sent.
   void Finish();
 

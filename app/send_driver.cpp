@@ -158,6 +158,7 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   ConfigureTls(switches.LongOptions(), relay, settings);
   ConfigureFamilies(switches.LongOptions(), client);
   switches.LongOptions().Lookup("helo", settings.heloName);
+  settings.chunking = !switches.LongOptions().Has("no-chunking");
   if (switches.LongOptions().Lookup("max-recipients", value)) {
     ParseRecipientLimit(value, settings.maxRecipients);
   }
@@ -229,7 +230,9 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
   if (!client.Connect(relay.host, relay.port)) {
     return PrintFailure(client.m_outcome, DeliveryStep::kConnect, relay.host);
   }
-  if (!client.Login()) {
+  // An AUTH sent ahead with the envelope (PIPELINING) is refused in
+  // SendMail or Quit; it fails the run as a refused login does.
+  const auto refusedLogin = [&]() -> SendResult {
     // A token the relay refused is renewed once; a failure before the relay
     // was asked, or of the secure connection, is final.
     if (oauth && client.m_outcome.failure == FailureKind::kNone) {
@@ -242,11 +245,16 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
       return Deliver(client, relay, meter, quiet);
     }
     return PrintFailure(client.m_outcome, DeliveryStep::kLogin, relay.host);
-  }
+  };
+  if (!client.Login()) return refusedLogin();
   const bool sent = client.SendMail();
   if (meter) meter->Finish();
+  if (!sent && client.AuthRefused()) return refusedLogin();
   if (!sent) return PrintFailure(client.m_outcome, DeliveryStep::kSend, relay.host, quiet);
-  if (!client.Quit()) return PrintFailure(client.m_outcome, DeliveryStep::kQuit, relay.host);
+  if (!client.Quit()) {
+    if (client.AuthRefused()) return refusedLogin();
+    return PrintFailure(client.m_outcome, DeliveryStep::kQuit, relay.host);
+  }
   return ERROR_NONE;
 }
 

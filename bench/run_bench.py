@@ -10,7 +10,9 @@ scaling with size, parts and recipients, and the cost of its trace.
 Usage: run_bench.py --build DIR [--runs N] [--work DIR] [--skip-1000]
                     [--baseline VELSEND] [--wine VELSEND_EXE]
 --baseline runs another velsend build (an older commit) side by side, as
-"velsend before", in the comparison and the size scaling. --wine (with --only wine
+"velsend before", in the comparison and the size scaling. --only rtt (or
+all) counts the round trips of one authenticated message with velsend,
+msmtp, swaks --pipeline and curl (bench/round_trips.py). --wine (with --only wine
 or all) sends a file of 2112 MiB with the 32-bit Windows program under Wine (not in CI: it
 takes a minute and 2.2 GB of disk). --only tls (or all) sends a 100 MiB attachment
 over STARTTLS, verified against a CA made for the run, and the same in clear
@@ -622,7 +624,8 @@ def main():
     ap.add_argument("--scale-runs", type=int, default=3)
     ap.add_argument("--work", type=Path)
     ap.add_argument("--skip-1000", action="store_true")
-    ap.add_argument("--only", choices=["compare", "scale", "tls", "wine", "all"], default="all")
+    ap.add_argument("--only", choices=["compare", "scale", "tls", "wine", "rtt", "all"],
+                    default="all")
     ap.add_argument("--baseline", type=Path, help="another velsend, run as 'velsend before'")
     ap.add_argument("--wine", type=Path, help="velsend.exe (32-bit) to send 2112 MiB under Wine")
     args = ap.parse_args()
@@ -648,6 +651,14 @@ def main():
             run_tls(args, velsend, sink_bin, work, out)
         if args.wine and args.only in ("wine", "all"):
             run_wine(args, sink_bin, work, out)
+        if args.only in ("rtt", "all"):
+            # Round trips against a relay that delays its replies: its own
+            # script, which can also be run alone.
+            rtt = subprocess.run([sys.executable, str(Path(__file__).with_name("round_trips.py")),
+                                  "--velsend", str(velsend), "--runs", str(args.runs),
+                                  *(["--baseline", str(args.baseline)] if args.baseline else [])],
+                                 capture_output=True, text=True, check=True)
+            out.append(rtt.stdout)
     finally:
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)

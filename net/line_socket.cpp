@@ -112,7 +112,8 @@ void CLineSocket::TraceSent(std::string_view text) {
   }
   if (!m_connection.gather) {
     WriteTrace(direct);
-  } else if (m_traceBlock.size() >= kBlock) {
+  } else if (m_traceBlock.size() >= kBlock && !m_framer) {
+    // Framed, the block's trace waits for its BDAT line, which comes first.
     FlushTrace();
   }
 }
@@ -315,7 +316,13 @@ bool CLineSocket::SendText(std::string_view text) {
     return true;
   }
   // The trace shows what left, once it has left: a gathered text's trace
-  // waits with it for the send of its block.
+  // waits with it for the send of its block, the block it fills included.
+  const SConnection& c = m_connection;
+  if (c.gather && c.stream && !c.sendFailed) {
+    TraceSent(text);
+    m_bytesTaken += text.size();
+    return SendBytes(text);
+  }
   const bool sent = SendBytes(text);
   if (sent) {
     m_bytesTaken += text.size();
@@ -343,16 +350,21 @@ bool CLineSocket::SendBytes(std::string_view text) {
 }
 
 // The whole of data to the stream; under watch in pieces, each reported.
-bool CLineSocket::SendToStream(const char* data, size_t size) {
+bool CLineSocket::SendToStream(const char* data, size_t size, size_t skip, size_t counted) {
   CByteStream& stream = *m_connection.stream;
   if (!m_watcher) return stream.SendAll(data, size, m_timeouts.sendMs);
   constexpr size_t kPiece = 64 * 1024;
+  const size_t countedEnd = counted > size - std::min(skip, size) ? size : skip + counted;
   for (size_t done = 0; done < size;) {
     const size_t piece = std::min(kPiece, size - done);
     if (!stream.SendAll(data + done, piece, m_timeouts.sendMs)) return false;
+    const size_t from = std::max(done, std::min(skip, size));
+    const size_t to = std::min(done + piece, countedEnd);
     done += piece;
-    m_watchedBytes += piece;
-    m_watcher->Sent(m_watchedBytes);
+    if (to > from) {
+      m_watchedBytes += to - from;
+      m_watcher->Sent(m_watchedBytes);
+    }
   }
   return true;
 }
@@ -370,6 +382,10 @@ void CLineSocket::GatherSends(bool on) {
 
 bool CLineSocket::FlushSends() {
   SConnection& c = m_connection;
+  if (m_framer && !c.sendBlock.empty()) {
+    return WriteFramed(std::exchange(c.sendBlock, std::string()),
+                       std::exchange(m_traceBlock, std::string()));
+  }
   if (c.sendBlock.empty()) {
     FlushTrace();
     return c.stream && !c.sendFailed;
@@ -386,6 +402,38 @@ bool CLineSocket::FlushSends() {
   }
   c.sendBlock.clear();
   return sent;
+}
+
+bool CLineSocket::WriteFramedBlock() {
+  return WriteFramed(std::exchange(m_connection.sendBlock, std::string()),
+                     std::exchange(m_traceBlock, std::string()));
+}
+
+// The block and its frame in one write, so that a last chunk and the
+// command after it share a packet. Taken out of the connection before the
+// framer runs: its reads flush sends.
+bool CLineSocket::WriteFramed(std::string block, std::string trace) {
+  SConnection& c = m_connection;
+  const std::string header = m_framer->Header(block.size());
+  const std::string trailer = m_framer->Trailer();
+  std::string wire;
+  wire.reserve(header.size() + block.size() + trailer.size());
+  wire.append(header).append(block).append(trailer);
+  block = std::string();
+  const bool sent = c.stream && !c.sendFailed &&
+                    SendToStream(wire.data(), wire.size(), header.size(),
+                                 wire.size() - header.size() - trailer.size());
+  if (!sent) {
+    c.sendFailed = true;
+    return false;
+  }
+  if (!m_quiet) {
+    std::string shown = "--> " + header + trace;
+    if (!trailer.empty()) shown += "--> " + trailer;
+    WriteTrace(shown);
+  }
+  if (!m_framer->Written()) c.sendFailed = true;
+  return !c.sendFailed;
 }
 
 long CLineSocket::FillBuffer() {

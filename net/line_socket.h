@@ -36,6 +36,23 @@ class CSendWatcher {
  public:
   virtual ~CSendWatcher() = default;
   virtual void Sent(uint64_t bytes) = 0;
+  // The data phase will send this many bytes in all (told when it differs
+  // from what was counted beforehand: chunks are not dot-stuffed).
+  virtual void Expect(uint64_t) {}
+};
+
+// Frames gathered blocks as chunks (BDAT, RFC 3030) while set with
+// FrameBlocks: each block goes out as Header, the block, Trailer, in one
+// write. Header and Trailer are traced as sent texts, uncounted by a watcher.
+class CBlockFramer {
+ public:
+  virtual ~CBlockFramer() = default;
+  // The command line that announces a block of size bytes.
+  virtual std::string Header(size_t size) = 0;
+  // What follows the block in the same write (a QUIT); usually nothing.
+  virtual std::string Trailer() = 0;
+  // After a block has left: may read replies; false fails every later send.
+  virtual bool Written() = 0;
 };
 
 class CLineSocket {
@@ -90,6 +107,13 @@ class CLineSocket {
   void GatherSends(bool on);
   // Writes what is gathered; false when the connection has lost bytes.
   bool FlushSends();
+  // While framer is set, every gathered block is written framed by it (see
+  // CBlockFramer), and bytes from the peer may wait (replies to earlier
+  // chunks: the framer reads them). Null ends the framing.
+  void FrameBlocks(CBlockFramer* framer) { m_framer = framer; }
+  // Writes what is gathered as one framed chunk, even an empty one; false
+  // when the connection has lost bytes. REQUIRES: a framer set.
+  bool WriteFramedBlock();
 
   // While sink is set, every sent text goes to it alone: nothing reaches the
   // connection or the trace. Null ends the diversion.
@@ -190,7 +214,10 @@ class CLineSocket {
   };
 
   bool SendBytes(std::string_view text);
-  bool SendToStream(const char* data, size_t size);
+  // A watcher is told only of the bytes in [skip, skip + counted).
+  bool SendToStream(const char* data, size_t size, size_t skip = 0,
+                    size_t counted = static_cast<size_t>(-1));
+  bool WriteFramed(std::string block, std::string trace);
   void TakeLineBytes(std::string& line);
   void TraceSent(std::string_view text);
   void TraceReceived(std::string_view line);
@@ -211,6 +238,7 @@ class CLineSocket {
   std::string m_traceBlock;  // gathered trace not yet written
   CTextSink* m_sink = nullptr;
   CSendWatcher* m_watcher = nullptr;
+  CBlockFramer* m_framer = nullptr;
   uint64_t m_watchedBytes = 0;
   uint64_t m_bytesTaken = 0;
   SLineTimeouts m_timeouts;

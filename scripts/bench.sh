@@ -3,8 +3,9 @@
 # delivers the same attachments with velsend, curl and s-nail to a loopback
 # SMTP sink and prints the comparison, the encoder micro-benchmarks and the
 # scaling runs and STARTTLS against clear text as Markdown (see
-# docs/performance.md).
-# Usage: scripts/bench.sh [--runs N] [--skip-1000] [--only compare|scale|tls|wine|all]
+# docs/performance.md), and the round trips of one authenticated message
+# beside msmtp, swaks and curl.
+# Usage: scripts/bench.sh [--runs N] [--skip-1000] [--only compare|scale|tls|wine|rtt|all]
 #                         [--baseline OLD_VELSEND] [--wine build-win32/velsend.exe]
 set -euo pipefail
 cd "$(dirname "$0")/.."

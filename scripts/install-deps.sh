@@ -35,7 +35,9 @@ for set in "$@"; do
     # media-types: velsend gives a .txt file the type text/plain only where the
     # system knows it.
     bench) packages+=(g++ cmake make python3 libssl-dev openssl s-nail curl time libbenchmark-dev
-                      media-types) ;;
+                      media-types)
+           # The round-trip comparison's peers.
+           packages+=(msmtp swaks) ;;
     # groff: the manual as text in the zip; the relay of scripts/demo.sh
     # takes the installed program's delivery.
     package) packages+=(g++ cmake make python3 libssl-dev dpkg-dev lintian zip unzip man-db

@@ -16,4 +16,7 @@ struct SClientOptions {
   // At most this many recipients in one transaction; 0: as many as the
   // relay takes.
   int maxRecipients = 0;
+  // The message as BDAT chunks where the relay's EHLO offers CHUNKING;
+  // false: always DATA (--no-chunking).
+  bool chunking = true;
 };

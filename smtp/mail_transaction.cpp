@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mime/header_values.h"
+#include "smtp/bdat_framer.h"
 #include "smtp/smtp_client.h"
 
 std::string CSmtpClient::MailFromCommand(const std::string& address) {
@@ -20,6 +22,8 @@ std::string CSmtpClient::RcptToCommand(const std::string& address) {
 
 bool CSmtpClient::SendMail() {
   if (!FitsRelayLimit()) return false;
+  // The meter's total was counted for DATA, before the relay was known.
+  if (UsesChunking() && m_options.dataWatcher) m_options.dataWatcher->Expect(MessageDataSize());
   std::vector<int> pending;
   for (int i = m_recipientCursor; i < static_cast<int>(m_recipients.size()); ++i) {
     pending.push_back(i);
@@ -39,7 +43,8 @@ bool CSmtpClient::SendMail() {
     // With PIPELINING the last transaction's end of data and QUIT go
     // together (not under --progress, which counts the data alone).
     const bool last = deferred.empty() && taken == pending.size();
-    if (!SendData(dataSent, last && OffersPipelining() && !m_options.dataWatcher)) return false;
+    const bool quitAfter = last && OffersPipelining() && !m_options.dataWatcher;
+    if (!(UsesChunking() ? SendChunks(quitAfter) : SendData(dataSent, quitAfter))) return false;
     deferred.insert(deferred.end(), pending.begin() + static_cast<long>(taken), pending.end());
     if (deferred.empty()) return true;
     pending = std::move(deferred);
@@ -101,6 +106,55 @@ bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
   return accepted && sentWhole;
 }
 
+bool CSmtpClient::SendChunks(bool quitAfter) {
+  m_outcome.stage = RunStage::kData;
+  if (!NothingWaiting()) return false;
+  CBdatFramer framer(*this, OffersPipelining());
+  GatherSends(true);
+  WatchSends(m_options.dataWatcher);
+  FrameBlocks(&framer);
+  const uint64_t before = BytesTaken();
+  const bool stuffing = std::exchange(m_dotStuffing, false);
+  // A file that changed since it was read ends the data without a LAST
+  // chunk: the relay discards what it has, and the caller closes.
+  bool written = WriteMessageData();
+  m_dotStuffing = stuffing;
+  bool ended = false;
+  if (written) {
+    framer.EndWith(quitAfter);
+    written = WriteFramedBlock();
+    m_quitSent = written && quitAfter;
+    // As with "." (SendData): a LAST chunk that failed alone never reached
+    // the relay; failed together with QUIT, it may have.
+    ended = written || quitAfter;
+  } else {
+    // What is gathered still goes framed, as a chunk that is not the last:
+    // unframed it would read as commands.
+    FlushSends();
+  }
+  FrameBlocks(nullptr);
+  m_outcome.dataBytes += BytesTaken() - before;
+  if (ended) {
+    m_outcome.stage = RunStage::kEndOfData;
+    m_outcome.dataEnded = true;
+    m_outcome.finalReplyCame = false;
+  }
+  const bool accepted = written && framer.ReadOutstanding();
+  if (ended) {
+    m_outcome.finalReplyCame = written && !m_outcome.reply.empty();
+    m_outcome.finalReply = m_outcome.reply;
+  }
+  const bool sentWhole = FlushSends();
+  WatchSends(nullptr);
+  GatherSends(false);
+  if (accepted && sentWhole) ++m_outcome.delivered;
+  return accepted && sentWhole;
+}
+
+bool CSmtpClient::UsesChunking() const {
+  return m_options.chunking && m_identified && m_ehloKeywords.count("CHUNKING") != 0;
+}
+
 bool CSmtpClient::OffersPipelining() const {
   return m_identified && m_ehloKeywords.count("PIPELINING") != 0;
 }
@@ -144,12 +198,13 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
       if (command == 0) ++m_outcome.transactions;
     }
     // DATA's reply is read by SendData, after every recipient's.
-    if (group > 1 && end == commands) {
+    // With chunking the first chunk waits for every reply instead.
+    if (group > 1 && end == commands && !UsesChunking()) {
       SendFormatted("DATA\r\n");
       dataSent = true;
     }
-    // The first read writes the gathered group.
-    bool accepted = true;
+    // The first read writes the gathered group, behind an AUTH sent ahead.
+    bool accepted = ReadPendingAuth();
     for (; next < end && accepted; ++next) {
       select(next);
       std::vector<std::string> lines;
@@ -212,6 +267,8 @@ uint64_t CountData(CSmtpClient& client) {
 }  // namespace
 
 uint64_t CSmtpClient::MessageDataSize() {
+  // Chunks carry the message as it is.
+  if (UsesChunking()) return MessageSize();
   return CountData(*this) + sizeof kEndOfData - 1;
 }
 

@@ -1,5 +1,6 @@
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "smtp/auth_mechanisms.h"
@@ -93,11 +94,25 @@ bool CSmtpClient::AuthPlain() {
     encoded = CBase64Encoder().EncodeBytes(credential.data(), credential.size());
   }
   if (!NothingWaiting()) return false;
+  // Pipelined, the command waits in the gathered block for the envelope; a
+  // refusal then fails the transaction before anything could be delivered.
+  m_authRefused = false;
+  if (OffersPipelining()) {
+    GatherSends(true);
+    m_authPending = true;
+  }
   {
     CTraceMask mask(*this, 11);  // after "AUTH PLAIN "
     SendFormatted("AUTH PLAIN %s\r\n", encoded.c_str());
   }
-  return ReadReply("2");
+  return m_authPending || ReadReply("2");
+}
+
+bool CSmtpClient::ReadPendingAuth() {
+  if (!std::exchange(m_authPending, false)) return true;
+  m_outcome.stage = RunStage::kAuth;
+  m_authRefused = !ReadReply("2");
+  return !m_authRefused;
 }
 
 bool CSmtpClient::AuthCramMd5() {

@@ -78,8 +78,15 @@ class CSmtpClient : public CLineSocket {
   // EHLO, then AUTH LOGIN with the user name and password answered in turn;
   // true only on 235.
   bool AuthLogin();
-  // EHLO, then AUTH PLAIN with the credential; true on a 2xx reply.
+  // EHLO, then AUTH PLAIN with the credential; true on a 2xx reply. When
+  // the relay offers PIPELINING the command goes with the first envelope
+  // group instead (RFC 4954 section 4: PLAIN with its initial response
+  // completes in one round trip): true at once, its reply read before any
+  // other (see AuthRefused).
   bool AuthPlain();
+  // The AUTH sent ahead with the envelope was refused: the step that read
+  // its reply failed for that.
+  bool AuthRefused() const { return m_authRefused; }
   // EHLO, then AUTH CRAM-MD5 answered with the user name and the keyed
   // digest of the challenge; true only on 235.
   bool AuthCramMd5();
@@ -107,15 +114,26 @@ class CSmtpClient : public CLineSocket {
   // (Quit then only reads its reply); true when the relay accepted the data
   // and every byte of it was sent.
   bool SendData(bool dataSent, bool quitAfter);
+  // The message as BDAT chunks (RFC 3030), one per gathered send block,
+  // neither dot-stuffed nor ended by ".", the last marked LAST and followed
+  // by QUIT when quitAfter; pipelined when the relay offers PIPELINING. Sent
+  // only once every recipient's reply is known, so that a refused recipient
+  // leaves the relay without a complete message. True when the relay
+  // accepted every chunk and every byte of them was sent.
+  bool SendChunks(bool quitAfter);
   // An EHLO was accepted on this connection and listed PIPELINING.
   bool OffersPipelining() const;
+  // An EHLO was accepted on this connection and listed CHUNKING, and the
+  // options allow it: the transactions send BDAT in place of DATA.
+  bool UsesChunking() const;
   // The message data through SendText: the header block and every part,
   // without the end-of-data line. Dot-stuffed while m_dotStuffing is set.
   // Wherever the bytes go (the relay, a DivertSends sink) they are the same.
   // False when a file changed since it was read (a kChangedFile failure names it).
   bool WriteMessageData();
-  // The bytes the data phase sends: WriteMessageData's and the end-of-data
-  // line.
+  // The bytes of the message the data phase sends: WriteMessageData's and
+  // the end-of-data line; with chunking the message as it is (no
+  // dot-stuffing, no end-of-data line, the BDAT commands not counted).
   uint64_t MessageDataSize();
   // The message's size as RFC 1870 counts it, the number a relay compares
   // with its SIZE: WriteMessageData's bytes without dot-stuffing.
@@ -204,6 +222,10 @@ class CSmtpClient : public CLineSocket {
  private:
   SClientOptions m_options;
   bool m_quitSent = false;  // QUIT went with the end of the data, its reply unread
+  bool m_authPending = false;  // AUTH PLAIN gathered with what follows, its reply unread
+  bool m_authRefused = false;
+  // Reads the reply to an AUTH sent ahead, if any; false when it refused.
+  bool ReadPendingAuth();
   void FailTls(const std::string& reason, bool transient = false);
 
   CEnvironment& m_environment;

@@ -104,6 +104,12 @@ bool CSmtpClient::Helo() {
 }
 
 bool CSmtpClient::Quit() {
+  if (m_authPending) {
+    SendFormatted("QUIT\r\n");
+    m_quitSent = true;
+    GatherSends(false);
+    if (!ReadPendingAuth()) return false;
+  }
   m_outcome.stage = RunStage::kQuit;
   if (!m_quitSent) SendFormatted("QUIT\r\n");
   m_quitSent = false;

@@ -221,4 +221,77 @@ TEST(RecipientLimit, MaxRecipientsSplitsBeforehand) {
   EXPECT_EQ(envelopes, expected);
 }
 
+// AUTH PLAIN carries its credential in one command (RFC 4954 section 4), so
+// on a pipelining relay it goes with the envelope: greeting, EHLO, one group,
+// then the data (or the last chunk) with QUIT: four round trips. Its reply is
+// read first; a refusal fails the run before a byte of the message goes.
+TEST(Pipelining, AuthPlainGoesWithTheEnvelope) {
+  const std::string kAuth = "AUTH PLAIN AGEAYg==\r\n";
+  struct Case {
+    const char* what;
+    bool chunking;
+    const char* authReply;
+    bool sent;
+  } cases[] = {
+      {"DATA", false, "235 ok", true},
+      {"BDAT", true, "235 ok", true},
+      {"DATA, AUTH refused", false, "535 no", false},
+      {"BDAT, AUTH refused", true, "535 no", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PipelinedTransaction t;
+    t.client.m_identified = false;
+    t.client.m_ehloKeywords.clear();
+    t.client.SetUserName("a");
+    t.client.SetPassword("b");
+    const std::string ehlo = std::string("250-relay\r\n250-PIPELINING\r\n") +
+                             (c.chunking ? "250-CHUNKING\r\n" : "") + "250 AUTH PLAIN\r\n";
+    t.peer->chunks = {"220 ready\r\n", ehlo};
+    // The envelope's replies are refused too when AUTH was: the relay
+    // would otherwise wait for data after its 354.
+    const char* rest = c.sent ? "250 ok" : "530 auth first";
+    t.Reply({c.authReply, rest, rest, rest, rest});
+    if (!c.chunking) t.Reply({c.sent ? "354 go" : "503 no"});
+    t.Reply({"250 queued", "221 bye"});
+    ASSERT_TRUE(t.client.Login());
+    EXPECT_EQ(t.client.SendMail(), c.sent);
+    EXPECT_EQ(t.client.AuthRefused(), !c.sent);
+    ASSERT_GE(t.peer->sentBeforeReads.size(), 2u);
+    EXPECT_EQ(t.peer->sentBeforeReads[1],
+              kAuth + kEnvelope + (c.chunking ? "" : "DATA\r\n"));
+    if (c.sent) {
+      EXPECT_EQ(t.peer->sentBeforeReads.size(), 3u);
+      EXPECT_TRUE(t.peer->sentBeforeReads[2].ends_with("QUIT\r\n"));
+      EXPECT_TRUE(t.client.Quit());
+    } else {
+      EXPECT_EQ(t.peer->sentBeforeReads.size(), 2u);
+      EXPECT_TRUE(t.peer->sent.ends_with(kEnvelope + (c.chunking ? "" : "DATA\r\n")));
+    }
+  }
+  // Without the keyword AUTH waits for its reply, as it always did; a
+  // session that ends before any mail reads the pending reply first.
+  {
+    PipelinedTransaction t;
+    t.client.m_identified = false;
+    t.client.SetUserName("a");
+    t.client.SetPassword("b");
+    t.peer->chunks = {"220 ready\r\n", "250-relay\r\n250 AUTH PLAIN\r\n", "235 ok\r\n"};
+    ASSERT_TRUE(t.client.Login());
+    EXPECT_TRUE(t.peer->sentBeforeReads.back().starts_with("AUTH PLAIN"));
+  }
+  {
+    PipelinedTransaction t;
+    t.client.m_identified = false;
+    t.client.SetUserName("a");
+    t.client.SetPassword("b");
+    t.peer->chunks = {"220 ready\r\n", "250-relay\r\n250 PIPELINING\r\n", "535 no\r\n",
+                      "221 bye\r\n"};
+    ASSERT_TRUE(t.client.Login());
+    EXPECT_FALSE(t.client.Quit());
+    EXPECT_TRUE(t.client.AuthRefused());
+    EXPECT_EQ(t.peer->sentBeforeReads.back(), kAuth + "QUIT\r\n");
+  }
+}
+
 }  // namespace

@@ -150,4 +150,35 @@ TEST(RunOutcome, DataCutShortNeverEndsTheData) {
   EXPECT_EQ(outcome.delivered, 0);
 }
 
+// With CHUNKING the last BDAT ends the data as "." does.
+TEST(RunOutcome, LastChunkEndsTheDataAndItsReplyIsTheFinalOne) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> replies;
+    bool delivered;
+    bool finalReplyCame;
+  } cases[] = {
+      {"accepted", {"250 ok", "250 r0", "250 r1", "250 2.0.0 queued as Z9"}, true, true},
+      {"refused", {"250 ok", "250 r0", "250 r1", "552 5.3.4 too big"}, false, true},
+      {"no reply", {"250 ok", "250 r0", "250 r1"}, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SOutcomeRun run(c.replies);
+    run.client.m_identified = true;
+    run.client.m_ehloKeywords["CHUNKING"] = "";
+    EXPECT_EQ(run.client.SendMail(), c.delivered);
+    EXPECT_NE(run.peer->sent.find("BDAT "), std::string::npos);
+    const SRunOutcome& outcome = run.client.m_outcome;
+    EXPECT_EQ(outcome.stage, RunStage::kEndOfData);
+    EXPECT_TRUE(outcome.dataEnded);
+    EXPECT_EQ(outcome.finalReplyCame, c.finalReplyCame);
+    EXPECT_EQ(outcome.delivered, c.delivered ? 1 : 0);
+    EXPECT_EQ(outcome.dataBytes, run.client.MessageDataSize());
+    if (c.finalReplyCame) {
+      EXPECT_EQ(outcome.finalReply, std::vector<std::string>{c.replies.back()});
+    }
+  }
+}
+
 }  // namespace

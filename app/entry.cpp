@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "about/about_dialog.h"
+#include "app/providers.h"
 #include "app/send_driver.h"
 #include "app/send_result.h"
 #include "app/switches.h"
@@ -88,6 +89,9 @@ unsigned VelsendMain(int argc, char** argv) {
     PrintHelp();
   } else if (SwitchTable().LongOptions().Has("version") && LongOptionsAreValid()) {
     PrintVersion();
+  } else if (SwitchTable().LongOptions().Has("providers")) {
+    std::fputs(ProviderTableText().c_str(), stdout);
+    std::fflush(stdout);
   } else if (HasSwitch("?")) {
     PrintUsage();
   } else if (HasSwitch("#")) {

@@ -1,6 +1,7 @@
 #include "app/long_options.h"
 
 #include "app/exit_codes.h"
+#include "app/providers.h"
 #include "app/recipient_limit.h"
 #include "app/retry_policy.h"
 #include "net/line_socket.h"
@@ -38,6 +39,12 @@ bool IsExitConvention(const std::string& text) {
   return ParseExitConvention(text, convention);
 }
 
+bool IsProviderName(const std::string& text) {
+  SProvider row;
+  std::string host;
+  return FindProvider(text, row, host);
+}
+
 using G = EOptionGroup;
 constexpr SLongOption kOptions[] = {
     {"starttls", nullptr, G::kConnection, "Secure the connection with STARTTLS",
@@ -65,6 +72,15 @@ constexpr SLongOption kOptions[] = {
      "First wait between tries, 0 to 600, doubling", "30", IsRetryDelay},
     {"no-chunking", nullptr, G::kConnection, "Send the message with DATA, never BDAT",
      "BDAT where offered", nullptr},
+    // Accounts and providers: app/accounts_file.h, app/providers.h.
+    {"account", "[NAME]", G::kConnection,
+     "Relay settings of this account (alone: the default)", nullptr, nullptr},
+    {"config", "FILE", G::kConnection, "The accounts file",
+     "VELSEND_CONFIG, then the one in FILES", nullptr},
+    {"provider", "NAME", G::kConnection, "Relay settings of a service (--providers)",
+     nullptr, IsProviderName},
+    {"providers", nullptr, G::kConnection, "List the services --provider knows",
+     nullptr, nullptr},
     {"password-file", "FILE", G::kAuthentication,
      "Password or token: first line of FILE", "-p, VELSEND_PASSWORD",
      nullptr},
@@ -143,7 +159,7 @@ void CLongOptions::Parse(const std::string& word) {
   // Only the name is shown: a mistyped option's value may be a secret.
   if (option == nullptr) {
     m_fault = "Unknown option --" + name + "\n";
-  } else if (option->value && value.empty()) {
+  } else if (option->value && value.empty() && option->value[0] != '[') {
     m_fault = "Option --" + name + " needs a value\n";
   } else if (!option->value && hasValue) {
     m_fault = "Option --" + name + " takes no value\n";

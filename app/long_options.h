@@ -17,7 +17,8 @@ constexpr EOptionGroup kOptionGroups[] = {EOptionGroup::kConnection,
 
 struct SLongOption {
   const char* name;   // without the leading "--"
-  const char* value;  // the value's placeholder in help ("SECONDS"); nullptr: takes none
+  const char* value;  // the value's placeholder in help ("SECONDS"); nullptr: takes none;
+                      // in brackets ("[NAME]"): the value may be left out
   EOptionGroup group;
   const char* help;
   const char* byDefault;  // what holds without the option; nullptr: nothing to say

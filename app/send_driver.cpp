@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/account_settings.h"
 #include "app/argument_charset.h"
 #include "app/dry_run.h"
 #include "app/exit_codes.h"
@@ -14,6 +15,7 @@
 #include "app/oauth_run.h"
 #include "app/password_source.h"
 #include "app/progress_meter.h"
+#include "app/providers.h"
 #include "app/recipient_limit.h"
 #include "app/retry_policy.h"
 #include "app/run_failure.h"
@@ -22,6 +24,7 @@
 #include "app/usage.h"
 #include "mime/address.h"
 #include "platform/clock.h"
+#include "platform/config_file.h"
 #include "platform/report_file.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
@@ -354,22 +357,38 @@ namespace {
 
 // The run itself; client receives the client once one is made, attempts
 // the count of tries of the relay.
-SendResult RunSend(const CSwitchCommandLineInfo& switches, CEnvironment& environment,
+SendResult RunSend(const CSwitchCommandLineInfo& commandLine, CEnvironment& environment,
                    std::optional<CSmtpClient>& made, int& attempts) {
   // A mistyped long option must never let the run go ahead, in clear text
   // or otherwise.
-  const CLongOptions& options = switches.LongOptions();
   bool showUsage = false;
-  const std::string fault = options.Fault(showUsage);
+  const std::string fault = commandLine.LongOptions().Fault(showUsage);
   if (!fault.empty()) {
     Diagnostic("%s", fault);
+    if (fault.rfind("Invalid value for --provider", 0) == 0) {
+      Diagnostic("Known providers: %s\n", ProviderNames());
+    }
     return showUsage ? Usage(ERROR_INVALID_ARGUMENT) : ERROR_INVALID_ARGUMENT;
   }
-  const std::string sources = PasswordSourceFault(switches);
+  const std::string sources = PasswordSourceFault(commandLine);
   if (!sources.empty()) {
     Diagnostic("%s", sources);
     return Usage(ERROR_INVALID_ARGUMENT);
   }
+  // Accounts and providers: every mistake is named before anything is read
+  // or sent.
+  CAccountSettings accounts;
+  const bool withAccounts = CAccountSettings::Wanted(commandLine);
+  if (withAccounts) {
+    std::string problem;
+    if (!accounts.Resolve(commandLine, platform::ConfigFilePath(), problem)) {
+      Diagnostic("%s\n", problem);
+      return ERROR_INVALID_ARGUMENT;
+    }
+  }
+  const CSwitchCommandLineInfo& switches = withAccounts ? accounts.Switches() : commandLine;
+  const CLongOptions& options = switches.LongOptions();
+
   // --oauth-login signs in and sends nothing.
   if (options.Has("oauth-login")) return OAuthLogin(options);
 
@@ -392,6 +411,8 @@ SendResult RunSend(const CSwitchCommandLineInfo& switches, CEnvironment& environ
   if (built != ERROR_NONE) return built;
   if (!headerCharset.empty()) client.m_headerCharset = headerCharset;
   if (dryRun) {
+    // The connection first, so that the envelope stays the last lines.
+    if (withAccounts) Diagnostic("%s", accounts.DescribeConnection());
     client.SetOptions(settings);
     return WriteDryRun(client);
   }

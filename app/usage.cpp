@@ -15,7 +15,11 @@ namespace {
 // "--name" or "--name=VALUE", as --help shows it.
 std::string OptionForm(const SLongOption& option) {
   std::string form = std::string("--") + option.name;
-  if (option.value) form += std::string("=") + option.value;
+  if (option.value && option.value[0] == '[') {
+    form += std::string("[=") + (option.value + 1);  // "[NAME]" shows as "[=NAME]"
+  } else if (option.value) {
+    form += std::string("=") + option.value;
+  }
   return form;
 }
 

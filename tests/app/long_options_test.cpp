@@ -150,6 +150,15 @@ TEST(LongOptions, ValuesCheckedByTheirOption) {
       {"--progress=1", "Option --progress takes no value\n"},
       {"--version", ""},
       {"--version=2", "Option --version takes no value\n"},
+      // The account's name may be left out; the others need their value.
+      {"--account", ""},
+      {"--account=", ""},
+      {"--account=work", ""},
+      {"--config", "Option --config needs a value\n"},
+      {"--provider=ses:eu-west-1", ""},
+      {"--provider=gmial", "Invalid value for --provider: gmial\n"},
+      {"--provider", "Option --provider needs a value\n"},
+      {"--providers=all", "Option --providers takes no value\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.word);

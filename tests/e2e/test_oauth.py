@@ -176,6 +176,46 @@ def test_client_credentials(velsend, pki, idp, tmp_path):
     stored(tmp_path, access_token=ACCESS, refresh_token=None)
 
 
+def test_account_signs_in_and_sends_with_tokens_under_its_name(velsend, pki, idp, tmp_path):
+    """An accounts file holds every OAuth 2.0 setting: the token file takes
+    its default place under the account's name, XOAUTH2 is the mechanism."""
+    if WINE:
+        # %LOCALAPPDATA%, which Wine sets itself.
+        from test_accounts import wine_profile
+        state, env = wine_profile("Local"), {}
+    else:
+        state, env = tmp_path / "state-home", {"XDG_STATE_HOME": str(tmp_path / "state-home")}
+    with auth_relay(pki) as (r, h):
+        config = tmp_path / "accounts"
+        config.write_text(
+            f"[defaults]\ndefault = work\ncacert = {pki.ca}\ntimeout = 20\n"
+            f"[account work]\nhost = localhost\nport = {r.port}\nstarttls = yes\n"
+            f"from = {USER}\nuser = {USER}\noauth = device\noauth-client-id = {CLIENT_ID}\n"
+            f"oauth-token-url = {idp.url('/token')}\noauth-device-url = {idp.url('/device')}\n"
+            f"oauth-scope = smtp offline\noauth-cacert = {pki.ca}\n")
+        send = ["-rbob@example.org", "-sAccount", f"--config={config}"]
+        unsigned = velsend(*send, "--account", "-q", env=env)
+        login = velsend(f"--config={config}", "--account=work", "--oauth-login", env=env)
+        dry = velsend(*send, "--account=work", "--dry-run", env=env)
+        run = velsend(*send, "--account=work", env=env)
+    assert unsigned.status == 9, unsigned.err
+    assert unsigned.err.startswith(
+        "No sign-in for account work: run velsend --account=work --oauth-login\n")
+    assert login.status == 0, login.err
+    assert f"and enter the code {USER_CODE}\n" in login.out
+    assert "Signed in: account work can send" in login.out
+    assert (state / "velsend" / "work.token").exists()
+    if WINE:
+        (state / "velsend" / "work.token").unlink()
+    assert "  mechanism     XOAUTH2 (account work)\n" in dry.err
+    assert "  password      OAuth 2.0 access token (device sign-in) (account work)\n" in dry.err
+    assert run.status == 0, run.err
+    assert [(m, ok) for m, _, ok in h.logins] == [("XOAUTH2", True)]
+    assert len(h.messages) == 1
+    for each in (unsigned, login, dry, run):
+        no_secret(each)
+
+
 # --- Sending: the stored token, refreshed when needed ------------------------
 
 @pytest.mark.parametrize("rotate", [False, True])

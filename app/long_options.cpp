@@ -19,6 +19,10 @@ bool IsRecipientLimit(const std::string& text) {
   return ParseRecipientLimit(text, limit);
 }
 
+bool IsPriority(const std::string& text) {
+  return text == "high" || text == "normal" || text == "low";
+}
+
 bool IsOAuthFlow(const std::string& text) {
   OAuthFlow flow;
   return ParseOAuthFlow(text, flow);
@@ -113,6 +117,18 @@ constexpr SLongOption kOptions[] = {
     {"dry-run", nullptr, G::kMessage,
      "Show the message and envelope instead of sending",
      "send", nullptr},
+    // The message's composition beyond -f (app/compose_options.h).
+    {"text", "FILE", G::kMessage, "Message text from FILE (-: standard input)",
+     "standard input", nullptr},
+    {"html", "FILE", G::kMessage, "HTML version of the message text", "none", nullptr},
+    {"inline", "FILE", G::kMessage, "File the HTML shows as cid:NAME (repeatable)", "none",
+     nullptr},
+    {"header", "\"NAME: VALUE\"", G::kMessage, "Add a header field (repeatable)", "none",
+     nullptr},
+    {"priority", "LEVEL", G::kMessage, "high, normal or low (X-Priority, Importance)", "none",
+     IsPriority},
+    {"read-receipt", nullptr, G::kMessage, "Ask for a read receipt to the originator", "none",
+     nullptr},
     {"max-recipients", "N", G::kMessage,
      "Recipients per transaction, 1 to 1000000", "no limit",
      IsRecipientLimit},
@@ -173,6 +189,12 @@ void CLongOptions::Parse(const std::string& word) {
     return;
   }
   m_values[name] = value;
+  m_repeated[name].push_back(value);
+}
+
+std::vector<std::string> CLongOptions::Values(const std::string& name) const {
+  auto it = m_repeated.find(name);
+  return it == m_repeated.end() ? std::vector<std::string>() : it->second;
 }
 
 bool CLongOptions::Lookup(const std::string& name, std::string& value) const {

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 struct SLineTimeouts;
 
@@ -40,6 +41,9 @@ class CLongOptions {
   bool Has(const std::string& name) const { return m_values.count(name) != 0; }
   // True when present; then value receives its text, else it is left.
   bool Lookup(const std::string& name, std::string& value) const;
+  // Every value given for name, in command-line order (options that may be
+  // repeated, such as --header); empty when it was not given.
+  std::vector<std::string> Values(const std::string& name) const;
 
   // The line that stops the run, empty when there is none; showUsage tells
   // whether the usage text follows it.
@@ -50,6 +54,7 @@ class CLongOptions {
 
  private:
   std::map<std::string, std::string> m_values;
+  std::map<std::string, std::vector<std::string>> m_repeated;
   std::string m_fault;
   bool m_faultShowsUsage = false;
 };

@@ -9,6 +9,7 @@
 
 #include "app/account_settings.h"
 #include "app/argument_charset.h"
+#include "app/compose_options.h"
 #include "app/dry_run.h"
 #include "app/exit_codes.h"
 #include "app/long_options.h"
@@ -101,14 +102,33 @@ bool AddRecipients(CSmtpClient& client, AddEntry add, const std::string& value) 
 }
 
 // Every part is read and encoded here, before the relay is contacted.
-SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches) {
+SendResult AddParts(CSmtpClient& client, const CSwitchCommandLineInfo& switches,
+                    const SComposeOptions& compose) {
   std::string value;
-  if (!switches.LookupSwitch("f", value)) return ERROR_NONE;
+  const bool listed = switches.LookupSwitch("f", value);
+  if (!listed && !ComposesMessageText(compose)) return ERROR_NONE;
   std::vector<std::string> files;
   SplitList(value, files, ',');
   std::string charset;
   switches.LookupSwitch("l", charset);
-  for (const std::string& text : files) {
+  // The composed text takes the place of the entry that stands for the
+  // message text, or comes first.
+  size_t textEntry = files.size();
+  for (size_t i = 0; i < files.size() && textEntry == files.size(); ++i) {
+    if (ParseFileEntry(files[i]).fileName.empty()) textEntry = i;
+  }
+  const bool typedEntry = textEntry < files.size();
+  if (ComposesMessageText(compose) && !typedEntry) {
+    files.insert(files.begin(), std::string());
+    textEntry = 0;
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& text = files[i];
+    if (i == textEntry && ComposesMessageText(compose)) {
+      const SendResult status = AddComposedText(client, compose, typedEntry, charset);
+      if (status != ERROR_NONE) return status;
+      continue;
+    }
     const SFileEntry entry = ParseFileEntry(text);
     if (entry.marker != '\0' && client.m_uuencodeMode) {
       Diagnostic(entry.marker == '+' ? "Warning: %s,'+' ignored on non MIME message\n"
@@ -173,6 +193,16 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
     if (client.AuthMethod == 0) return Usage(ERROR_INVALID_ESMTP_METHOD);
   }
 
+  // Refused as a faulty switch is, before a password is asked for or
+  // anything is read.
+  SComposeOptions compose;
+  const bool uuencode = switches.HasSwitch("u") || switches.HasSwitch("U");
+  if (!ReadComposeOptions(switches.LongOptions(), uuencode, client.m_originatorAddress,
+                          compose)) {
+    return ERROR_INVALID_ARGUMENT;
+  }
+  settings.extraFields = compose.fields;
+
   // Before the message text is read and long before the relay is contacted.
   std::string reason;
   const PasswordOutcome password =
@@ -207,7 +237,7 @@ SendResult BuildMessage(CSmtpClient& client, const CSwitchCommandLineInfo& switc
   client.m_uuencodeMode = switches.HasSwitch("u") || switches.HasSwitch("U");
   client.m_forceUuencode = switches.HasSwitch("U");
 
-  return AddParts(client, switches);
+  return AddParts(client, switches, compose);
 }
 
 // --progress: the meter watches the data phase on standard error.
@@ -433,6 +463,8 @@ SendResult RunSend(const CSwitchCommandLineInfo& commandLine, CEnvironment& envi
 
   std::unique_ptr<CProgressMeter> meter;
   if (options.Has("progress")) {
+    // The meter counts the message as it will be sent, extra fields included.
+    client.SetOptions(settings);
     meter = MakeProgressMeter(client, quiet);
     settings.dataWatcher = meter.get();
   }

@@ -420,6 +420,27 @@ def run_scaling(args, velsend, sink_bin, work, out):
         out += header + run_velsend_series(args, velsend, sink, work, cases)
         out.append("")
 
+        # An HTML report whose text version is made from it, with an inline
+        # image of the same size: both stream, so the peak stays flat.
+        html_dir = work / "html"
+        html_dir.mkdir(exist_ok=True)
+        row = (b"<tr><td>Row &amp; caf&eacute;</td>"
+               b"<td><a href='https://example.org/?a=1&amp;b=2'>link</a></td></tr>\n")
+        cases = []
+        for n in (1, 10, 40):
+            page, image = html_dir / f"report{n}.html", html_dir / f"chart{n}.png"
+            if not page.exists():
+                page.write_bytes(b"<html><head><meta charset=utf-8></head><body><table>\n" +
+                                 row * (n * 1000 * 1000 // len(row)) +
+                                 f"</table><img src='cid:{image.name}'></body></html>\n".encode())
+                image.write_bytes(os.urandom(n * 1000 * 1000))
+            cases.append((f"HTML {n} MB + inline image {n} MB",
+                          ["-q", f"-o{FROM}", f"-r{RCPT}", "-sBench", f"--html={page}",
+                           f"--inline={image}"], n))
+        out.append("### HTML with a made text version and an inline image\n")
+        out += header + run_velsend_series(args, velsend, sink, work, cases)
+        out.append("")
+
         small = parts_dir / "part0000.bin"
         cases = [(f"{n} recipient{'s' if n > 1 else ''}", ["-q", f"-o{FROM}",
                                        "-r" + ",".join(f"r{i}@example.org" for i in range(n)),

@@ -10,7 +10,7 @@ add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
                     -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 add_link_options(-fsanitize=address,undefined)
 
-set(VELSEND_FUZZ_TARGETS reply_reader command_line encoders data_writer)
+set(VELSEND_FUZZ_TARGETS reply_reader command_line encoders data_writer html_text)
 foreach(name IN LISTS VELSEND_FUZZ_TARGETS)
   add_executable(fuzz_${name} ${CMAKE_SOURCE_DIR}/fuzz/${name}_fuzzer.cpp)
   target_link_libraries(fuzz_${name} PRIVATE velsend_core)

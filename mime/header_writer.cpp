@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/ascii_text.h"
 #include "mime/boundary.h"
@@ -60,6 +61,10 @@ bool CSmtpClient::WriteHeaders() {
   std::string domain =
       NeutraliseLineBreaks(MessageIdDomain(m_originatorAddress, GetLocalHostName()));
   SendFormatted("Message-ID: %s\r\n", FormatMessageId(stamp, domain).c_str());
+  for (const SExtraField& field : m_options.extraFields) {
+    SendHeaderLine(FormatTextField(field.name + ": ", NeutraliseLineBreaks(field.value),
+                                   field.charset.empty() ? charset : field.charset));
+  }
 
   if (m_uuencodeMode) {
     // RFC 1154: one "count TYPE" item per part; a uuencoded part counts its
@@ -102,31 +107,47 @@ void CSmtpClient::FormatBoundary(std::string& delimiter) const {
   delimiter = FormatDelimiter(m_boundaryCounter, m_boundaryText);
 }
 
-bool CSmtpClient::IsBoundaryUnique() const {
-  std::string delimiter;
-  FormatBoundary(delimiter);
-  // Only 7bit lines can hold it: quoted-printable writes "=" as "=3D" and
-  // base64 has no "[".
-  for (const CMessagePart& part : m_parts) {
-    if (!EqualsIgnoringCase(part.m_encoding, "7bit")) continue;
-    if (part.m_plan) {
-      for (uint32_t taken : part.m_plan->boundaryCounters) {
-        if (taken == m_boundaryCounter) return false;
-      }
-    }
-    for (size_t i = 0; i < part.m_lines.size(); ++i) {
-      if (part.m_lines[i].starts_with(delimiter)) return false;
-    }
-  }
-  return true;
-}
+namespace {
 
-void CSmtpClient::MakeBoundaryUnique() {
-  CBoundaryCounters taken(m_boundaryText);
-  for (const CMessagePart& part : m_parts) {
+// Notes the 7bit lines of parts and of the parts they hold.
+void NoteSevenBitLines(const std::vector<CMessagePart>& parts, CBoundaryCounters& taken) {
+  for (const CMessagePart& part : parts) {
+    NoteSevenBitLines(part.m_children, taken);
+    // Only 7bit lines can hold a delimiter: quoted-printable writes "=" as
+    // "=3D" and base64 has no "[".
     if (!EqualsIgnoringCase(part.m_encoding, "7bit")) continue;
     if (part.m_plan) taken.NoteTaken(part.m_plan->boundaryCounters);
     for (size_t i = 0; i < part.m_lines.size(); ++i) taken.NoteLine(part.m_lines[i]);
   }
+}
+
+// Gives every multipart part, outer ones first, a counter of its own: the
+// next free one after the counter before it. The first takes the message's
+// counter when the message itself is not multipart/mixed.
+void NumberMultiparts(std::vector<CMessagePart>& parts, const CBoundaryCounters& taken,
+                      uint32_t& last, bool& lastUsed) {
+  for (CMessagePart& part : parts) {
+    if (!part.IsMultipart()) continue;
+    part.m_boundaryCounter = lastUsed ? taken.FirstFree(last + 1) : last;
+    last = part.m_boundaryCounter;
+    lastUsed = true;
+    NumberMultiparts(part.m_children, taken, last, lastUsed);
+  }
+}
+
+}  // namespace
+
+bool CSmtpClient::IsBoundaryUnique() const {
+  CBoundaryCounters taken(m_boundaryText);
+  NoteSevenBitLines(m_parts, taken);
+  return taken.FirstFree(m_boundaryCounter) == m_boundaryCounter;
+}
+
+void CSmtpClient::MakeBoundaryUnique() {
+  CBoundaryCounters taken(m_boundaryText);
+  NoteSevenBitLines(m_parts, taken);
   m_boundaryCounter = taken.FirstFree(m_boundaryCounter);
+  uint32_t last = m_boundaryCounter;
+  bool lastUsed = m_parts.size() > 1;
+  NumberMultiparts(m_parts, taken, last, lastUsed);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mime/line_list.h"
 #include "mime/part_plan.h"
@@ -44,4 +45,13 @@ class CMessagePart {
   bool m_attachment = false;
   bool m_uuencoded = false;
   bool m_withholdName = false;
+  // For a file shown inside an HTML part: its Content-ID, without brackets.
+  std::string m_contentId;
+  // A multipart part (m_contentType "multipart/alternative" or
+  // "multipart/related") holds its parts here and no lines; its delimiter
+  // carries m_boundaryCounter, set when the message's boundary is made
+  // unique.
+  std::vector<CMessagePart> m_children;
+  uint32_t m_boundaryCounter = 0;
+  bool IsMultipart() const { return !m_children.empty(); }
 };

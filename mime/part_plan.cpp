@@ -5,6 +5,7 @@
 
 #include "base/ascii_text.h"
 #include "mime/boundary.h"
+#include "mime/html_text.h"
 #include "mime/message_part.h"
 #include "platform/write_guard.h"
 
@@ -37,16 +38,22 @@ class CPlanSink : public CLineSink {
 // starts afresh with every attempt, so that it describes the last one.
 class CPlanner {
  public:
-  CPlanner(CMessagePart& part, CCheckedFileSource& file, std::string_view boundaryText)
-      : m_part(part), m_file(file), m_boundaryText(boundaryText), m_sink(boundaryText) {}
+  CPlanner(CMessagePart& part, CByteSource& source, CCheckedFileSource& file,
+           std::string_view boundaryText)
+      : m_part(part), m_source(source), m_file(file), m_boundaryText(boundaryText),
+        m_sink(boundaryText) {}
 
   bool SevenBit(bool terminateLastLine) {
     Begin();
-    return m_part.EncodeSevenBit(m_file, terminateLastLine);
+    return m_part.EncodeSevenBit(m_source, terminateLastLine);
   }
   bool QuotedPrintable() {
     Begin();
-    return m_part.EncodeQuotedPrintable(m_file, true);
+    return m_part.EncodeQuotedPrintable(m_source, true);
+  }
+  void QuotedPrintableWhole() {
+    Begin();
+    m_part.EncodeQuotedPrintable(m_source, false);
   }
   // Base64 and uuencode take any bytes and give one line per block: the
   // bytes are only read (and checked), the lines counted, not made.
@@ -62,7 +69,7 @@ class CPlanner {
     m_part.m_encoding.clear();
     m_part.m_uuencoded = true;
   }
-  bool Failed() const { return m_file.Failed(); }
+  bool Failed() const { return m_file.Failed() || m_source.Failed(); }
   // The lines still held go to the sink; the part keeps none.
   const CPlanSink& Finish() {
     m_part.m_lines.HandOn();
@@ -83,13 +90,16 @@ class CPlanner {
   }
   // Reads every byte left; the number of blocks of blockBytes they fill.
   long long ReadToEnd(size_t blockBytes) {
-    for (std::string_view view = m_file.Peek(); !view.empty(); view = m_file.Peek()) {
-      m_file.Skip(view.size());
+    uint64_t bytes = 0;
+    for (std::string_view view = m_source.Peek(); !view.empty(); view = m_source.Peek()) {
+      bytes += view.size();
+      m_source.Skip(view.size());
     }
-    return static_cast<long long>((m_file.BytesRead() + blockBytes - 1) / blockBytes);
+    return static_cast<long long>((bytes + blockBytes - 1) / blockBytes);
   }
 
   CMessagePart& m_part;
+  CByteSource& m_source;
   CCheckedFileSource& m_file;
   std::string_view m_boundaryText;
   CPlanSink m_sink;
@@ -124,6 +134,7 @@ void EncodeFile(CPlanner& planner, std::string& contentType, bool uuencodeMode,
 }
 
 EPartEncoder EncoderOf(const CMessagePart& part, bool uuencodeMode) {
+
   if (part.m_uuencoded) return EPartEncoder::kUuencode;
   if (part.m_encoding == "7bit") {
     return uuencodeMode ? EPartEncoder::kSevenBitTerminated : EPartEncoder::kSevenBit;
@@ -152,23 +163,31 @@ bool CCheckedFileSource::RewindSource() {
   return CFileSource::RewindSource();
 }
 
-bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
-                  std::string_view boundaryText, std::string& failure) {
+namespace {
+
+// Plans part.m_fileName with encode choosing the encoding; the plan keeps
+// what the data phase needs to make the same lines again.
+template <typename Encode>
+bool PlanPart(CMessagePart& part, EPartSource source, std::string_view boundaryText,
+              bool uuencodeMode, std::string& failure, Encode encode) {
   SPartPlan plan;
   // Taken before the first read, so that every byte read is guarded.
   plan.writeGuard = platform::GuardAgainstWriters(part.m_fileName);
+  plan.source = source;
   CCheckedFileSource file;
   if (!file.Open(part.m_fileName)) {
     failure = file.FailureText();
     return false;
   }
+  std::unique_ptr<CByteSource> holder;
+  CByteSource& input = PartSource(part, source, file, holder);
 
   // The scan keeps little, but what it keeps (the lines of a text part's
   // encoding) may still not fit.
   std::optional<CPlanner> planner;
   try {
-    planner.emplace(part, file, boundaryText);
-    EncodeFile(*planner, part.m_contentType, uuencodeMode, forceUuencode);
+    planner.emplace(part, input, file, boundaryText);
+    encode(*planner);
   } catch (const std::bad_alloc&) {
     failure = "not enough memory for a file of " + std::to_string(file.SizeHint()) + " bytes";
     return false;
@@ -191,4 +210,28 @@ bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
   }
   part.m_plan = std::move(plan);
   return true;
+}
+
+}  // namespace
+
+bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
+                  std::string_view boundaryText, std::string& failure) {
+  return PlanPart(part, EPartSource::kFile, boundaryText, uuencodeMode, failure,
+                  [&](CPlanner& planner) {
+                    EncodeFile(planner, part.m_contentType, uuencodeMode, forceUuencode);
+                  });
+}
+
+bool PlanTextPart(CMessagePart& part, EPartSource source, std::string& failure) {
+  const bool planned = PlanPart(part, source, std::string_view(), false, failure,
+                                [](CPlanner& planner) { planner.QuotedPrintableWhole(); });
+  if (planned) part.m_plan->encoder = EPartEncoder::kQuotedPrintableWhole;
+  return planned;
+}
+
+CByteSource& PartSource(const CMessagePart& part, EPartSource source, CCheckedFileSource& file,
+                        std::unique_ptr<CByteSource>& holder) {
+  if (source == EPartSource::kFile) return file;
+  holder = std::make_unique<CHtmlTextSource>(file, part.m_charset);
+  return *holder;
 }

@@ -22,10 +22,23 @@ class CWriteGuard;
 constexpr size_t kPartBlockBytes = 64 * 1024;
 
 // The encoder call a file takes; the data phase makes the same one again.
-enum class EPartEncoder { kSevenBit, kSevenBitTerminated, kQuotedPrintable, kBase64, kUuencode };
+// kQuotedPrintableWhole never gives up: the rule of the message text.
+enum class EPartEncoder {
+  kSevenBit,
+  kSevenBitTerminated,
+  kQuotedPrintable,
+  kBase64,
+  kUuencode,
+  kQuotedPrintableWhole
+};
+
+// What a planned part encodes: the file's bytes, or the plain text made
+// from the HTML the file holds (mime/html_text.h), in the part's charset.
+enum class EPartSource { kFile, kHtmlText };
 
 struct SPartPlan {
   EPartEncoder encoder = EPartEncoder::kBase64;
+  EPartSource source = EPartSource::kFile;
   uint64_t size = 0;      // bytes read
   uint64_t checksum = 0;  // CChecksum of those bytes
   uint64_t lineCount = 0; // lines the encoder wrote
@@ -62,3 +75,13 @@ class CCheckedFileSource : public CFileSource {
 // the file cannot be opened or a read fails.
 bool PlanFilePart(CMessagePart& part, bool uuencodeMode, bool forceUuencode,
                   std::string_view boundaryText, std::string& failure);
+
+// Plans a message text read from the file part.m_fileName (or made from the
+// HTML it holds), quoted-printable as the typed text always is. False when
+// the file cannot be opened or a read fails.
+bool PlanTextPart(CMessagePart& part, EPartSource source, std::string& failure);
+
+// The source a planned part encodes, over file: file itself, or a source
+// that makes text from its HTML. Held by holder when one is made.
+CByteSource& PartSource(const CMessagePart& part, EPartSource source, CCheckedFileSource& file,
+                        std::unique_ptr<CByteSource>& holder);

@@ -1,5 +1,7 @@
 #include "mime/part_stream.h"
 
+#include <memory>
+
 #include "mime/message_part.h"
 #include "mime/part_plan.h"
 
@@ -17,6 +19,8 @@ bool Encode(CMessagePart& part, CByteSource& source, EPartEncoder encoder) {
       return part.EncodeBase64(source);
     case EPartEncoder::kUuencode:
       return part.EncodeUuencode(source);
+    case EPartEncoder::kQuotedPrintableWhole:
+      return part.EncodeQuotedPrintable(source, false);
   }
   return false;
 }
@@ -31,9 +35,11 @@ bool StreamPlannedPart(const CMessagePart& part, CLineSink& sink) {
 
   // The same encoder over the same bytes gives the same lines; one that now
   // declines the file (7bit, quoted-printable) has seen other bytes.
+  std::unique_ptr<CByteSource> holder;
+  CByteSource& source = PartSource(part, plan.source, file, holder);
   CMessagePart work;
   work.m_lines.HandTo(&sink, kPartBlockBytes);
-  if (!Encode(work, file, plan.encoder) || file.Failed()) return false;
+  if (!Encode(work, source, plan.encoder) || file.Failed() || source.Failed()) return false;
   // Checked before the last block goes, so that a changed file never has
   // all of its lines sent.
   if (file.BytesRead() != plan.size || file.Checksum() != plan.checksum) return false;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/ascii_text.h"
+#include "mime/boundary.h"
 #include "mime/charset_table.h"
 #include "mime/header_folding.h"
 #include "mime/header_values.h"
@@ -83,18 +84,31 @@ std::string InCharset(const std::string& name, const std::string& configured) {
   return codePage != 0 && platform::TextInCodePage(name, codePage, converted) ? converted : name;
 }
 
-}  // namespace
-
-bool CSmtpClient::SendPart(size_t index) {
-  if (index >= m_parts.size()) return false;
-  const CMessagePart& part = m_parts[index];
+// One part: its fields and blank line (or uuencode "begin"), then its
+// lines, or for a multipart part its parts between its own delimiters.
+// False when a planned file changed (a kChangedFile failure then names it).
+bool SendEntity(CSmtpClient& client, const CMessagePart& part) {
   // Line breaks in a name, type or charset would end the header line early.
-  const std::string name = NeutraliseLineBreaks(InCharset(DisplayName(part), m_headerCharset));
-
-  if (!m_uuencodeMode) {
+  const std::string name =
+      NeutraliseLineBreaks(InCharset(DisplayName(part), client.m_headerCharset));
+  std::string delimiter;
+  if (part.IsMultipart()) {
+    delimiter = FormatDelimiter(part.m_boundaryCounter, client.m_boundaryText);
+    // RFC 2387: a related part names the type of its first part, the root.
+    CHeaderFolder type("Content-Type:");
+    type.Add(" ", NeutraliseLineBreaks(part.m_contentType));
+    if (EqualsIgnoringCase(part.m_contentType, "multipart/related")) {
+      type.Add("", ";");
+      type.Add(" ", "type=\"" + NeutraliseLineBreaks(part.m_children[0].m_contentType) + "\"");
+    }
+    type.Add("", ";");
+    type.Add(" ", "boundary=\"" + delimiter.substr(2) + "\"");
+    client.SendHeaderLine(type.Text());
+    client.SendFormatted("\r\n");
+  } else if (!client.m_uuencodeMode) {
     // Long lines fold before a parameter; a name that needs it is escaped or
     // encoded there.
-    const std::string charset = HeaderCharsetName();
+    const std::string charset = client.HeaderCharsetName();
     CHeaderFolder type("Content-Type:");
     type.Add(" ", NeutraliseLineBreaks(part.m_contentType));
     if (StartsWithIgnoringCase(part.m_contentType, "text/")) {
@@ -105,35 +119,55 @@ bool CSmtpClient::SendPart(size_t index) {
       type.Add("", ";");
       AddNameParameter(type, "name", name, charset, true);
     }
-    SendHeaderLine(type.Text());
-    SendFormatted("Content-Transfer-Encoding: %s\r\n",
-                  NeutraliseLineBreaks(part.m_encoding).c_str());
+    client.SendHeaderLine(type.Text());
+    client.SendFormatted("Content-Transfer-Encoding: %s\r\n",
+                         NeutraliseLineBreaks(part.m_encoding).c_str());
+    if (!part.m_contentId.empty()) {
+      client.SendFormatted("Content-ID: <%s>\r\n",
+                           NeutraliseLineBreaks(part.m_contentId).c_str());
+    }
     CHeaderFolder disposition("Content-Disposition:");
     disposition.Add(" ", part.m_attachment ? "attachment" : "inline");
     if (!name.empty()) {
       disposition.Add("", ";");
       AddNameParameter(disposition, "filename", name, charset, false);
     }
-    SendHeaderLine(disposition.Text());
-    SendFormatted("\r\n");
+    client.SendHeaderLine(disposition.Text());
+    client.SendFormatted("\r\n");
   } else if (part.m_uuencoded) {
-    SendFormatted("begin 644 %s\r\n", name.empty() ? "noname" : name.c_str());
+    client.SendFormatted("begin 644 %s\r\n", name.empty() ? "noname" : name.c_str());
   }
 
-  if (part.m_plan) {
-    CStuffingSink sink(*this, m_dotStuffing);
+  if (part.IsMultipart()) {
+    client.SendFormatted("\r\n%s\r\n", delimiter.c_str());
+    for (size_t i = 0; i < part.m_children.size(); ++i) {
+      if (!SendEntity(client, part.m_children[i])) return false;
+      client.SendFormatted(i + 1 == part.m_children.size() ? "\r\n%s--\r\n" : "\r\n%s\r\n",
+                           delimiter.c_str());
+    }
+  } else if (part.m_plan) {
+    CStuffingSink sink(client, client.m_dotStuffing);
     if (!StreamPlannedPart(part, sink)) {
-      m_outcome.Fail(FailureKind::kChangedFile, part.m_fileName);
+      client.m_outcome.Fail(FailureKind::kChangedFile, part.m_fileName);
       return false;
     }
   } else if (part.m_spool) {
-    if (!SendSpooled(*this, *part.m_spool, m_dotStuffing)) {
-      m_outcome.Fail(FailureKind::kChangedFile, "The temporary copy of the message text");
+    if (!SendSpooled(client, *part.m_spool, client.m_dotStuffing)) {
+      client.m_outcome.Fail(FailureKind::kChangedFile, "The temporary copy of the message text");
       return false;
     }
   } else {
-    SendStuffed(*this, part.m_lines, m_dotStuffing);
+    SendStuffed(client, part.m_lines, client.m_dotStuffing);
   }
+  return true;
+}
+
+}  // namespace
+
+bool CSmtpClient::SendPart(size_t index) {
+  if (index >= m_parts.size()) return false;
+  const CMessagePart& part = m_parts[index];
+  if (!SendEntity(*this, part)) return false;
 
   if (!m_uuencodeMode && m_parts.size() > 1) {
     std::string delimiter;

@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${VELSEND_FUZZ_BUILD:-build-fuzz}
-targets=(reply_reader command_line encoders data_writer)
+targets=(reply_reader command_line encoders data_writer html_text)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELSEND_FUZZ=ON -DVELSEND_TESTS=OFF >/dev/null
@@ -21,7 +21,7 @@ cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 # Longest input per target: past 4096 bytes for the quoted-printable
 # encoder's fold while reading. (The reply reader reaches its 64 KiB line
 # limit by expanding its input.)
-declare -A max_len=([reply_reader]=4096 [command_line]=4096 [encoders]=20000 [data_writer]=8192)
+declare -A max_len=([reply_reader]=4096 [command_line]=4096 [encoders]=20000 [data_writer]=8192 [html_text]=8192)
 
 out="$build/fuzz-out"
 summary="$out/summary.txt"

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/long_options.h"
+#include "base/ascii_text.h"
 #include "app/switches.h"
 #include "mime/byte_source.h"
 #include "mime/charset_table.h"
@@ -96,6 +97,19 @@ bool ReadComposeOptions(const CLongOptions& options, bool uuencodeMode,
         field.charset = fieldCharset;
         compose.fields.push_back(field);
         break;
+    }
+  }
+  // A field an option writes is the option's alone: never written twice.
+  const bool priorityGiven = options.Has("priority");
+  const bool receiptGiven = options.Has("read-receipt");
+  for (const SExtraField& field : compose.fields) {
+    const bool byPriority = priorityGiven && (EqualsIgnoringCase(field.name, "X-Priority") ||
+                                              EqualsIgnoringCase(field.name, "Importance"));
+    const bool byReceipt =
+        receiptGiven && EqualsIgnoringCase(field.name, "Disposition-Notification-To");
+    if (byPriority || byReceipt) {
+      Diagnostic("--header cannot set %s\n", ShownFieldText(field.name));
+      return false;
     }
   }
   std::string priority;

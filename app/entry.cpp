@@ -1,9 +1,6 @@
 #include "app/entry.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "about/about_dialog.h"
 #include "app/providers.h"
@@ -32,32 +29,10 @@ void RestoreStdio() {
   platform::RestoreMode(1, g_savedStdoutMode);
 }
 
-// The system's environment, except that the test suites' variable read
-// below, holding N, shortens every wait to N ms (the final reply to 2N) so
-// that a silent relay is found out quickly.
-class CRunEnvironment : public CEnvironmentWrapper {
- public:
-  CRunEnvironment() : CEnvironmentWrapper(CEnvironment::Default()) {
-    const char* text = std::getenv("VELSEND_TIMEOUT_MS");
-    if (!text || !*text) return;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value <= 0) return;
-    const int n = static_cast<int>(std::min<long>(value, INT_MAX / 2));
-    m_timeouts = SLineTimeouts{n, n, 2 * n, n};
-    m_shortened = true;
-  }
-  SLineTimeouts Timeouts() override {
-    return m_shortened ? m_timeouts : CEnvironmentWrapper::Timeouts();
-  }
-
- private:
-  SLineTimeouts m_timeouts;
-  bool m_shortened = false;
-};
-
 // An unknown option beside --help or --version is still a mistake to
 // report (the send path does so, with status 11), not a success.
+// An unknown or malformed option fails the run whatever comes with it: the
+// send path writes its line and the usage text.
 bool LongOptionsAreValid() {
   bool showUsage = false;
   return SwitchTable().LongOptions().Fault(showUsage).empty();
@@ -85,21 +60,20 @@ unsigned VelsendMain(int argc, char** argv) {
     status = ERROR_NO_ORIGINATOR;
   } else if (!ParseSwitches()) {
     status = RejectUnexpectedWord();
-  } else if (SwitchTable().LongOptions().Has("help") && LongOptionsAreValid()) {
+  } else if (LongOptionsAreValid() && SwitchTable().LongOptions().Has("help")) {
     PrintHelp();
-  } else if (SwitchTable().LongOptions().Has("version") && LongOptionsAreValid()) {
+  } else if (LongOptionsAreValid() && SwitchTable().LongOptions().Has("version")) {
     PrintVersion();
-  } else if (SwitchTable().LongOptions().Has("providers")) {
+  } else if (LongOptionsAreValid() && SwitchTable().LongOptions().Has("providers")) {
     std::fputs(ProviderTableText().c_str(), stdout);
     std::fflush(stdout);
-  } else if (HasSwitch("?")) {
+  } else if (LongOptionsAreValid() && HasSwitch("?")) {
     PrintUsage();
-  } else if (HasSwitch("#")) {
+  } else if (LongOptionsAreValid() && HasSwitch("#")) {
     RunAboutDialog();
   } else {
     SetBinaryStdio();
-    CRunEnvironment environment;
-    status = SendFromCommandLine(SwitchTable(), environment, &verdict);
+    status = SendFromCommandLine(SwitchTable(), CEnvironment::Default(), &verdict);
     RestoreStdio();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));

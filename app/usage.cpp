@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/long_options.h"
-#include "app/switches.h"
 #include "platform/tls.h"
+#include "smtp/auth_mechanisms.h"
 
 #include "product_config.h"
 
@@ -21,6 +22,32 @@ std::string OptionForm(const SLongOption& option) {
     form += std::string("=") + option.value;
   }
   return form;
+}
+
+// Every name -m takes, separator between two, last before the last one.
+std::string MechanismNames(const char* separator, const char* last) {
+  std::string names;
+  for (int m = 1; *AuthMechanismName(m) != '\0'; ++m) {
+    if (m > 1) names += *AuthMechanismName(m + 1) != '\0' ? separator : last;
+    names += AuthMechanismName(m);
+  }
+  return names;
+}
+
+// Switches whose usage line says less than the long-options part must:
+// listed with the options of their group.
+struct SSwitchNote {
+  EOptionGroup group;
+  std::string form;
+  std::string help;
+};
+
+std::vector<SSwitchNote> SwitchNotes() {
+  return {
+      {EOptionGroup::kAuthentication, "-m<ESMTP method>",
+       MechanismNames(", ", " or ") + " (default: PLAIN; over TLS one the relay offers)"},
+      {EOptionGroup::kOutput, "-b", "Accepted for compatibility; waits for no key"},
+  };
 }
 
 }  // namespace
@@ -64,10 +91,12 @@ void PrintUsage() {
 }
 
 void PrintHelp() {
+  const std::vector<SSwitchNote> notes = SwitchNotes();
   size_t width = 0;
   for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
     width = std::max(width, OptionForm(*option).size() + 2);
   }
+  for (const SSwitchNote& note : notes) width = std::max(width, note.form.size() + 2);
   // A longer form (the OAuth 2.0 options) goes on a line of its own rather
   // than pushing every description to the right.
   constexpr size_t kMostWidth = 28;
@@ -75,6 +104,12 @@ void PrintHelp() {
   std::string text = UsageText();
   for (EOptionGroup group : kOptionGroups) {
     std::string lines;
+    for (const SSwitchNote& note : notes) {
+      if (note.group != group) continue;
+      std::string form = note.form;
+      form.resize(width, ' ');
+      lines += "  " + form + note.help + "\n";
+    }
     for (const SLongOption* option = LongOptionTable(); option->name; ++option) {
       if (option->group != group) continue;
       std::string form = OptionForm(*option);
@@ -95,14 +130,7 @@ void PrintHelp() {
 std::string VersionText() {
   std::string text = VELSEND_PRODUCT_NAME " " VELSEND_PRODUCT_VERSION "\n";
   text += "TLS library: " + platform::TlsLibraryVersion() + "\n";
-  // The names -m may accept; only those this build knows are listed.
-  std::string mechanisms;
-  for (const char* name : {"PLAIN", "LOGIN", "XOAUTH2"}) {
-    if (ParseAuthMethod(name) == 0) continue;
-    if (!mechanisms.empty()) mechanisms += ' ';
-    mechanisms += name;
-  }
-  text += "Authentication mechanisms: " + mechanisms + "\n";
+  text += "Authentication mechanisms: " + MechanismNames(" ", " ") + "\n";
   text += "Features: STARTTLS, implicit TLS, certificate verification, "
           "RFC 2047/2231 headers, dry run, progress\n";
   text += VELSEND_COPYRIGHT "\n";

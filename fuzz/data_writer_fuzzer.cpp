@@ -30,7 +30,8 @@
 
 namespace {
 
-struct SPartPlan {
+// One body part as the input describes it (not the product's SPartPlan).
+struct SPartInput {
   unsigned selector = 0;
   std::string contentType, charset, fileName, content;
 };
@@ -39,7 +40,7 @@ struct SValues {
   bool uuencodeMode = false;
   std::string originator, subject, replyTo;
   std::vector<std::string> to, cc, bcc;
-  std::vector<SPartPlan> parts;
+  std::vector<SPartInput> parts;
 };
 
 std::vector<std::string> Split(std::string_view text, char separator) {
@@ -69,7 +70,7 @@ SValues Parse(std::string_view input) {
   v.subject = fields[5];
   v.replyTo = fields[6];
   for (size_t i = 7; i < fields.size() && v.parts.size() < 8; ++i) {
-    SPartPlan part;
+    SPartInput part;
     if (!fields[i].empty()) part.selector = static_cast<unsigned char>(fields[i][0]);
     std::string_view rest = fields[i];
     if (!rest.empty()) rest.remove_prefix(1);
@@ -100,7 +101,7 @@ SValues Plain(const SValues& v) {
   plain.to = words(v.to);
   plain.cc = words(v.cc);
   plain.bcc = words(v.bcc);
-  for (SPartPlan& part : plain.parts) {
+  for (SPartInput& part : plain.parts) {
     part.contentType = word(part.contentType);
     part.charset = word(part.charset);
     part.fileName = word(part.fileName);
@@ -109,7 +110,7 @@ SValues Plain(const SValues& v) {
 }
 
 // The encoder chains of the message builder, and single encoders.
-void Encode(CMessagePart& part, const SPartPlan& plan) {
+void Encode(CMessagePart& part, const SPartInput& plan) {
   CMemorySource source(plan.content, (plan.selector & 7) == 0);
   switch (plan.selector & 7) {
     case 0:  // the message text
@@ -154,7 +155,7 @@ std::string Send(const SValues& v) {
   client.m_subject = v.subject;
   client.m_replyTo = v.replyTo;
   client.m_uuencodeMode = v.uuencodeMode;
-  for (const SPartPlan& plan : v.parts) {
+  for (const SPartInput& plan : v.parts) {
     CMessagePart part;
     part.m_contentType = plan.contentType;
     part.m_charset = plan.charset;

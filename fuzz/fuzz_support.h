@@ -1,14 +1,12 @@
-// Shared by the fuzz targets: a check that ends the run as a finding, and a
-// host database that never leaves the process.
+// Shared by the fuzz targets: a check that ends the run as a finding, and
+// the tests' environment with a host database that never leaves the process.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
-#include "net/resolver.h"
 #include "support/fake_environment.h"
+#include "support/fake_resolver.h"
 
 // Unlike assert, active in every build: a failed oracle is a finding.
 #define FUZZ_CHECK(condition)                                                     \
@@ -22,28 +20,10 @@
 namespace fuzz {
 
 // Every connection object looks up the local host name when it is made; the
-// targets make thousands of them a second, so none asks the system.
-class COfflineResolver : public CResolver {
- public:
-  bool Resolve(const std::string&, platform::AddressFamilies, std::string& canonicalName,
-               std::vector<platform::SAddress>& addresses) override {
-    platform::SAddress loopback;
-    loopback.family = platform::SAddress::kIPv4;
-    loopback.bytes[0] = 127;
-    loopback.bytes[3] = 1;
-    canonicalName = "localhost";
-    addresses.assign(1, loopback);
-    return true;
-  }
-  bool ReverseName(const platform::SAddress&, int, std::string&) override { return false; }
-  bool LocalHostName(std::string& name) override {
-    name = "fuzz.test";
-    return true;
-  }
-};
-
+// targets make thousands of them a second, so none asks the system: the
+// tests' host database, which knows this machine's name and nothing else.
 inline CResolver& OfflineResolver() {
-  static COfflineResolver resolver;
+  static CFakeResolver resolver({}, "fuzz.test");
   return resolver;
 }
 

@@ -1,6 +1,7 @@
+#include "mime/base64.h"
+
 #include <array>
 #include <cstring>
-#include <string_view>
 
 #include "mime/block_lines.h"
 #include "mime/byte_source.h"
@@ -9,8 +10,7 @@
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr size_t kBlockBytes = 57;                      // 76 characters a line
-constexpr size_t kLineBytes = kBlockBytes / 3 * 4 + 2;  // with CR LF
+constexpr size_t kLineLength = Base64Length(kBase64LineBytes) + 2;  // with CR LF
 
 // The two characters of every 12-bit value, so that 3 bytes take two lookups.
 constexpr std::array<char, 2 * 4096> kPairs = [] {
@@ -22,44 +22,43 @@ constexpr std::array<char, 2 * 4096> kPairs = [] {
   return pairs;
 }();
 
-// One line from a full block of 57 bytes.
-void EncodeFullLine(const unsigned char* in, char* out) {
-  for (size_t i = 0; i < kBlockBytes; i += 3) {
-    const unsigned v = unsigned{in[i]} << 16 | unsigned{in[i + 1]} << 8 | in[i + 2];
-    std::memcpy(out, &kPairs[2 * (v >> 12)], 2);
-    std::memcpy(out + 2, &kPairs[2 * (v & 0xFFF)], 2);
-    out += 4;
-  }
-  out[0] = '\r';
-  out[1] = '\n';
-}
-
-// One line from a block of n bytes (1 to 57), padded as RFC 2045 says.
-size_t EncodeLine(const unsigned char* block, size_t n, char* text) {
-  size_t out = 0;
-  for (size_t i = 0; i < n; i += 3) {
-    unsigned b0 = block[i];
-    unsigned b1 = i + 1 < n ? block[i + 1] : 0;
-    unsigned b2 = i + 2 < n ? block[i + 2] : 0;
-    text[out++] = kAlphabet[b0 >> 2];
-    text[out++] = kAlphabet[(b0 & 0x03) << 4 | b1 >> 4];
-    text[out++] = i + 1 < n ? kAlphabet[(b1 & 0x0F) << 2 | b2 >> 6] : '=';
-    text[out++] = i + 2 < n ? kAlphabet[b2 & 0x3F] : '=';
-  }
-  text[out++] = '\r';
-  text[out++] = '\n';
-  return out;
-}
-
 }  // namespace
+
+size_t EncodeBase64To(const unsigned char* in, size_t n, char* out) {
+  const size_t whole = n / 3 * 3;
+  char* to = out;
+  for (size_t i = 0; i < whole; i += 3) {
+    const unsigned v = unsigned{in[i]} << 16 | unsigned{in[i + 1]} << 8 | in[i + 2];
+    std::memcpy(to, &kPairs[2 * (v >> 12)], 2);
+    std::memcpy(to + 2, &kPairs[2 * (v & 0xFFF)], 2);
+    to += 4;
+  }
+  if (n > whole) {
+    const unsigned b0 = in[whole];
+    const unsigned b1 = n - whole > 1 ? in[whole + 1] : 0;
+    *to++ = kAlphabet[b0 >> 2];
+    *to++ = kAlphabet[(b0 & 0x03) << 4 | b1 >> 4];
+    *to++ = n - whole > 1 ? kAlphabet[(b1 & 0x0F) << 2] : '=';
+    *to++ = '=';
+  }
+  return static_cast<size_t>(to - out);
+}
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  const size_t at = out.size();
+  out.resize(at + Base64Length(bytes.size()));
+  EncodeBase64To(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                 out.data() + at);
+}
 
 bool CMessagePart::EncodeBase64(CByteSource& source) {
   m_lines.clear();
-  EncodeBlockLines<kBlockBytes, kLineBytes>(
+  EncodeBlockLines<kBase64LineBytes, kLineLength>(
       source, m_lines, [](const unsigned char* block, size_t n, char* text) {
-        if (n < kBlockBytes) return EncodeLine(block, n, text);
-        EncodeFullLine(block, text);
-        return kLineBytes;
+        const size_t length = EncodeBase64To(block, n, text);
+        text[length] = '\r';
+        text[length + 1] = '\n';
+        return length + 2;
       });
   m_encoding = "base64";
   m_uuencoded = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/error_text.h"
 #include "platform/file.h"
@@ -83,6 +84,20 @@ bool CFileSource::Open(const std::string& path) {
   }
   m_size = platform::SizeOfFile(path);
   return true;
+}
+
+CFileSource::CFileSource(CFileSource&& other) noexcept
+    : CByteSource(std::move(other)),
+      m_file(std::exchange(other.m_file, nullptr)),
+      m_size(std::exchange(other.m_size, -1)) {}
+
+CFileSource& CFileSource::operator=(CFileSource&& other) noexcept {
+  if (this == &other) return *this;
+  Close();
+  CByteSource::operator=(std::move(other));
+  m_file = std::exchange(other.m_file, nullptr);
+  m_size = std::exchange(other.m_size, -1);
+  return *this;
 }
 
 void CFileSource::Close() {

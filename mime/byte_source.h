@@ -54,6 +54,12 @@ class CByteSource {
   void SkipOpenBreak();
 
  protected:
+  CByteSource() = default;
+  // Moved with the bytes read ahead; never copied (a source owns what it
+  // reads from).
+  CByteSource(CByteSource&&) noexcept = default;
+  CByteSource& operator=(CByteSource&&) noexcept = default;
+
   // Forgets the buffered bytes and the end and error states.
   void ResetBuffer();
   // Reads up to capacity bytes: the count, 0 at the end, negative on error.
@@ -77,11 +83,13 @@ class CByteSource {
   std::string m_failureText;
 };
 
-// A file opened for binary reading.
+// A file opened for binary reading. Move-only: it owns the open file.
 class CFileSource : public CByteSource {
  public:
   CFileSource() = default;
   ~CFileSource() override { Close(); }
+  CFileSource(CFileSource&& other) noexcept;
+  CFileSource& operator=(CFileSource&& other) noexcept;
   // False, with FailureText saying why, when the path cannot be opened for
   // reading or is not a regular file.
   bool Open(const std::string& path);

@@ -6,6 +6,9 @@
 #include <string_view>
 #include <unordered_map>
 
+// The type of a file whose extension names none, and of opaque data.
+constexpr char kDefaultContentType[] = "application/octet-stream";
+
 // Extension (lower case, without its ".") to media type.
 using ContentTypeTable = std::unordered_map<std::string, std::string>;
 

@@ -1,10 +1,10 @@
 #include "mime/encoded_words.h"
 
+#include "mime/base64.h"
 #include "mime/charset_characters.h"
 
 namespace {
 
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // Characters Q may leave as they are in a phrase as well as in text.
@@ -19,8 +19,6 @@ size_t QLength(std::string_view bytes) {
   return n;
 }
 
-size_t BLength(size_t bytes) { return (bytes + 2) / 3 * 4; }
-
 void AppendQ(std::string& out, std::string_view bytes) {
   for (unsigned char c : bytes) {
     if (IsQLiteral(c)) {
@@ -32,18 +30,6 @@ void AppendQ(std::string& out, std::string_view bytes) {
       out.push_back(kHexDigits[c >> 4]);
       out.push_back(kHexDigits[c & 0x0F]);
     }
-  }
-}
-
-void AppendB(std::string& out, std::string_view bytes) {
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
-    out.push_back(kBase64[(v >> 18) & 63]);
-    out.push_back(kBase64[(v >> 12) & 63]);
-    out.push_back(i + 1 < bytes.size() ? kBase64[(v >> 6) & 63] : '=');
-    out.push_back(i + 2 < bytes.size() ? kBase64[v & 63] : '=');
   }
 }
 
@@ -82,20 +68,20 @@ std::string HeaderCharset(std::string_view configured, std::string_view text) {
 
 std::vector<std::string> EncodeWords(std::string_view text, std::string_view charset,
                                      size_t firstMax, size_t otherMax) {
-  const bool q = QLength(text) <= BLength(text.size());
+  const bool q = QLength(text) <= Base64Length(text.size());
   const std::string head = "=?" + std::string(charset) + (q ? "?Q?" : "?B?");
   const size_t overhead = head.size() + 2;
   const CharacterScheme scheme = SchemeForCharset(charset);
 
   auto encodedLength = [&](std::string_view bytes) {
-    return overhead + (q ? QLength(bytes) : BLength(bytes.size()));
+    return overhead + (q ? QLength(bytes) : Base64Length(bytes.size()));
   };
   auto appendWord = [&](std::vector<std::string>& words, std::string_view bytes) {
     std::string word = head;
     if (q) {
       AppendQ(word, bytes);
     } else {
-      AppendB(word, bytes);
+      AppendBase64(word, bytes);
     }
     word += "?=";
     words.push_back(std::move(word));

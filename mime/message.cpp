@@ -14,8 +14,6 @@
 
 namespace {
 
-const char kDefaultContentType[] = "application/octet-stream";
-
 // A message text larger than this is spooled to a file.
 constexpr size_t kSpoolBlockBytes = 1024 * 1024;
 

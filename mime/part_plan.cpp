@@ -4,14 +4,15 @@
 #include <string>
 
 #include "base/ascii_text.h"
+#include "mime/base64.h"
 #include "mime/boundary.h"
+#include "mime/content_type_table.h"
 #include "mime/html_text.h"
 #include "mime/message_part.h"
+#include "mime/uuencode.h"
 #include "platform/write_guard.h"
 
 namespace {
-
-const char kDefaultContentType[] = "application/octet-stream";
 
 // Counts the lines of one encoding and notes the boundary counters they
 // hold, without keeping them.
@@ -59,13 +60,13 @@ class CPlanner {
   // bytes are only read (and checked), the lines counted, not made.
   void Base64() {
     Begin();
-    m_lineCount = ReadToEnd(57);
+    m_lineCount = ReadToEnd(kBase64LineBytes);
     m_part.m_encoding = "base64";
     m_part.m_uuencoded = false;
   }
   void Uuencode() {
     Begin();
-    m_lineCount = ReadToEnd(45);
+    m_lineCount = ReadToEnd(kUuencodeLineBytes);
     m_part.m_encoding.clear();
     m_part.m_uuencoded = true;
   }

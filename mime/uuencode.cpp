@@ -1,3 +1,5 @@
+#include "mime/uuencode.h"
+
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -8,8 +10,7 @@
 
 namespace {
 
-constexpr size_t kBlockBytes = 45;                          // length character "M", 60 characters
-constexpr size_t kLineBytes = 1 + kBlockBytes / 3 * 4 + 2;  // with CR LF
+constexpr size_t kLineBytes = 1 + kUuencodeLineBytes / 3 * 4 + 2;  // with CR LF
 
 // 0 is the grave accent, so that no line carries a blank that could be lost.
 constexpr char UuChar(unsigned value) {
@@ -49,7 +50,7 @@ size_t EncodeLine(const unsigned char* block, size_t n, char* text) {
 
 bool CMessagePart::EncodeUuencode(CByteSource& source) {
   m_lines.clear();
-  EncodeBlockLines<kBlockBytes, kLineBytes>(
+  EncodeBlockLines<kUuencodeLineBytes, kLineBytes>(
       source, m_lines,
       [](const unsigned char* block, size_t n, char* text) { return EncodeLine(block, n, text); });
   m_encoding.clear();

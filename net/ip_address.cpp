@@ -12,31 +12,33 @@ int HexValue(char c) {
   return -1;
 }
 
-// Four decimal parts of 0 to 255 (no more than three digits each), the
-// whole of text.
-bool ParseDottedQuad(const std::string& text, uint8_t out[4]) {
+}  // namespace
+
+bool ParseIPv4Literal(std::string_view text, platform::SAddress& address) {
+  uint8_t out[4];
   size_t at = 0;
   for (int part = 0; part < 4; ++part) {
     if (part > 0) {
       if (at >= text.size() || text[at] != '.') return false;
       ++at;
     }
-    int value = 0;
-    size_t digits = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-      value = value * 10 + (text[at] - '0');
+    const size_t start = at;
+    unsigned value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 3) {
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
       ++at;
-      ++digits;
     }
-    if (digits == 0 || digits > 3 || value > 255) return false;
+    if (at == start || value > 255 || (text[start] == '0' && at - start > 1)) return false;
     out[part] = static_cast<uint8_t>(value);
   }
-  return at == text.size();
+  if (at != text.size()) return false;
+  address = platform::SAddress();
+  address.family = platform::SAddress::kIPv4;
+  for (int i = 0; i < 4; ++i) address.bytes[i] = out[i];
+  return true;
 }
 
-}  // namespace
-
-bool ParseIPv6Literal(const std::string& text, platform::SAddress& address) {
+bool ParseIPv6Literal(std::string_view text, platform::SAddress& address) {
   uint16_t groups[8] = {};
   int count = 0;
   int gap = -1;  // where "::" stands, in groups
@@ -53,8 +55,9 @@ bool ParseIPv6Literal(const std::string& text, platform::SAddress& address) {
     while (end < text.size() && HexValue(text[end]) >= 0) ++end;
     if (end < text.size() && text[end] == '.') {
       // A dotted IPv4 tail fills the last two groups.
-      uint8_t quad[4];
-      if (count > 6 || !ParseDottedQuad(text.substr(at), quad)) return false;
+      platform::SAddress tail;
+      if (count > 6 || !ParseIPv4Literal(text.substr(at), tail)) return false;
+      const uint8_t* quad = tail.bytes;
       groups[count++] = static_cast<uint16_t>(quad[0] << 8 | quad[1]);
       groups[count++] = static_cast<uint16_t>(quad[2] << 8 | quad[3]);
       at = text.size();
@@ -87,6 +90,60 @@ bool ParseIPv6Literal(const std::string& text, platform::SAddress& address) {
     address.bytes[2 * i] = static_cast<uint8_t>(full[i] >> 8);
     address.bytes[2 * i + 1] = static_cast<uint8_t>(full[i] & 0xFF);
   }
+  return true;
+}
+
+bool ParseAddressLiteral(std::string_view text, platform::SAddress& address) {
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  if (text.find(':') != std::string_view::npos) return ParseIPv6Literal(text, address);
+  return ParseIPv4Literal(text, address);
+}
+
+bool ParseInetAddress(std::string_view text, platform::SAddress& address) {
+  constexpr uint64_t kMost = 0xFFFFFFFFu;
+  uint64_t parts[4] = {};
+  int count = 0;
+  size_t at = 0;
+  for (;;) {
+    // Every part starts with a digit; its base is C's.
+    if (at >= text.size() || text[at] < '0' || text[at] > '9') return false;
+    unsigned base = 10;
+    if (text[at] == '0') {
+      base = 8;
+      if (at + 1 < text.size() && (text[at + 1] == 'x' || text[at + 1] == 'X') &&
+          at + 2 < text.size() && HexValue(text[at + 2]) >= 0) {
+        base = 16;
+        at += 2;
+      }
+    }
+    uint64_t value = 0;
+    while (at < text.size()) {
+      const int digit = HexValue(text[at]);
+      if (digit < 0 || static_cast<unsigned>(digit) >= base) break;
+      value = value * base + static_cast<unsigned>(digit);
+      if (value > kMost) return false;
+      ++at;
+    }
+    parts[count++] = value;
+    if (at < text.size() && text[at] == '.') {
+      if (count == 4 || value > 0xFF) return false;
+      ++at;
+      continue;
+    }
+    break;
+  }
+  if (at < text.size() && text[at] != ' ' && (text[at] < '\t' || text[at] > '\r')) return false;
+  // The last part fills the bytes the others leave.
+  const uint64_t last = parts[count - 1];
+  if (last > (kMost >> (8 * (count - 1)))) return false;
+  uint64_t whole = last;
+  for (int i = 0; i < count - 1; ++i) whole |= parts[i] << (8 * (3 - i));
+  if (whole == kMost) return false;
+  address = platform::SAddress();
+  address.family = platform::SAddress::kIPv4;
+  for (int i = 0; i < 4; ++i) address.bytes[i] = static_cast<uint8_t>(whole >> (8 * (3 - i)));
   return true;
 }
 

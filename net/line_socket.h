@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/deadline.h"
 #include "base/printf_format.h"
 #include "net/byte_stream.h"
 #include "net/resolver.h"
@@ -74,15 +75,6 @@ class CLineSocket {
   // override port, else the service's port, else defaultPort. False with
   // ConnectFailure() saying why.
   bool Open(const std::string& host, const char* service, int defaultPort, long overridePort);
-  // Finds the addresses to try: an IPv4 or IPv6 literal itself (named by its
-  // reverse lookup, else by its own text), or every address of a name. Fills
-  // the remote host name and the first address.
-  bool ResolveHost(const std::string& host);
-  // The port to connect to in network byte order; 0 on failure.
-  uint16_t ResolvePort(const char* service, int defaultPort, long overridePort);
-  // Tries every address found, in order, each within its share of what is
-  // left of the connect timeout, until one connects; each attempt is traced.
-  bool ConnectSocket();
   // The address families host lookups may return; both by default.
   void SetAddressFamilies(platform::AddressFamilies families) { m_families = families; }
   // Why the last Open failed, as one line without its end ("Connection
@@ -126,16 +118,6 @@ class CLineSocket {
   // Reads one line without its terminator: its length, or -1 when input
   // ended (or failed, or timed out) before any byte of a line.
   long ReadLine(std::string& line);
-  // The next received byte (0 to 255), receiving more once the buffer is
-  // used up; -1 when input has ended, and for every call after that.
-  int ReadByte();
-  // Steps back over the byte the last ReadByte returned; valid only once
-  // after a ReadByte that returned a byte.
-  void UnreadByte(int byte);
-  // Writes gathered sends, then receives once behind the held bytes, waiting
-  // until the read deadline (or the reply timeout without one). The count,
-  // 0 when the peer closed, or CByteStream's error or (traced) timeout.
-  long FillBuffer();
 
   // True when no byte from the peer waits unread: the read buffer is used up
   // and a zero-time poll of the stream finds nothing but the rest of a line
@@ -186,6 +168,15 @@ class CLineSocket {
   // reason set; the connection can then carry nothing more.
   bool StartTls(const platform::TlsOptions& options, std::string& reason);
 
+ protected:
+  // The steps of Open that tests take one at a time (through a subclass).
+  // Finds the addresses to try: an IPv4 or IPv6 literal itself (named by its
+  // reverse lookup, else by its own text), or every address of a name. Fills
+  // the remote host name and the first address.
+  bool ResolveHost(const std::string& host);
+  // The port to connect to in network byte order; 0 on failure.
+  uint16_t ResolvePort(const char* service, int defaultPort, long overridePort);
+
  private:
   // Everything that lives as long as one connection; Close resets it whole.
   struct SConnection {
@@ -204,7 +195,7 @@ class CLineSocket {
     bool inputEnded = false;
     bool dropLeadingBreak = false;
     bool readFailed = false;  // input ended by a timeout or an over-long line or reply
-    int64_t readDeadline = -1;  // platform::MonotonicMs() value, -1 = none
+    CDeadline readDeadline;  // the reply's, unset outside one
     size_t replyBytes = 0;
     bool inReply = false;
 
@@ -213,6 +204,19 @@ class CLineSocket {
     std::string sendBlock;    // gathered bytes not yet sent
   };
 
+  // Tries every address found, in order, each within its share of what is
+  // left of the connect timeout, until one connects; each attempt is traced.
+  bool ConnectSocket();
+  // The next received byte (0 to 255), receiving more once the buffer is
+  // used up; -1 when input has ended, and for every call after that.
+  int ReadByte();
+  // Steps back over the byte the last ReadByte returned; valid only once
+  // after a ReadByte that returned a byte.
+  void UnreadByte(int byte);
+  // Writes gathered sends, then receives once behind the held bytes, waiting
+  // until the read deadline (or the reply timeout without one). The count,
+  // 0 when the peer closed, or CByteStream's error or (traced) timeout.
+  long FillBuffer();
   bool SendBytes(std::string_view text);
   // A watcher is told only of the bytes in [skip, skip + counted).
   bool SendToStream(const char* data, size_t size, size_t skip = 0,
@@ -229,17 +233,21 @@ class CLineSocket {
   bool m_quiet;
   CResolver& m_resolver;
   platform::AddressFamilies m_families = platform::AddressFamilies::kAny;
-  std::string m_connectFailure;
   int m_startupStatus = 0;
   int m_traceMask = -1;
   std::string m_localHostName;
+  // Outside SConnection, since they outlast Close: the port and the failure
+  // are reported after the connection is gone, the trace gathered before a
+  // close is written after its last line, and a watcher is set for the data
+  // phase whatever happens to the stream beneath.
   uint16_t m_port = 0;  // network byte order
-  SConnection m_connection;
+  std::string m_connectFailure;
   std::string m_traceBlock;  // gathered trace not yet written
-  CTextSink* m_sink = nullptr;
   CSendWatcher* m_watcher = nullptr;
-  CBlockFramer* m_framer = nullptr;
   uint64_t m_watchedBytes = 0;
   uint64_t m_bytesTaken = 0;
+  SConnection m_connection;
+  CTextSink* m_sink = nullptr;
+  CBlockFramer* m_framer = nullptr;
   SLineTimeouts m_timeouts;
 };

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tls_names {
 
-// An address literal: dotted IPv4 ("192.0.2.1", four decimal parts) or IPv6
-// ("::1", "2001:db8::25", with an optional trailing dotted IPv4 part),
-// optionally in brackets. On success bytes holds the 4 or 16 bytes in
-// network order, as a certificate's IP address entry carries them.
+// An address literal as net/ip_address.h's ParseAddressLiteral reads it
+// (dotted IPv4 or IPv6, optionally in brackets). On success bytes holds the
+// 4 or 16 bytes in network order, as a certificate's IP address entry
+// carries them.
 bool ParseAddressLiteral(const std::string& host, std::string& bytes);
 
 // A certificate DNS name against a host name, without regard to ASCII case
@@ -23,6 +24,11 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host);
 // The certificate's names are the relay's words: their control bytes (tab
 // excepted) are shown as \xHH, so that they cannot drive the terminal.
 std::string NameMismatchReason(const std::string& certName, const std::string& host);
+
+// The text of a certificate's IP address entry as the reasons above show it:
+// four bytes dotted ("192.0.2.7"), otherwise hexadecimal groups of two bytes,
+// not shortened ("2001:db8:0:0:0:0:0:1"), as the certificate holds them.
+std::string CertificateAddressText(std::string_view bytes);
 
 // The name as SNI carries it and certificates are matched against: without
 // the trailing dot of a fully qualified name ("mail.example.org." is

@@ -1,5 +1,6 @@
-// What the Date and Message-ID header fields take from the system: the local
-// time with its offset from UTC, the process id and a random value.
+// What the Date and Message-ID header fields take from the system (the local
+// time with its offset from UTC, the process id and a random value), and the
+// monotonic clock every wait is measured on.
 #pragma once
 
 #include <cstdint>
@@ -23,5 +24,7 @@ LocalTime CurrentLocalTime();
 unsigned long CurrentProcessId();
 // From the system's entropy source; never the same twice in practice.
 uint64_t RandomValue();
+// Milliseconds from an arbitrary fixed point, never going backwards.
+int64_t MonotonicMs();
 
 }  // namespace platform

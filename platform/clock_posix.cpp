@@ -35,4 +35,9 @@ uint64_t RandomValue() {
                         static_cast<uint64_t>(getpid()));
 }
 
+int64_t MonotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace platform

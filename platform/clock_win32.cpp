@@ -49,4 +49,6 @@ uint64_t RandomValue() {
   return FallbackRandom(static_cast<uint64_t>(counter.QuadPart), GetCurrentProcessId());
 }
 
+int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+
 }  // namespace platform

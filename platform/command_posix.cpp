@@ -51,8 +51,8 @@ pid_t Spawn(const std::string& command, int outputFd) {
   // Standard input may carry the message text: the command must not take it.
   bool ready = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
                                                 O_RDONLY, 0) == 0 &&
-               posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO) == 0;
-  RestoreChildSignals(attributes);
+               posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO) == 0 &&
+               RestoreChildSignals(attributes);
   // A group of its own, so that a command that overstays is ended whole.
   short flags = 0;
   ready = ready && posix_spawnattr_getflags(&attributes, &flags) == 0 &&

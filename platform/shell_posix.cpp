@@ -18,11 +18,11 @@ bool ShellOpen(const std::string& address) {
   char* argv[] = {program.data(), argument.data(), nullptr};
   posix_spawnattr_t attributes;
   if (posix_spawnattr_init(&attributes) != 0) return false;
-  RestoreChildSignals(attributes);
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv, environ);
+  const bool spawned = RestoreChildSignals(attributes) &&
+                       posix_spawnp(&pid, argv[0], nullptr, &attributes, argv, environ) == 0;
   posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) return false;
+  if (!spawned) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;

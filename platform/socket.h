@@ -34,9 +34,6 @@ void StopSocketLibrary();
 
 // This machine's name as the system reports it.
 bool GetHostName(std::string& name);
-// inet_addr rules: false when text converts to INADDR_NONE (also for
-// "255.255.255.255"); address in network byte order.
-bool ParseDottedAddress(const std::string& text, uint32_t& address);
 // getaddrinfo for a stream socket: every address of name in the system's
 // order of preference, without duplicates, and its canonical name (name
 // itself when the system gives none). False when none is found.
@@ -63,8 +60,5 @@ class CSocketStream : public CByteStream {
   // The local end of the connected socket.
   virtual bool LocalAddress(SAddress& address) = 0;
 };
-
-// Milliseconds from an arbitrary fixed point, never going backwards.
-int64_t MonotonicMs();
 
 }  // namespace platform

@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+
+#include "base/deadline.h"
+#include "platform/error_text.h"
 
 namespace platform {
 
@@ -61,7 +63,7 @@ ConnectError ErrorOf(int code, std::string& text) {
     case ENETUNREACH: return ConnectError::kNetworkUnreachable;
     case EHOSTUNREACH: return ConnectError::kHostUnreachable;
     default:
-      text = std::strerror(code);
+      text = ErrorNumberText(code);
       return ConnectError::kOther;
   }
 }
@@ -69,15 +71,10 @@ ConnectError ErrorOf(int code, std::string& text) {
 // Waits for events on fd for at most timeoutMs (negative: for ever), riding
 // out interruptions. 1 when ready, 0 on timeout, -1 on error.
 int WaitFor(int fd, short events, int timeoutMs) {
-  const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+  const CDeadline deadline = CDeadline::Start(timeoutMs);
   for (;;) {
-    int wait = -1;
-    if (deadline >= 0) {
-      int64_t left = deadline - MonotonicMs();
-      wait = left > 0 ? static_cast<int>(left) : 0;
-    }
     pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, wait);
+    int ready = ::poll(&entry, 1, deadline.RemainingMs());
     if (ready > 0) return 1;
     if (ready == 0) return 0;
     if (errno != EINTR) return -1;
@@ -95,7 +92,7 @@ class CPosixSocketStream : public CSocketStream {
     sockaddr_storage peer;
     const socklen_t length = ToSockaddr(address, port, peer);
     if (m_fd < 0 || length == 0) {
-      text = std::strerror(EAFNOSUPPORT);
+      text = ErrorNumberText(EAFNOSUPPORT);
       return false;
     }
     if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
@@ -192,13 +189,6 @@ bool GetHostName(std::string& name) {
   return true;
 }
 
-bool ParseDottedAddress(const std::string& text, uint32_t& address) {
-  in_addr_t value = ::inet_addr(text.c_str());
-  if (value == INADDR_NONE) return false;
-  address = value;
-  return true;
-}
-
 bool LookupHost(const std::string& name, AddressFamilies families, std::string& canonicalName,
                 std::vector<SAddress>& addresses) {
   addrinfo hints{};
@@ -252,11 +242,6 @@ std::unique_ptr<CSocketStream> CSocketStream::Create(SAddress::Family family) {
   int fd = ::socket(family == SAddress::kIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return nullptr;
   return std::make_unique<CPosixSocketStream>(fd);
-}
-
-int64_t MonotonicMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstring>
 
+#include "base/deadline.h"
+
 namespace platform {
 
 int StartSocketLibrary() {
@@ -20,13 +22,6 @@ bool GetHostName(std::string& name) {
   char buffer[512] = {};
   if (gethostname(buffer, sizeof buffer - 1) != 0) return false;
   name = buffer;
-  return true;
-}
-
-bool ParseDottedAddress(const std::string& text, uint32_t& address) {
-  unsigned long value = inet_addr(text.c_str());
-  if (value == INADDR_NONE) return false;
-  address = static_cast<uint32_t>(value);
   return true;
 }
 
@@ -179,14 +174,9 @@ class CWinsockStream : public CSocketStream {
   }
 
   long Receive(char* buffer, size_t size, int timeoutMs) override {
-    const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs;
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     for (;;) {
-      int left = -1;
-      if (deadline >= 0) {
-        const int64_t remaining = deadline - MonotonicMs();
-        left = remaining > 0 ? static_cast<int>(remaining) : 0;
-      }
-      int ready = WaitFor(m_socket, false, left);
+      int ready = WaitFor(m_socket, false, deadline.RemainingMs());
       if (ready == 0) return kReceiveTimeout;
       if (ready < 0) return kReceiveError;
       int chunk = size > INT_MAX ? INT_MAX : static_cast<int>(size);
@@ -264,6 +254,5 @@ std::unique_ptr<CSocketStream> CSocketStream::Create(SAddress::Family family) {
   return std::make_unique<CWinsockStream>(s);
 }
 
-int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 // can be any CByteStream.
 #include "platform/tls.h"
 
+#include "base/deadline.h"
 #include "net/tls_names.h"
 
 #include <openssl/err.h>
@@ -12,27 +13,26 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace platform {
 
 namespace {
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Milliseconds left until deadline (-1: none, wait for ever).
-int Left(int64_t deadline) {
-  if (deadline < 0) return -1;
-  int64_t left = deadline - NowMs();
-  return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
-}
-
-bool Expired(int64_t deadline) { return deadline >= 0 && NowMs() >= deadline; }
+struct SslContextFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }  // frees its BIOs too
+};
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using SslContextPtr = std::unique_ptr<SSL_CTX, SslContextFree>;
+using SslPtr = std::unique_ptr<SSL, SslFree>;
+using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 // Writes of plain text go to the session in slices of this size, each sent
 // on before the next, so that a large block never sits encrypted in memory.
@@ -60,22 +60,10 @@ void FreeLeaf(void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
 
 // "192.0.2.7" or "2001:db8:0:0:0:0:0:1" (not shortened).
 std::string AddressText(const ASN1_OCTET_STRING* address) {
-  const unsigned char* bytes = ASN1_STRING_get0_data(address);
   const int length = ASN1_STRING_length(address);
-  char part[8];
-  std::string text;
-  if (length == 4) {
-    for (int i = 0; i < 4; ++i) {
-      std::snprintf(part, sizeof part, i ? ".%u" : "%u", bytes[i]);
-      text += part;
-    }
-  } else if (length == 16) {
-    for (int i = 0; i < 16; i += 2) {
-      std::snprintf(part, sizeof part, i ? ":%x" : "%x", (bytes[i] << 8) | bytes[i + 1]);
-      text += part;
-    }
-  }
-  return text.empty() ? "an address" : text;
+  if (length != 4 && length != 16) return "an address";
+  return tls_names::CertificateAddressText(std::string_view(
+      reinterpret_cast<const char*>(ASN1_STRING_get0_data(address)), static_cast<size_t>(length)));
 }
 
 // "mail.example.net, 192.0.2.7" from the certificate's DNS and IP entries,
@@ -118,39 +106,35 @@ class COpenSslStream : public CByteStream {
 
   ~COpenSslStream() override {
     Close();
-    SSL_free(m_ssl);  // frees both BIOs
-    SSL_CTX_free(m_context);
   }
 
   // Sets up the session and runs the handshake; false with reason set.
   bool Handshake(const TlsOptions& options, int timeoutMs, std::string& reason) {
     if (g_leafIndex < 0) g_leafIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeLeaf);
-    m_context = SSL_CTX_new(TLS_client_method());
-    if (!m_context || !SSL_CTX_set_min_proto_version(m_context, TLS1_2_VERSION)) {
+    m_context.reset(SSL_CTX_new(TLS_client_method()));
+    if (!m_context || !SSL_CTX_set_min_proto_version(m_context.get(), TLS1_2_VERSION)) {
       reason = "the TLS library could not be set up";
       return false;
     }
     if (options.caFile.empty()) {
-      SSL_CTX_set_default_verify_paths(m_context);
-    } else if (SSL_CTX_load_verify_locations(m_context, options.caFile.c_str(), nullptr) != 1) {
+      SSL_CTX_set_default_verify_paths(m_context.get());
+    } else if (SSL_CTX_load_verify_locations(m_context.get(), options.caFile.c_str(), nullptr) != 1) {
       reason = "no certificate could be read from " + options.caFile;
       return false;
     }
-    m_ssl = SSL_new(m_context);
-    BIO* in = BIO_new(BIO_s_mem());
-    BIO* out = BIO_new(BIO_s_mem());
+    m_ssl.reset(SSL_new(m_context.get()));
+    BioPtr in(BIO_new(BIO_s_mem()));
+    BioPtr out(BIO_new(BIO_s_mem()));
     if (!m_ssl || !in || !out) {
-      BIO_free(in);
-      BIO_free(out);
       reason = "the TLS library could not be set up";
       return false;
     }
-    SSL_set_bio(m_ssl, in, out);
-    m_in = in;
-    m_out = out;
+    m_in = in.get();
+    m_out = out.get();
+    SSL_set_bio(m_ssl.get(), in.release(), out.release());  // the session owns them now
 
     const std::string& host = options.hostName;
-    X509_VERIFY_PARAM* param = SSL_get0_param(m_ssl);
+    X509_VERIFY_PARAM* param = SSL_get0_param(m_ssl.get());
     // An address literal is checked against the IP entries and sends no SNI.
     const bool literal = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1;
     if (!literal) {
@@ -159,30 +143,30 @@ class COpenSslStream : public CByteStream {
       X509_VERIFY_PARAM_set_hostflags(
           param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       if (X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1 ||
-          SSL_set_tlsext_host_name(m_ssl, host.c_str()) != 1) {
+          SSL_set_tlsext_host_name(m_ssl.get(), host.c_str()) != 1) {
         reason = "the name " + host + " cannot be checked against a certificate";
         return false;
       }
     }
-    SSL_set_verify(m_ssl, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, RememberLeaf);
+    SSL_set_verify(m_ssl.get(), options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, RememberLeaf);
 
-    const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     for (;;) {
       ERR_clear_error();
-      int result = SSL_connect(m_ssl);
+      int result = SSL_connect(m_ssl.get());
       // Whatever the outcome, what the session wrote (the ClientHello, the
       // Finished message, or an alert) goes to the peer.
-      if (!Flush(Left(deadline))) {
+      if (!Flush(deadline.RemainingMs())) {
         reason = "the connection failed during the TLS handshake";
         return false;
       }
       if (result == 1) return true;
-      int error = SSL_get_error(m_ssl, result);
+      int error = SSL_get_error(m_ssl.get(), result);
       if (error != SSL_ERROR_WANT_READ) {
         reason = HandshakeFailure(host);
         return false;
       }
-      long received = Expired(deadline) ? kReceiveTimeout : Pull(Left(deadline));
+      long received = deadline.Expired() ? kReceiveTimeout : Pull(deadline.RemainingMs());
       if (received == kReceiveTimeout) {
         reason = "the relay did not complete the TLS handshake in time";
         return false;
@@ -195,8 +179,8 @@ class COpenSslStream : public CByteStream {
   }
 
   void Describe(TlsSessionInfo& info) const {
-    info.protocol = VersionName(m_ssl);
-    info.cipher = SSL_get_cipher_name(m_ssl);
+    info.protocol = VersionName(m_ssl.get());
+    info.cipher = SSL_get_cipher_name(m_ssl.get());
   }
 
   bool SendAll(const char* data, size_t size, int timeoutMs) override {
@@ -205,7 +189,7 @@ class COpenSslStream : public CByteStream {
       const int slice = static_cast<int>(std::min(size, kWriteSlice));
       ERR_clear_error();
       // Memory BIOs never push back, so a write takes the whole slice.
-      int written = SSL_write(m_ssl, data, slice);
+      int written = SSL_write(m_ssl.get(), data, slice);
       if (written <= 0) {
         m_failed = true;
         return false;
@@ -219,28 +203,28 @@ class COpenSslStream : public CByteStream {
 
   long Receive(char* buffer, size_t size, int timeoutMs) override {
     if (!m_ssl || m_failed) return kReceiveError;
-    const int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     const int want = static_cast<int>(std::min<size_t>(size, INT32_MAX));
     bool pulled = false;
     for (;;) {
       ERR_clear_error();
-      int read = SSL_read(m_ssl, buffer, want);
+      int read = SSL_read(m_ssl.get(), buffer, want);
       if (read > 0) return read;
-      int error = SSL_get_error(m_ssl, read);
+      int error = SSL_get_error(m_ssl.get(), read);
       if (error == SSL_ERROR_ZERO_RETURN) return 0;  // close_notify
       if (error != SSL_ERROR_WANT_READ) {
         m_failed = true;
         return kReceiveError;
       }
       // Post-handshake messages (a key update) may need an answer.
-      if (!Flush(Left(deadline))) return kReceiveError;
+      if (!Flush(deadline.RemainingMs())) return kReceiveError;
       // Records that carry no application data (key updates, tickets) must
       // not hold the wait past its deadline: after the first pull, an
       // expired deadline ends it whatever is still arriving.
-      if (pulled && Expired(deadline)) return kReceiveTimeout;
+      if (pulled && deadline.Expired()) return kReceiveTimeout;
       // The peer closing without close_notify ends input like a close: the
       // line reader already knows whether a reply was complete.
-      long received = Pull(Left(deadline));
+      long received = Pull(deadline.RemainingMs());
       if (received <= 0) return received;
       pulled = true;
     }
@@ -248,9 +232,9 @@ class COpenSslStream : public CByteStream {
 
   int Close() override {
     if (!m_transport) return 0;
-    if (m_ssl && !m_failed && SSL_is_init_finished(m_ssl)) {
+    if (m_ssl && !m_failed && SSL_is_init_finished(m_ssl.get())) {
       ERR_clear_error();
-      SSL_shutdown(m_ssl);  // queues close_notify; the peer's answer is not awaited
+      SSL_shutdown(m_ssl.get());  // queues close_notify; the peer's answer is not awaited
       Flush(kCloseNotifyMs);
     }
     int result = m_transport->Close();
@@ -283,9 +267,9 @@ class COpenSslStream : public CByteStream {
   }
 
   std::string HandshakeFailure(const std::string& host) {
-    long verify = SSL_get_verify_result(m_ssl);
+    long verify = SSL_get_verify_result(m_ssl.get());
     if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
-      auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl, g_leafIndex));
+      auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl.get(), g_leafIndex));
       return tls_names::NameMismatchReason(leaf ? CertificateNames(leaf) : std::string(), host);
     }
     if (verify != X509_V_OK) {
@@ -305,8 +289,8 @@ class COpenSslStream : public CByteStream {
   }
 
   std::unique_ptr<CByteStream> m_transport;
-  SSL_CTX* m_context = nullptr;
-  SSL* m_ssl = nullptr;
+  SslContextPtr m_context;
+  SslPtr m_ssl;  // freed before m_context, which it was made from
   BIO* m_in = nullptr;   // owned by m_ssl
   BIO* m_out = nullptr;  // owned by m_ssl
   bool m_failed = false;  // a fatal error or a lost write: no close_notify

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/deadline.h"
 #include "net/tls_names.h"
 #include "platform/file.h"
 #include "platform/socket.h"
@@ -73,15 +74,6 @@ std::string Hex(unsigned long value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", value);
   return text;
-}
-
-// A deadline in MonotonicMs terms; a negative timeout never expires.
-int64_t DeadlineFrom(int timeoutMs) { return timeoutMs < 0 ? -1 : MonotonicMs() + timeoutMs; }
-
-int MsLeft(int64_t deadline) {
-  if (deadline < 0) return -1;
-  int64_t left = deadline - MonotonicMs();
-  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 std::string HandshakeReason(SECURITY_STATUS status) {
@@ -214,31 +206,12 @@ std::vector<std::string> AltNames(const CERT_CONTEXT* cert, DWORD choice) {
   return names;
 }
 
-std::string FormatAddress(const std::string& bytes) {
-  std::string text;
-  char part[8];
-  if (bytes.size() == 4) {
-    for (size_t i = 0; i < 4; ++i) {
-      std::snprintf(part, sizeof part, i ? ".%u" : "%u", static_cast<unsigned char>(bytes[i]));
-      text += part;
-    }
-  } else {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      std::snprintf(part, sizeof part, i ? ":%x" : "%x",
-                    (static_cast<unsigned char>(bytes[i]) << 8) |
-                        static_cast<unsigned char>(bytes[i + 1]));
-      text += part;
-    }
-  }
-  return text;
-}
-
 // The name a person recognises the certificate by.
 std::string ShownName(const CERT_CONTEXT* cert) {
   std::vector<std::string> dns = AltNames(cert, CERT_ALT_NAME_DNS_NAME);
   if (!dns.empty()) return dns.front();
   std::vector<std::string> ips = AltNames(cert, CERT_ALT_NAME_IP_ADDRESS);
-  if (!ips.empty()) return FormatAddress(ips.front());
+  if (!ips.empty()) return tls_names::CertificateAddressText(ips.front());
   // The common name is never matched, so it is not shown as the name either.
   return std::string();
 }
@@ -483,7 +456,7 @@ class CSchannelStream : public CByteStream {
     if (!tls_names::ParseAddressLiteral(options.hostName, address)) {
       m_target = Widen(options.hostName);
     }
-    const int64_t deadline = DeadlineFrom(timeoutMs);
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     if (!Negotiate(deadline, reason)) return false;
 
     SecPkgContext_ConnectionInfo connection = {};
@@ -547,7 +520,7 @@ class CSchannelStream : public CByteStream {
 
   long Receive(char* buffer, size_t size, int timeoutMs) override {
     if (!m_established) return kReceiveError;
-    const int64_t deadline = DeadlineFrom(timeoutMs);
+    const CDeadline deadline = CDeadline::Start(timeoutMs);
     bool filled = false;
     for (;;) {
       if (m_plainAt < m_plain.size()) {
@@ -566,7 +539,7 @@ class CSchannelStream : public CByteStream {
       // Records that carry no application data (key updates, tickets) must
       // not hold the wait past its deadline: after the first read, an
       // expired deadline ends it whatever is still arriving.
-      if (filled && deadline >= 0 && MsLeft(deadline) == 0) return kReceiveTimeout;
+      if (filled && deadline.Expired()) return kReceiveTimeout;
       long got = Fill(deadline);
       if (got <= 0) return got;
       filled = true;
@@ -589,16 +562,16 @@ class CSchannelStream : public CByteStream {
   enum class Decrypted { kProgress, kNeedMore, kFailed };
 
   // Reads more encrypted bytes; the count, 0 closed, or a receive error.
-  long Fill(int64_t deadline) {
+  long Fill(const CDeadline& deadline) {
     char chunk[kReadChunk];
-    long got = m_transport->Receive(chunk, sizeof chunk, MsLeft(deadline));
+    long got = m_transport->Receive(chunk, sizeof chunk, deadline.RemainingMs());
     if (got > 0) m_in.append(chunk, static_cast<size_t>(got));
     return got;
   }
 
   // One InitializeSecurityContext step over input; sends the token it
   // produces (a handshake message, or an alert on failure).
-  SECURITY_STATUS Step(SecBufferDesc* input, int64_t deadline, bool& sent) {
+  SECURITY_STATUS Step(SecBufferDesc* input, const CDeadline& deadline, bool& sent) {
     SecBuffer out = {0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc outDescription = {SECBUFFER_VERSION, 1, &out};
     unsigned long attributes = 0;
@@ -613,7 +586,7 @@ class CSchannelStream : public CByteStream {
     if (out.pvBuffer) {
       if (out.cbBuffer > 0) {
         sent = m_transport->SendAll(static_cast<const char*>(out.pvBuffer), out.cbBuffer,
-                                    MsLeft(deadline));
+                                    deadline.RemainingMs());
       }
       FreeContextBuffer(out.pvBuffer);
     }
@@ -623,7 +596,7 @@ class CSchannelStream : public CByteStream {
   // The handshake, from the first message or (when a context exists) from
   // the handshake bytes waiting in m_in. Bytes after the handshake stay in
   // m_in for DecryptMessage.
-  bool Negotiate(int64_t deadline, std::string& reason) {
+  bool Negotiate(const CDeadline& deadline, std::string& reason) {
     bool sent = true;
     bool needInput = m_in.empty();
     if (!m_haveContext) {
@@ -641,7 +614,7 @@ class CSchannelStream : public CByteStream {
       }
       if (needInput) {
         // A peer that keeps sending cannot stretch the handshake either.
-        long got = MsLeft(deadline) == 0 ? kReceiveTimeout : Fill(deadline);
+        long got = deadline.Expired() ? kReceiveTimeout : Fill(deadline);
         if (got == 0) {
           reason = "the relay closed the connection during the TLS handshake";
           return false;
@@ -667,7 +640,7 @@ class CSchannelStream : public CByteStream {
       }
       if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
         // The relay asks for a client certificate: go on without one.
-        if (MsLeft(deadline) == 0) {
+        if (deadline.Expired()) {
           reason = "the relay did not complete the TLS handshake in time";
           return false;
         }
@@ -693,7 +666,7 @@ class CSchannelStream : public CByteStream {
   }
 
   // Decrypts the next record of m_in into m_plain.
-  Decrypted DecryptRecord(int64_t deadline) {
+  Decrypted DecryptRecord(const CDeadline& deadline) {
     SecBuffer buffers[4] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_DATA, m_in.data()},
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr},
@@ -738,7 +711,7 @@ class CSchannelStream : public CByteStream {
     SecBufferDesc description = {SECBUFFER_VERSION, 1, &token};
     if (ApplyControlToken(&m_context, &description) != SEC_E_OK) return;
     bool sent;
-    Step(nullptr, DeadlineFrom(kCloseNotifyTimeoutMs), sent);
+    Step(nullptr, CDeadline::Start(kCloseNotifyTimeoutMs), sent);
   }
 
   std::string CipherName() {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/ascii_text.h"
+#include "base/printable_text.h"
 #include "platform/hmac.h"
 
 namespace {
@@ -58,10 +59,7 @@ std::string ShownMechanisms(std::string_view offered) {
   std::string shown;
   for (std::string_view word : Words(offered)) {
     if (!shown.empty()) shown.push_back(' ');
-    for (char c : word) {
-      const unsigned char byte = static_cast<unsigned char>(c);
-      shown.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
-    }
+    AppendPrintable(shown, word, kKeywordText);
     if (shown.size() > kLongest) {
       shown.resize(kLongest);
       shown += "...";

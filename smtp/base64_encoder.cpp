@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "mime/base64.h"
+
 namespace {
+// The decoder's alphabet; encoding is mime/base64's.
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }  // namespace
 
@@ -11,29 +14,8 @@ std::string CBase64Encoder::EncodeText(const char* text) const {
 }
 
 std::string CBase64Encoder::EncodeBytes(const void* data, size_t length) const {
-  const auto* bytes = static_cast<const unsigned char*>(data);
   std::string out;
-  out.reserve((length + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= length; i += 3) {
-    const unsigned b0 = bytes[i], b1 = bytes[i + 1], b2 = bytes[i + 2];
-    out.push_back(kAlphabet[b0 >> 2]);
-    out.push_back(kAlphabet[((b0 & 3) << 4) | (b1 >> 4)]);
-    out.push_back(kAlphabet[((b1 & 15) << 2) | (b2 >> 6)]);
-    out.push_back(kAlphabet[b2 & 63]);
-  }
-  if (length - i == 1) {
-    const unsigned b0 = bytes[i];
-    out.push_back(kAlphabet[b0 >> 2]);
-    out.push_back(kAlphabet[(b0 & 3) << 4]);
-    out.append("==");
-  } else if (length - i == 2) {
-    const unsigned b0 = bytes[i], b1 = bytes[i + 1];
-    out.push_back(kAlphabet[b0 >> 2]);
-    out.push_back(kAlphabet[((b0 & 3) << 4) | (b1 >> 4)]);
-    out.push_back(kAlphabet[(b1 & 15) << 2]);
-    out.push_back('=');
-  }
+  AppendBase64(out, std::string_view(static_cast<const char*>(data), length));
   return out;
 }
 

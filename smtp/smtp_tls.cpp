@@ -1,8 +1,10 @@
 // Securing the session: implicit TLS before the greeting, or STARTTLS after
 // the first EHLO. Nothing falls back to clear text.
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/printable_text.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -12,10 +14,7 @@ namespace {
 std::string Printable(const std::string& line) {
   constexpr size_t kLongest = 200;
   std::string text;
-  for (char c : line.substr(0, kLongest)) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    text.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
-  }
+  AppendPrintable(text, std::string_view(line).substr(0, kLongest), kReplyText);
   return text;
 }
 

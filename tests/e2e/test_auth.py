@@ -10,12 +10,13 @@ import json
 import os
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
 
 from conftest import WINE
-from peers import HOST, ScriptedPeer, closed_port, delay, expect, relay, send
+from peers import HOST, ScriptedPeer, call, closed_port, delay, expect, relay, send
 from tls_support import Pki
 
 USER = "ann@example.org"
@@ -212,12 +213,17 @@ def plain_relay():
     return relay(USER, SECRET)
 
 
+def private_file(path, content):
+    path.write_bytes(content)
+    path.chmod(0o600)
+
+
 @pytest.mark.parametrize("content", [SECRET.encode(), SECRET.encode() + b"\n",
-                                     SECRET.encode() + b"\r\nsecond line\r\n"],
-                         ids=["no-line-end", "lf", "crlf"])
+                                     SECRET.encode() + b"\r\nsecond line\r\n",
+                                     SECRET.encode() + b"\r"],
+                         ids=["no-line-end", "lf", "crlf", "cr"])
 def test_password_file(velsend, tmp_path, content):
-    (tmp_path / "pw").write_bytes(content)
-    (tmp_path / "pw").chmod(0o600)
+    private_file(tmp_path / "pw", content)
     with plain_relay() as r:
         run = velsend(*REQUIRED, f"-h127.0.0.1:{r.port}", f"-n{USER}",
                       f"--password-file={tmp_path / 'pw'}")
@@ -331,10 +337,8 @@ def test_password_from_the_environment(velsend):
     ("command:echo " + SECRET + "&& exit 1", "the password command exited with status 1"),
 ])
 def test_password_not_obtained_stops_before_connecting(velsend, tmp_path, source, reason):
-    (tmp_path / "empty").write_bytes(b"")
-    (tmp_path / "blank-first-line").write_bytes(b"\n" + SECRET.encode() + b"\n")
-    for name in ("empty", "blank-first-line"):
-        (tmp_path / name).chmod(0o600)
+    private_file(tmp_path / "empty", b"")
+    private_file(tmp_path / "blank-first-line", b"\n" + SECRET.encode() + b"\n")
     kind, value = source.split(":", 1)
     option = (f"--password-file={tmp_path / value}" if kind == "file"
               else f"--password-command={value}")
@@ -367,9 +371,10 @@ def test_command_line_holds_no_secret(velsend_bin, tmp_path, option):
              "--password-command": [f"--password-command=cat {tmp_path / 'pw'}"],
              "environment": []}[option]
     env = dict(os.environ, VELSEND_PASSWORD=SECRET) if option == "environment" else None
-    # The relay holds the session after AUTH while the command line is read.
+    # The relay holds the session after AUTH until the command line is read.
+    read = threading.Event()
     steps = [send("220 hi"), expect("EHLO"), send("250-relay\r\n250 AUTH PLAIN"),
-             expect("AUTH PLAIN"), delay(3), send("535 no")]
+             expect("AUTH PLAIN"), call(lambda: read.wait(20)), send("535 no")]
     with ScriptedPeer(steps) as peer:
         proc = subprocess.Popen([velsend_bin, *REQUIRED, f"-h127.0.0.1:{peer.port}",
                                  f"-n{USER}", *words], stdin=subprocess.DEVNULL,
@@ -380,6 +385,7 @@ def test_command_line_holds_no_secret(velsend_bin, tmp_path, option):
                 time.sleep(0.02)
             assert b"AUTH PLAIN " + b64(f"\0{USER}\0{SECRET}").encode() in peer.received
             cmdline = open(f"/proc/{proc.pid}/cmdline", "rb").read()
+            read.set()
             _, err = proc.communicate(timeout=30)
         finally:
             if proc.poll() is None:
@@ -408,6 +414,25 @@ def test_message_larger_than_the_relays_size(velsend, pki, tmp_path):
                             "Program Exiting[7 (ERROR_SENDING_MAIL)]\n")
     assert fits.status == 0, fits.err
     assert len(h.messages) == 1 and b"short" in h.messages[0]
+
+
+def test_relay_size_is_counted_as_the_relay_counts(velsend, pki):
+    # RFC 1870: without the final "." line (and without stuffed dots, which
+    # aiosmtpd would count, so this text has none): a relay announcing the
+    # exact size of the message takes it.
+    text = b"line of text\r\n" * 20 + b".\r\n"
+    with auth_relay(pki, data_size_limit=100000) as (r, h):
+        first = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    assert first.status == 0, first.err
+    size = len(h.messages[0])
+    with auth_relay(pki, data_size_limit=size) as (r, h):
+        exact = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    with auth_relay(pki, data_size_limit=size - 1) as (r, h):
+        over = velsend(*REQUIRED, *tls_args(pki, r.port), "-f,", stdin=text)
+    assert exact.status == 0, exact.err
+    assert over.status == 7, over.err
+    assert (f"The message ({size} bytes) is larger than the relay accepts ({size - 1} bytes)\n"
+            in over.err)
 
 
 # --- Postfix submission with Cyrus sasldb ---------------------------------------

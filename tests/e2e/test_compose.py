@@ -282,6 +282,10 @@ REFUSED = [
     (["--header=BCC: eve@example.test"], "--header cannot set BCC\n"),
     (["--header=X-Mailer: other"], "--header cannot set X-Mailer\n"),
     (["--header=Message-ID: <x@y>"], "--header cannot set Message-ID\n"),
+    # A field an option writes is not written twice.
+    (["--priority=high", "--header=importance: low"], "--header cannot set importance\n"),
+    (["--read-receipt", "--header=Disposition-Notification-To: x@y"],
+     "--header cannot set Disposition-Notification-To\n"),
     (["--header=X-A: b\r\nBcc: eve@example.test"],
      "Invalid header X-A: b\\r\\nBcc: eve@example.test\n"),
     (["--header=X-A: b\nc"], "Invalid header X-A: b\\nc\n"),

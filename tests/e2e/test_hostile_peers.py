@@ -13,9 +13,9 @@ from reliability import record, run_measured
 RECIPIENTS = "-ra@x.test,b@x.test,c@x.test"
 BASE = ["-oann@x.test", RECIPIENTS, "-sHostile"]
 # Short enough that a test waits little; long enough for a loaded machine.
-TIMEOUT_MS = 1000
-ENV = {"VELSEND_TIMEOUT_MS": str(TIMEOUT_MS)}
-SLOW_ENV = {"VELSEND_TIMEOUT_MS": "60000"}
+TIMEOUT_S = 1
+WAIT = [f"--timeout={TIMEOUT_S}"]
+SLOW_WAIT = ["--timeout=60"]
 # No run may take longer than this: the longest waits for one reply time-out
 # and one final-reply time-out (2x) with room for a slow machine.
 LONGEST_RUN_S = 15
@@ -54,18 +54,18 @@ def baseline_kb(velsend_bin, tmp_path_factory):
     (folder / "body.txt").write_bytes(b"".join(b"line %04d of the body\r\n" % i
                                                for i in range(2000)))
     with ScriptedPeer(WHOLE) as peer:
-        run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}",
-                                         f"-f#{folder / 'body.txt'}"], env=ENV, cwd=folder)
+        run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}", *WAIT,
+                                         f"-f#{folder / 'body.txt'}"], cwd=folder)
     assert run.status == 0, run.err
     assert peer.mismatches == []
     record("peers", "plain delivery (baseline)", run, "delivered")
     return run.peak_kb
 
 
-def dialogue(velsend_bin, steps, *extra, env=ENV, cwd=None):
+def dialogue(velsend_bin, steps, *extra, wait=WAIT, cwd=None):
     with ScriptedPeer(steps) as peer:
-        run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}", *extra],
-                           env=env, cwd=cwd)
+        run = run_measured(velsend_bin, [*BASE, f"-h127.0.0.1:{peer.port}", *wait, *extra],
+                           cwd=cwd)
     return peer, run
 
 
@@ -172,7 +172,7 @@ def test_thirty_thousand_continuation_lines_are_read_through(velsend_bin, body, 
         ENVELOPE + DATA + QUIT
     # A reply this long must be read through, not timed out: the reply wait
     # stays at its usual bound here (slow hosts, sanitizer builds, Wine).
-    peer, run = dialogue(velsend_bin, steps, body, env=SLOW_ENV)
+    peer, run = dialogue(velsend_bin, steps, body, wait=SLOW_WAIT)
     record("peers", "30,000 continuation lines, then the last line", run, f"status {run.status}")
     assert peer.mismatches == []
     assert_ends(run, 0, None, baseline_kb, longest_s=60)
@@ -181,7 +181,7 @@ def test_thirty_thousand_continuation_lines_are_read_through(velsend_bin, body, 
 
 def test_hundred_thousand_continuation_lines_then_close(velsend_bin, body, baseline_kb):
     steps = GREETING + [expect("MAIL"), continuation_lines(100_000, "250"), close()]
-    peer, run = dialogue(velsend_bin, steps, body, env=SLOW_ENV)
+    peer, run = dialogue(velsend_bin, steps, body, wait=SLOW_WAIT)
     record("peers", "100,000 continuation lines, then close", run, f"status {run.status}")
     assert_ends(run, 7, SEND_FAILED, baseline_kb, longest_s=60)
     # 2.8 MB: refused at the bound on one reply, before the relay closes.
@@ -214,7 +214,7 @@ def trickled(steps, pause):
 def test_relay_that_trickles_one_byte_at_a_time(velsend_bin, body, baseline_kb):
     # Each reply arrives a byte every 10 ms, well within the reply time-out.
     steps = trickled(WHOLE, 0.01)
-    peer, run = dialogue(velsend_bin, steps, body, env={"VELSEND_TIMEOUT_MS": "5000"})
+    peer, run = dialogue(velsend_bin, steps, body, wait=["--timeout=5"])
     record("peers", "trickles one byte every 10 ms", run, f"status {run.status}")
     assert peer.mismatches == []
     assert_ends(run, 0, None, baseline_kb)
@@ -230,5 +230,5 @@ def test_trickle_slower_than_the_reply_time_out(velsend_bin, body, baseline_kb):
     record("peers", "trickles slower than the reply time-out", run, f"status {run.status}")
     assert_ends(run, 9, AUTH_FAILED, baseline_kb)
     assert "Timed out waiting for localhost\n" in run.err
-    assert run.seconds < TIMEOUT_MS / 1000 + 5
+    assert run.seconds < TIMEOUT_S + 5
     assert peer.received == b""

@@ -40,8 +40,7 @@ def test_unanswered_connect_times_out(velsend):
         port = listener.getsockname()[1]
         filler.connect(("127.0.0.1", port))
         start = time.monotonic()
-        run = velsend(*REQUIRED, f"-h127.0.0.1:{port}", env={"VELSEND_TIMEOUT_MS": "500"},
-                      timeout=30)
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{port}", "--timeout=1", timeout=30)
         elapsed = time.monotonic() - start
     assert run.status == 6
     assert elapsed < 10
@@ -88,8 +87,7 @@ def test_port_that_is_not_a_number_is_refused_before_connecting(velsend, suffix)
 def test_silent_peer_times_out(velsend, steps):
     with ScriptedPeer(steps) as peer:
         start = time.monotonic()
-        run = velsend(*REQUIRED, f"-h127.0.0.1:{peer.port}",
-                      env={"VELSEND_TIMEOUT_MS": "500"}, timeout=30)
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{peer.port}", "--timeout=1", timeout=30)
         elapsed = time.monotonic() - start
     assert run.status == 9
     assert elapsed < 10
@@ -105,8 +103,8 @@ def test_silent_peer_times_out(velsend, steps):
 
 @pytest.mark.parametrize("slow_step,status", [("final", 0), ("MAIL FROM", 7)])
 def test_final_reply_may_take_twice_as_long(velsend, slow_step, status):
-    # With VELSEND_TIMEOUT_MS=1000 a reply may take 1 s, the one to the
-    # final "." 2 s: 1.5 s is too slow for MAIL FROM but fine for ".".
+    # With --timeout=1 a reply may take 1 s, the one to the final "." 2 s:
+    # 1.5 s is too slow for MAIL FROM but fine for ".".
     def reply(step, text):
         return [delay(1.5), send(text)] if step == slow_step else [send(text)]
 
@@ -115,7 +113,7 @@ def test_final_reply_may_take_twice_as_long(velsend, slow_step, status):
              expect("RCPT TO:"), send("250 ok"), expect("DATA"), send("354 go"),
              until_line("."), *reply("final", "250 stored"), expect("QUIT"), send("221 bye")]
     with ScriptedPeer(steps) as peer:
-        run = velsend(*REQUIRED, f"-h127.0.0.1:{peer.port}", env={"VELSEND_TIMEOUT_MS": "1000"})
+        run = velsend(*REQUIRED, f"-h127.0.0.1:{peer.port}", "--timeout=1")
     assert run.status == status, run.err
     assert ("Timed out waiting for localhost\n" in run.err) == (status != 0)
 

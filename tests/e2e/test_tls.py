@@ -355,7 +355,8 @@ def test_help_lists_the_long_options(velsend):
 
 
 @pytest.mark.parametrize("words", [["--help", "--bogus"], ["--bogus", "--help"],
-                                   ["--version", "--startls"], ["--help", "--timeout"]])
+                                   ["--version", "--startls"], ["--help", "--timeout"],
+                                   ["-?", "--bogus"], ["--providers", "--bogus"]])
 def test_help_and_version_beside_a_bad_option_fail(velsend, words):
     run = velsend(*words)
     assert run.status == 11, run.err

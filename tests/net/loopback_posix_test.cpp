@@ -250,11 +250,19 @@ TEST(LoopbackConnection, QuietLiteralIsNotLookedUpBackwards) {
   EXPECT_TRUE(resolver.ReverseAsked().empty());
 }
 
+// The steps of Open, one at a time.
+class CSteppedConnection : public CLineSocket {
+ public:
+  using CLineSocket::CLineSocket;
+  using CLineSocket::ResolveHost;
+  using CLineSocket::ResolvePort;
+};
+
 TEST(LoopbackConnection, HostLookup) {
   CFakeResolver resolver(
       {{"relay.test", {"mx.relay.test", {AddressOf("127.0.0.1"), AddressOf("::1")}}}},
       "client.example.org");
-  CLineSocket socket(false, resolver);
+  CSteppedConnection socket(false, resolver);
   EXPECT_EQ(socket.GetLocalHostName(), "client.example.org");
   EXPECT_EQ(socket.GetRemoteHostName(), "");
 
@@ -263,7 +271,7 @@ TEST(LoopbackConnection, HostLookup) {
   EXPECT_EQ(socket.GetRemoteHostName(), "mx.relay.test");
   EXPECT_EQ(socket.GetRemoteAddress(), "127.0.0.1");  // the first address
   EXPECT_FALSE(socket.ResolveHost("unknown.test"));
-  // Not a dotted address for inet_addr: asked as a name.
+  // Not an address inet_addr reads: asked as a name.
   EXPECT_FALSE(socket.ResolveHost("255.255.255.255"));
   EXPECT_EQ(resolver.Asked().back(), "255.255.255.255");
   socket.SetAddressFamilies(platform::AddressFamilies::kIPv6Only);
@@ -409,7 +417,7 @@ TEST(LoopbackConnection, ResolvePort) {
       {"smtp", 25, 65536, 0},
       {"smtp", 25, -5, 0},
   };
-  CLineSocket socket(true);
+  CSteppedConnection socket(true);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.overridePort);
     EXPECT_EQ(platform::NetworkToHost16(socket.ResolvePort(c.service, c.defaultPort,

@@ -6,7 +6,9 @@
 
 namespace {
 
-TEST(TlsNames, AddressLiterals) {
+// The bytes a certificate's IP address entry is compared with; which texts
+// are literals is pinned in ip_address_test.
+TEST(TlsNames, AddressLiteralBytes) {
   struct Case {
     const char* host;
     bool valid;
@@ -14,41 +16,19 @@ TEST(TlsNames, AddressLiterals) {
   } cases[] = {
       {"127.0.0.1", true, std::string("\x7f\0\0\x01", 4)},
       {"192.0.2.255", true, std::string("\xc0\x00\x02\xff", 4)},
-      {"0.0.0.0", true, std::string(4, '\0')},
-      {"256.0.0.1", false, ""},
-      {"1.2.3", false, ""},
-      {"1.2.3.4.5", false, ""},
-      {"1.2.3.", false, ""},
       {"01.2.3.4", false, ""},  // octal to some parsers
-      {"1.2.3.4a", false, ""},
       {"localhost", false, ""},
-      {"smtp.example.org", false, ""},
-      {"::1", true, std::string(15, '\0') + "\x01"},
       {"[::1]", true, std::string(15, '\0') + "\x01"},
-      {"::", true, std::string(16, '\0')},
       {"2001:db8::25", true,
        std::string("\x20\x01\x0d\xb8", 4) + std::string(10, '\0') + std::string("\x00\x25", 2)},
-      {"2001:DB8:0:0:0:0:0:25", true,
-       std::string("\x20\x01\x0d\xb8", 4) + std::string(10, '\0') + std::string("\x00\x25", 2)},
-      {"fe80::", true, "\xfe\x80" + std::string(14, '\0')},
       {"::ffff:192.0.2.1", true,
        std::string(10, '\0') + std::string("\xff\xff\xc0\x00\x02\x01", 6)},
-      {"1:2:3:4:5:6:7:8:9", false, ""},
-      {"1:2:3:4:5:6:7", false, ""},
-      {"1::2::3", false, ""},
-      {"1:2:3:4:5:6:7::8", false, ""},
-      {"12345::", false, ""},
-      {"1:", false, ""},
-      {":1", false, ""},
-      {"g::1", false, ""},
-      {"::1.2.3", false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     std::string bytes = "unchanged";
     EXPECT_EQ(tls_names::ParseAddressLiteral(c.host, bytes), c.valid);
     if (c.valid) {
-      ASSERT_EQ(bytes.size(), c.bytes.size());
       EXPECT_EQ(bytes, c.bytes);
     }
   }
@@ -88,6 +68,19 @@ TEST(TlsNames, DnsNamesAndWildcards) {
     SCOPED_TRACE(std::string(c.pattern) + " / " + c.host);
     EXPECT_EQ(tls_names::MatchesDnsName(c.pattern, c.host), c.matches);
   }
+}
+
+// As both TLS libraries show a certificate's IP address entry: not the
+// shortened form the trace uses.
+TEST(TlsNames, CertificateAddressText) {
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string("\xc0\x00\x02\x07", 4)), "192.0.2.7");
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string("\x20\x01\x0d\xb8", 4) +
+                                              std::string(11, '\0') + "\x01"),
+            "2001:db8:0:0:0:0:0:1");
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string("\xfe\x80\x00\xab", 4) +
+                                              std::string(12, '\xff')),
+            "fe80:ab:ffff:ffff:ffff:ffff:ffff:ffff");
+  EXPECT_EQ(tls_names::CertificateAddressText(""), "");
 }
 
 TEST(TlsNames, MismatchReason) {

@@ -74,10 +74,6 @@ class CFakeResolver : public CResolver {
 inline platform::SAddress AddressOf(const std::string& text) {
   platform::SAddress address;
   if (ParseIPv6Literal(text, address)) return address;
-  uint32_t dotted = 0;
-  if (platform::ParseDottedAddress(text, dotted)) {
-    address.family = platform::SAddress::kIPv4;
-    for (int i = 0; i < 4; ++i) address.bytes[i] = reinterpret_cast<const uint8_t*>(&dotted)[i];
-  }
+  ParseInetAddress(text, address);
   return address;
 }

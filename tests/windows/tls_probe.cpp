@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
 

@@ -11,6 +11,7 @@
 #include "platform/app_framework.h"
 #include "platform/process.h"
 #include "platform/stdio_mode.h"
+#include "smtp/environment.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ SendResult RejectUnexpectedWord() {
 
 unsigned VelsendMain(int argc, char** argv) {
   unsigned status = ERROR_NONE;
+  SRunVerdict verdict;
   // The process set-up belongs to starting the program: its failure is
   // reported as the framework's.
   if (!platform::PrepareProcess() || !platform::InitApplicationFramework(argc, argv)) {
@@ -71,10 +73,13 @@ unsigned VelsendMain(int argc, char** argv) {
     RunAboutDialog();
   } else {
     SetBinaryStdio();
-    status = SendFromCommandLine(SwitchTable());
+    status = SendFromCommandLine(SwitchTable(), CEnvironment::Default(), &verdict);
     RestoreStdio();
   }
   std::fprintf(stderr, "Program Exiting[%u (%s)]\n", status, SendResultName(status));
   std::fflush(stderr);
-  return status;
+  // The line keeps the program's own status; --exit-codes changes only the
+  // process's.
+  return ExitStatus(static_cast<SendResult>(status), verdict.temporary, verdict.stage,
+                    ExitConventionOf(SwitchTable()));
 }

@@ -1,7 +1,9 @@
 #include "app/long_options.h"
 
+#include "app/exit_codes.h"
 #include "app/providers.h"
 #include "app/recipient_limit.h"
+#include "app/retry_policy.h"
 #include "net/line_socket.h"
 #include "oauth/oauth_config.h"
 
@@ -24,6 +26,21 @@ bool IsPriority(const std::string& text) {
 bool IsOAuthFlow(const std::string& text) {
   OAuthFlow flow;
   return ParseOAuthFlow(text, flow);
+}
+
+bool IsRetryCount(const std::string& text) {
+  int count = 0;
+  return ParseRetryCount(text, count);
+}
+
+bool IsRetryDelay(const std::string& text) {
+  int seconds = 0;
+  return ParseRetryDelay(text, seconds);
+}
+
+bool IsExitConvention(const std::string& text) {
+  ExitConvention convention;
+  return ParseExitConvention(text, convention);
 }
 
 bool IsProviderName(const std::string& text) {
@@ -50,6 +67,13 @@ constexpr SLongOption kOptions[] = {
      nullptr},
     {"helo", "NAME", G::kConnection, "Announce NAME with HELO and EHLO", "the local host name",
      IsValidHeloName},
+    // Outcomes a script can act on: retries of temporary failures, the
+    // report and the exit status convention.
+    {"retry", "N", G::kConnection,
+     "Tries after a temporary failure, 0 to 100", "0",
+     IsRetryCount},
+    {"retry-delay", "SECONDS", G::kConnection,
+     "First wait between tries, 0 to 600, doubling", "30", IsRetryDelay},
     {"no-chunking", nullptr, G::kConnection, "Send the message with DATA, never BDAT",
      "BDAT where offered", nullptr},
     // Accounts and providers: app/accounts_file.h, app/providers.h.
@@ -110,6 +134,10 @@ constexpr SLongOption kOptions[] = {
      IsRecipientLimit},
     {"progress", nullptr, G::kOutput, "Show how far the message data has gone",
      "off", nullptr},
+    {"report", "FILE", G::kOutput, "Write how the run ended as JSON to FILE (-: stdout)",
+     nullptr, nullptr},
+    {"exit-codes", "STYLE", G::kOutput, "Exit status convention: classic or sysexits",
+     "classic", IsExitConvention},
     {"version", nullptr, G::kOutput, "Display the version, TLS library and features", nullptr,
      nullptr},
     {"help", nullptr, G::kOutput, "Display usage and these options", nullptr, nullptr},

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/printable_text.h"
+
 namespace {
 
 void Line(const std::string& text) {
@@ -30,7 +32,42 @@ SendResult StepFailure(DeliveryStep step, const std::string& host) {
 
 }  // namespace
 
-SendResult PrintFailure(const SRunOutcome& outcome, DeliveryStep step, const std::string& host) {
+std::string RefusalLines(const SRunOutcome& outcome) {
+  if (outcome.failure != FailureKind::kNone && outcome.failure != FailureKind::kRefused) {
+    return std::string();
+  }
+  switch (outcome.stage) {
+    case RunStage::kMail:
+    case RunStage::kRcpt:
+    case RunStage::kData:
+    case RunStage::kEndOfData:
+      break;
+    default:
+      return std::string();
+  }
+  // Only a reply that refused: not an accepting one that an out-of-step
+  // relay or a lost send left as the last.
+  if (outcome.reply.empty()) return std::string();
+  const char accepting = outcome.stage == RunStage::kData ? '3' : '2';
+  if (outcome.reply.back().empty() || outcome.reply.back()[0] == accepting) return std::string();
+  // A flood from a hostile relay is cut: the trace has the whole of it.
+  constexpr size_t kMostLines = 8;
+  constexpr size_t kLongest = 512;
+  std::string text;
+  const size_t first = outcome.reply.size() > kMostLines ? outcome.reply.size() - kMostLines : 0;
+  for (size_t i = first; i < outcome.reply.size(); ++i) {
+    AppendPrintable(text, std::string_view(outcome.reply[i]).substr(0, kLongest));
+    text += '\n';
+  }
+  return text;
+}
+
+SendResult PrintFailure(const SRunOutcome& outcome, DeliveryStep step, const std::string& host,
+                        bool quiet) {
+  if (quiet) {
+    const std::string refusal = RefusalLines(outcome);
+    if (!refusal.empty()) Line(refusal);
+  }
   switch (outcome.failure) {
     case FailureKind::kConnect:
       // The cause on a line of its own, which a quiet run shows as well.
@@ -51,4 +88,30 @@ SendResult PrintFailure(const SRunOutcome& outcome, DeliveryStep step, const std
       break;
   }
   return StepFailure(step, host);
+}
+
+bool IsDeliveryUnknown(const SRunOutcome& outcome, SendResult status) {
+  return status != ERROR_NONE && outcome.dataEnded && !outcome.finalReplyCame;
+}
+
+bool IsTemporaryFailure(const SRunOutcome& outcome, SendResult status) {
+  if (status == ERROR_NONE || outcome.delivered > 0 || IsDeliveryUnknown(outcome, status)) {
+    return false;
+  }
+  switch (outcome.failure) {
+    case FailureKind::kConnect:
+    case FailureKind::kTls:
+      return outcome.transient;
+    case FailureKind::kNotAsked:
+    case FailureKind::kUnreadablePart:
+    case FailureKind::kChangedFile:
+      return false;
+    case FailureKind::kNone:
+    case FailureKind::kRefused:
+      break;
+  }
+  // A refusal needs a connection; anything before one is bad input.
+  if (outcome.stage == RunStage::kBeforeConnecting) return false;
+  if (outcome.reply.empty()) return true;
+  return outcome.reply.back().size() >= 3 && outcome.reply.back()[0] == '4';
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,18 +11,22 @@
 #include "app/argument_charset.h"
 #include "app/compose_options.h"
 #include "app/dry_run.h"
+#include "app/exit_codes.h"
 #include "app/long_options.h"
 #include "app/oauth_run.h"
 #include "app/password_source.h"
 #include "app/progress_meter.h"
 #include "app/providers.h"
 #include "app/recipient_limit.h"
+#include "app/retry_policy.h"
 #include "app/run_failure.h"
+#include "app/run_report.h"
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
 #include "platform/clock.h"
 #include "platform/config_file.h"
+#include "platform/report_file.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "smtp/auth_mechanisms.h"
@@ -253,7 +258,7 @@ std::unique_ptr<CProgressMeter> MakeProgressMeter(CSmtpClient& client, bool quie
 // meter, when given, shows its final state before any error line. oauth,
 // when given, renews a token the relay refused, once, and the run connects
 // again with the new one.
-SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter,
+SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter, bool quiet,
                    COAuthRun* oauth = nullptr, const std::string& token = std::string()) {
   if (!client.Connect(relay.host, relay.port)) {
     return PrintFailure(client.m_outcome, DeliveryStep::kConnect, relay.host);
@@ -270,7 +275,7 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
       client.Close();
       client.m_outcome = SRunOutcome();
       client.SetPassword(renewed);
-      return Deliver(client, relay, meter);
+      return Deliver(client, relay, meter, quiet);
     }
     return PrintFailure(client.m_outcome, DeliveryStep::kLogin, relay.host);
   };
@@ -278,12 +283,76 @@ SendResult Deliver(CSmtpClient& client, const SRelay& relay, CProgressMeter* met
   const bool sent = client.SendMail();
   if (meter) meter->Finish();
   if (!sent && client.AuthRefused()) return refusedLogin();
-  if (!sent) return PrintFailure(client.m_outcome, DeliveryStep::kSend, relay.host);
+  if (!sent) return PrintFailure(client.m_outcome, DeliveryStep::kSend, relay.host, quiet);
   if (!client.Quit()) {
     if (client.AuthRefused()) return refusedLogin();
     return PrintFailure(client.m_outcome, DeliveryStep::kQuit, relay.host);
   }
   return ERROR_NONE;
+}
+
+// --retry: a failure that trying again may mend, before the end of the data
+// was ever sent, is tried again on a new connection with the same message
+// (its Date and Message-ID were fixed by the first writing). Past the end of
+// the data the relay may have taken the message: never again.
+SendResult DeliverWithRetries(CSmtpClient& client, const SRelay& relay, CProgressMeter* meter,
+                              bool quiet, COAuthRun* oauth, const std::string& token,
+                              const SRetryPolicy& policy, CEnvironment& environment,
+                              int& attempts) {
+  for (attempts = 1;; ++attempts) {
+    const SendResult status = Deliver(client, relay, meter, quiet, oauth, token);
+    if (status == ERROR_NONE || attempts > policy.retries ||
+        !IsTemporaryFailure(client.m_outcome, status) || client.m_outcome.dataEnded) {
+      return status;
+    }
+    const int waitMs = RetryWaitMs(policy, attempts, platform::RandomValue());
+    std::fprintf(stderr, "Attempt %d of %d failed; trying again in %d.%03d s\n", attempts,
+                 policy.retries + 1, waitMs / 1000, waitMs % 1000);
+    std::fflush(stderr);
+    client.Close();
+    client.m_outcome = SRunOutcome();
+    client.m_recipientCursor = 0;
+    environment.Pause(waitMs);
+  }
+}
+
+// What --report says of a run that ended with status after attempts tries.
+SRunReport MakeReport(const CSmtpClient* client, SendResult status, ExitConvention convention,
+                      int attempts, int64_t elapsedMs) {
+  SRunReport report;
+  const SRunOutcome outcome = client ? client->m_outcome : SRunOutcome();
+  report.temporary = IsTemporaryFailure(outcome, status);
+  report.status = ExitStatus(status, report.temporary, outcome.stage, convention);
+  report.statusName = ExitStatusName(report.status, convention);
+  report.stage = outcome.stage;
+  // A delivered run is told by the acceptance of its data, not by QUIT's reply.
+  report.reply = status == ERROR_NONE && outcome.finalReplyCame ? outcome.finalReply
+                                                                : outcome.reply;
+  report.recipients = outcome.recipients;
+  if (client && client->m_stamp) {
+    report.messageId = FormatMessageId(
+        *client->m_stamp, MessageIdDomain(client->m_originatorAddress, client->GetLocalHostName()));
+  }
+  if (outcome.delivered > 0) report.queueId = QueueIdFromReply(outcome.finalReply);
+  report.bytes = outcome.dataBytes;
+  report.transactions = outcome.transactions;
+  report.attempts = attempts;
+  report.elapsedMs = elapsedMs;
+  report.deliveryUnknown = IsDeliveryUnknown(outcome, status);
+  return report;
+}
+
+// --report=FILE ("-": standard output), written whole or not at all.
+void WriteReport(const std::string& target, const std::string& text) {
+  if (target == "-") {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return;
+  }
+  std::string error;
+  if (!platform::ReplaceReportFile(target, text, error)) {
+    Diagnostic("Couldn't write the report: %s\n", error);
+  }
 }
 
 SendResult OAuthLogin(const CLongOptions& options) {
@@ -314,8 +383,12 @@ SFileEntry ParseFileEntry(const std::string& entry) {
   return parsed;
 }
 
-SendResult SendFromCommandLine(const CSwitchCommandLineInfo& commandLine,
-                               CEnvironment& environment) {
+namespace {
+
+// The run itself; client receives the client once one is made, attempts
+// the count of tries of the relay.
+SendResult RunSend(const CSwitchCommandLineInfo& commandLine, CEnvironment& environment,
+                   std::optional<CSmtpClient>& made, int& attempts) {
   // A mistyped long option must never let the run go ahead, in clear text
   // or otherwise.
   bool showUsage = false;
@@ -358,7 +431,7 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& commandLine,
   // A dry run has no connection to trace.
   const bool dryRun = options.Has("dry-run");
   const bool quiet = switches.HasSwitch("q");
-  CSmtpClient client(quiet || dryRun, environment);
+  CSmtpClient& client = made.emplace(quiet || dryRun, environment);
   SLineTimeouts fromOption;
   if (options.Timeouts(fromOption)) client.SetTimeouts(fromOption);
   const int fromOptionMs = options.Has("timeout") ? fromOption.connectMs : 0;
@@ -396,7 +469,42 @@ SendResult SendFromCommandLine(const CSwitchCommandLineInfo& commandLine,
     settings.dataWatcher = meter.get();
   }
   client.SetOptions(settings);
-  return Deliver(client, relay, meter.get(), oauth.get(), token);
+  SRetryPolicy policy;
+  std::string text;
+  if (options.Lookup("retry", text)) ParseRetryCount(text, policy.retries);
+  if (options.Lookup("retry-delay", text)) ParseRetryDelay(text, policy.delaySeconds);
+  return DeliverWithRetries(client, relay, meter.get(), quiet, oauth.get(), token, policy,
+                            environment, attempts);
+}
+
+}  // namespace
+
+ExitConvention ExitConventionOf(const CSwitchCommandLineInfo& switches) {
+  ExitConvention convention = ExitConvention::kClassic;
+  std::string text;
+  if (switches.LongOptions().Lookup("exit-codes", text)) ParseExitConvention(text, convention);
+  return convention;
+}
+
+SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment,
+                               SRunVerdict* verdict) {
+  const int64_t start = platform::MonotonicMs();
+  std::optional<CSmtpClient> client;
+  int attempts = 0;
+  const SendResult status = RunSend(switches, environment, client, attempts);
+  const SRunOutcome outcome = client ? client->m_outcome : SRunOutcome();
+  if (verdict) *verdict = {IsTemporaryFailure(outcome, status), outcome.stage};
+  // Only options that were all understood name a report to write.
+  bool showUsage = false;
+  std::string target;
+  if (switches.LongOptions().Fault(showUsage).empty() &&
+      switches.LongOptions().Lookup("report", target)) {
+    const SRunReport report =
+        MakeReport(client ? &*client : nullptr, status, ExitConventionOf(switches), attempts,
+                   platform::MonotonicMs() - start);
+    WriteReport(target, FormatRunReport(report));
+  }
+  return status;
 }
 
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches) {

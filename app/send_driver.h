@@ -4,14 +4,22 @@
 
 #include <string>
 
+#include "app/exit_codes.h"
 #include "app/send_result.h"
 
 class CEnvironment;
 class CSwitchCommandLineInfo;
 
 // The run over switches, with what environment gives (the system's unless
-// the caller brings its own).
-SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment);
+// the caller brings its own). verdict, when given, receives whether trying
+// again later may succeed and the stage the run reached. --report's file is
+// written here.
+struct SRunVerdict {
+  bool temporary = false;
+  RunStage stage = RunStage::kBeforeConnecting;
+};
+SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches, CEnvironment& environment,
+                               SRunVerdict* verdict = nullptr);
 SendResult SendFromCommandLine(const CSwitchCommandLineInfo& switches);
 
 // One entry of the -f list: a first "+" marks an attachment, a first "#" an
@@ -24,3 +32,6 @@ struct SFileEntry {
   bool withholdName = true;
 };
 SFileEntry ParseFileEntry(const std::string& entry);
+
+// The exit status convention --exit-codes chose; classic without it.
+ExitConvention ExitConventionOf(const CSwitchCommandLineInfo& switches);

@@ -86,6 +86,9 @@ class CLineSocket {
   bool SendFormatted(const char* format, ...) VELSEND_PRINTF(2, 3);
   // Sends text as it is, with the same accounting and trace as SendFormatted.
   bool SendText(std::string_view text);
+  // The bytes of every text taken for sending so far (sent or gathered),
+  // over every connection; a caller counts a stretch as a difference.
+  uint64_t BytesTaken() const { return m_bytesTaken; }
 
   // While on, sent texts and their trace lines are gathered and written in
   // large blocks: before every wait for the peer, whenever a block is full,
@@ -242,6 +245,7 @@ class CLineSocket {
   std::string m_traceBlock;  // gathered trace not yet written
   CSendWatcher* m_watcher = nullptr;
   uint64_t m_watchedBytes = 0;
+  uint64_t m_bytesTaken = 0;
   SConnection m_connection;
   CTextSink* m_sink = nullptr;
   CBlockFramer* m_framer = nullptr;

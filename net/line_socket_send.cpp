@@ -52,10 +52,14 @@ bool CLineSocket::SendText(std::string_view text) {
   const SConnection& c = m_connection;
   if (c.gather && c.stream && !c.sendFailed) {
     TraceSent(text);
+    m_bytesTaken += text.size();
     return SendBytes(text);
   }
   const bool sent = SendBytes(text);
-  if (sent) TraceSent(text);
+  if (sent) {
+    m_bytesTaken += text.size();
+    TraceSent(text);
+  }
   return sent;
 }
 

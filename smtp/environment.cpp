@@ -2,6 +2,7 @@
 
 #include "mime/byte_source.h"
 #include "mime/content_type_table.h"
+#include "platform/pause.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ class CSystemEnvironment : public CEnvironment {
   SLineTimeouts Timeouts() override { return SLineTimeouts(); }
   std::string TrustStore() override { return std::string(); }
   CResolver& Resolver() override { return CResolver::System(); }
+  void Pause(int ms) override { platform::PauseMs(ms); }
 };
 
 }  // namespace

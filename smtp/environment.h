@@ -1,5 +1,6 @@
 // What a run takes from the system around it: the message stamp, the media
-// types, the message text, the waits and the TLS trust store. The client
+// types, the message text, the waits, the TLS trust store and the pause
+// between tries. The client
 // receives one environment when it is made; tests hand it a fake.
 #pragma once
 
@@ -35,6 +36,8 @@ class CEnvironment {
   virtual std::string TrustStore() = 0;
   // The host lookup: name to addresses, address to name, the local name.
   virtual CResolver& Resolver() = 0;
+  // Waits ms milliseconds between tries of a run.
+  virtual void Pause(int ms) = 0;
 };
 
 // Forwards every call to another environment; a subclass overrides the few
@@ -51,6 +54,7 @@ class CEnvironmentWrapper : public CEnvironment {
   SLineTimeouts Timeouts() override { return m_target.Timeouts(); }
   std::string TrustStore() override { return m_target.TrustStore(); }
   CResolver& Resolver() override { return m_target.Resolver(); }
+  void Pause(int ms) override { m_target.Pause(ms); }
 
  private:
   CEnvironment& m_target;

@@ -52,6 +52,7 @@ bool CSmtpClient::SendMail() {
 }
 
 bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
+  m_outcome.stage = RunStage::kData;
   if (!dataSent) {
     if (!NothingWaiting()) return false;
     SendFormatted("DATA\r\n");
@@ -64,54 +65,89 @@ bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
   // the "." line, goes out only while the relay is silent.
   GatherSends(true);
   WatchSends(m_options.dataWatcher);
+  const uint64_t before = BytesTaken();
   // A file that changed since it was read ends the data unfinished: the
   // relay discards a message without its final ".", so a mixture of old and
   // new bytes is never delivered. The connection is closed by the caller
   // without another command.
   if (!WriteMessageData()) {
+    m_outcome.dataBytes += BytesTaken() - before;
     WatchSends(nullptr);
     return false;
   }
-  SendFormatted(kEndOfData);
+  // A "." refused because an earlier send failed never left: the relay
+  // cannot take the message. Alone at the end of the last block, it left
+  // only if that block did (written now, as the wait for the reply would).
+  // Otherwise the relay may deliver the message whatever else happens.
+  bool ended = SendFormatted(kEndOfData);
+  if (ended && !quitAfter) ended = FlushSends();
+  if (ended) {
+    m_outcome.stage = RunStage::kEndOfData;
+    m_outcome.dataEnded = true;
+    m_outcome.finalReplyCame = false;
+  }
+  m_outcome.dataBytes += BytesTaken() - before;
   if (quitAfter) {
     SendFormatted("QUIT\r\n");
     m_quitSent = true;
   }
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
+  if (ended) {
+    m_outcome.finalReplyCame = !m_outcome.reply.empty();
+    m_outcome.finalReply = m_outcome.reply;
+  }
   // A message that lost bytes on the way is not delivered, whatever the
   // relay answered.
   const bool sentWhole = FlushSends();
   WatchSends(nullptr);
   GatherSends(false);
+  if (accepted && sentWhole) ++m_outcome.delivered;
   return accepted && sentWhole;
 }
 
 bool CSmtpClient::SendChunks(bool quitAfter) {
+  m_outcome.stage = RunStage::kData;
   if (!NothingWaiting()) return false;
   CBdatFramer framer(*this, OffersPipelining());
   GatherSends(true);
   WatchSends(m_options.dataWatcher);
   FrameBlocks(&framer);
+  const uint64_t before = BytesTaken();
   const bool stuffing = std::exchange(m_dotStuffing, false);
   // A file that changed since it was read ends the data without a LAST
   // chunk: the relay discards what it has, and the caller closes.
   bool written = WriteMessageData();
   m_dotStuffing = stuffing;
+  bool ended = false;
   if (written) {
     framer.EndWith(quitAfter);
     written = WriteFramedBlock();
     m_quitSent = written && quitAfter;
+    // As with "." (SendData): a LAST chunk that failed alone never reached
+    // the relay; failed together with QUIT, it may have.
+    ended = written || quitAfter;
   } else {
     // What is gathered still goes framed, as a chunk that is not the last:
     // unframed it would read as commands.
     FlushSends();
   }
   FrameBlocks(nullptr);
+  m_outcome.dataBytes += BytesTaken() - before;
+  if (ended) {
+    m_outcome.stage = RunStage::kEndOfData;
+    m_outcome.dataEnded = true;
+    m_outcome.finalReplyCame = false;
+  }
   const bool accepted = written && framer.ReadOutstanding();
+  if (ended) {
+    m_outcome.finalReplyCame = written && !m_outcome.reply.empty();
+    m_outcome.finalReply = m_outcome.reply;
+  }
   const bool sentWhole = FlushSends();
   WatchSends(nullptr);
   GatherSends(false);
+  if (accepted && sentWhole) ++m_outcome.delivered;
   return accepted && sentWhole;
 }
 
@@ -142,6 +178,15 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
     }
   };
   int acceptedHere = 0;
+  // Every recipient of the envelope, each answered as its RCPT is.
+  if (m_outcome.recipients.size() != m_recipients.size()) {
+    m_outcome.recipients.assign(m_recipients.size(), SRecipientReply());
+    for (size_t i = 0; i < m_recipients.size(); ++i) {
+      std::string name;
+      SplitAddress(m_recipients[i], m_outcome.recipients[i].address, name);
+    }
+  }
+  m_outcome.stage = RunStage::kMail;
   for (int next = 0; next < commands;) {
     if (!NothingWaiting()) return false;
     if (group > 1) GatherSends(true);
@@ -150,6 +195,7 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
       select(command);
       SendFormatted("%s\r\n", command == 0 ? MailFromCommand(m_originatorAddress).c_str()
                                             : RcptToCommand(m_recipientAddress).c_str());
+      if (command == 0) ++m_outcome.transactions;
     }
     // DATA's reply is read by SendData, after every recipient's.
     // With chunking the first chunk waits for every reply instead.
@@ -162,8 +208,12 @@ bool CSmtpClient::SendEnvelope(const std::vector<int>& recipients, std::vector<i
     for (; next < end && accepted; ++next) {
       select(next);
       std::vector<std::string> lines;
+      m_outcome.stage = next == 0 ? RunStage::kMail : RunStage::kRcpt;
       accepted = ReadReply("2", Timeouts().replyMs, &lines);
       if (next == 0) continue;
+      SRecipientReply& answer = m_outcome.recipients[recipients[next - 1]];
+      answer.accepted = accepted;
+      answer.reply = m_outcome.reply;
       if (accepted) {
         ++acceptedHere;
         ++m_recipientCursor;

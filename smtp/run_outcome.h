@@ -42,19 +42,27 @@ struct SRecipientReply {
 struct SRunOutcome {
   FailureKind failure = FailureKind::kNone;
   std::string detail;
+  // A kConnect or kTls failure that trying again later may mend: a refused
+  // or timed-out connection, a handshake cut short or out of time.
+  bool transient = false;
   RunStage stage = RunStage::kBeforeConnecting;
   // The lines of the relay's last reply; empty when none came.
   std::vector<std::string> reply;
   std::vector<SRecipientReply> recipients;
-  bool dataEnded = false;      // the end-of-data line was sent
-  bool finalReplyCame = false;  // some reply to it was read
-  uint64_t dataBytes = 0;      // the data sent, end-of-data line included
+  bool dataEnded = false;      // an end-of-data line was sent
+  bool finalReplyCame = false;  // some reply to the last one was read
+  uint64_t dataBytes = 0;      // the data taken for sending, end-of-data lines included
+  int transactions = 0;        // MAIL commands sent on this connection
+  int delivered = 0;           // transactions whose data the relay accepted
+  // The lines of the last reply to an end-of-data line (where a queue id is).
+  std::vector<std::string> finalReply;
 
   // The first failure stays: what follows it (a QUIT after a refusal) is
   // only its consequence.
-  void Fail(FailureKind kind, std::string text = std::string()) {
+  void Fail(FailureKind kind, std::string text = std::string(), bool mendable = false) {
     if (failure != FailureKind::kNone) return;
     failure = kind;
     detail = std::move(text);
+    transient = mendable;
   }
 };

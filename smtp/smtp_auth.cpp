@@ -110,6 +110,7 @@ bool CSmtpClient::AuthPlain() {
 
 bool CSmtpClient::ReadPendingAuth() {
   if (!std::exchange(m_authPending, false)) return true;
+  m_outcome.stage = RunStage::kAuth;
   m_authRefused = !ReadReply("2");
   return !m_authRefused;
 }

@@ -226,7 +226,7 @@ class CSmtpClient : public CLineSocket {
   bool m_authRefused = false;
   // Reads the reply to an AUTH sent ahead, if any; false when it refused.
   bool ReadPendingAuth();
-  void FailTls(const std::string& reason);
+  void FailTls(const std::string& reason, bool transient = false);
 
   CEnvironment& m_environment;
 };

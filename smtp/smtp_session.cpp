@@ -30,10 +30,12 @@ bool CSmtpClient::ReadReply(const char* expected) {
 
 bool CSmtpClient::ReadReply(const char* expected, int timeoutMs,
                             std::vector<std::string>* lines) {
+  // Every reply is kept as the last one, for the report and the refusal line.
+  std::vector<std::string>& kept = m_outcome.reply;
   BeginReply(timeoutMs);
   std::string line;
   ReadLine(line);
-  if (lines) lines->assign(1, line);
+  kept.assign(1, line);
   // Every line must be a reply line with the code of the first; the reply
   // still ends where it always did, at the first line without a hyphen in
   // the fourth place. End of input leaves the line empty, which never
@@ -42,10 +44,12 @@ bool CSmtpClient::ReadReply(const char* expected, int timeoutMs,
   bool wellFormed = IsReplyLine(line);
   while (line.size() >= 4 && line[3] == '-') {
     ReadLine(line);
-    if (lines) lines->push_back(line);
+    kept.push_back(line);
     wellFormed = wellFormed && IsReplyLine(line) && line.compare(0, 3, code) == 0;
   }
   EndReply();
+  if (kept.size() == 1 && kept.front().empty()) kept.clear();  // none came
+  if (lines) *lines = kept.empty() ? std::vector<std::string>(1) : kept;
   const std::string_view prefix(expected);
   return wellFormed && line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
 }
@@ -62,19 +66,34 @@ std::string CSmtpClient::GreetingName() const {
 }
 
 bool CSmtpClient::Connect(const std::string& host, long port) {
+  // A new connection knows nothing of an earlier one's EHLO.
+  m_identified = false;
+  m_ehloKeywords.clear();
+  m_quitSent = false;
+  m_outcome.stage = RunStage::kConnect;
   const bool opened = m_options.tlsMode == kImplicitTls ? Open(host, "submissions", 465, port)
                                                 : Open(host, "smtp", 25, port);
-  if (!opened) m_outcome.Fail(FailureKind::kConnect, ConnectFailure());
+  // Only a port out of range is sure to fail again; a name without an
+  // address may be the resolver's passing failure.
+  if (!opened) {
+    m_outcome.Fail(FailureKind::kConnect, ConnectFailure(),
+                   !ConnectFailure().starts_with("Invalid port"));
+  }
   return opened;
 }
 
 bool CSmtpClient::Login() {
+  m_outcome.stage = RunStage::kTls;
   if (m_options.tlsMode == kImplicitTls && !SecureConnection()) return false;
+  m_outcome.stage = RunStage::kGreeting;
   if (!ReadReply("2")) return false;
+  m_outcome.stage = RunStage::kTls;
   if (m_options.tlsMode == kStartTls && !SendStartTls()) return false;
+  m_outcome.stage = RunStage::kGreeting;
   // Over TLS the relay's keywords are read even when nothing needs them yet.
   if (m_options.tlsMode != kNoTls && !Ehlo()) return false;
   if (m_userName.empty() && m_password.empty()) return m_identified || Helo();
+  m_outcome.stage = RunStage::kAuth;
   return Authenticate();
 }
 
@@ -91,6 +110,7 @@ bool CSmtpClient::Quit() {
     GatherSends(false);
     if (!ReadPendingAuth()) return false;
   }
+  m_outcome.stage = RunStage::kQuit;
   if (!m_quitSent) SendFormatted("QUIT\r\n");
   m_quitSent = false;
   return ReadReply("2");

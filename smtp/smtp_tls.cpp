@@ -20,14 +20,20 @@ std::string Printable(const std::string& line) {
 
 }  // namespace
 
-void CSmtpClient::FailTls(const std::string& reason) {
-  m_outcome.Fail(FailureKind::kTls, reason);
+void CSmtpClient::FailTls(const std::string& reason, bool transient) {
+  m_outcome.Fail(FailureKind::kTls, reason, transient);
 }
 
 bool CSmtpClient::SecureConnection() {
   std::string reason;
   if (StartTls(m_options.tls, reason)) return true;
-  FailTls(reason);
+  // A handshake that ran out of time or lost its connection may succeed
+  // later; a certificate or a protocol the relay refused will not.
+  const bool transient = reason.find("in time") != std::string::npos ||
+                         reason.find("closed the connection") != std::string::npos ||
+                         reason.find("connection failed") != std::string::npos ||
+                         reason.find("connection was lost") != std::string::npos;
+  FailTls(reason, transient);
   return false;
 }
 
@@ -35,7 +41,8 @@ bool CSmtpClient::SendStartTls() {
   if (!Ehlo()) {
     // Answering EHLO with an error is how a relay would push a client back
     // to HELO and clear text.
-    FailTls("the relay refused EHLO, so it does not offer STARTTLS");
+    const bool transient = m_outcome.reply.empty() || m_outcome.reply.back()[0] == '4';
+    FailTls("the relay refused EHLO, so it does not offer STARTTLS", transient);
     return false;
   }
   if (m_ehloKeywords.count("STARTTLS") == 0) {
@@ -49,9 +56,10 @@ bool CSmtpClient::SendStartTls() {
   SendFormatted("STARTTLS\r\n");
   std::vector<std::string> lines;
   if (!ReadReply("220", Timeouts().replyMs, &lines)) {
-    FailTls(lines.empty() || lines.back().empty()
-                       ? "the relay gave no answer to STARTTLS"
-                       : "the relay refused STARTTLS: " + Printable(lines.back()));
+    const bool silent = lines.empty() || lines.back().empty();
+    FailTls(silent ? "the relay gave no answer to STARTTLS"
+                   : "the relay refused STARTTLS: " + Printable(lines.back()),
+            silent || lines.back()[0] == '4');
     return false;
   }
   // Bytes sent before the handshake would otherwise be read as if they had

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "mime/content_type_table.h"
 #include "smtp/environment.h"
@@ -38,6 +39,8 @@ class CFakeEnvironment : public CEnvironment {
   std::string trustStore;
   // The system's unless a test names every host itself.
   CResolver* resolver = &CResolver::System();
+  // Every pause asked for, in order; none is waited.
+  std::vector<int> pauses;
 
   SMessageStamp MessageStamp() override { return stamp; }
   std::string ContentType(const std::string& extension) override {
@@ -47,6 +50,7 @@ class CFakeEnvironment : public CEnvironment {
   SLineTimeouts Timeouts() override { return timeouts; }
   std::string TrustStore() override { return trustStore; }
   CResolver& Resolver() override { return *resolver; }
+  void Pause(int ms) override { pauses.push_back(ms); }
 
  private:
   CMemorySource m_noText{std::string(), true};

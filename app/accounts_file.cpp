@@ -22,10 +22,11 @@ constexpr SSwitchKey kSwitchKeys[] = {
     {"user", "n"}, {"auth", "m"},     {"password", "p"},
 };
 
-// Long options that choose what a run does rather than how it connects or
-// what it sends: never a key.
-constexpr const char* kNotKeys[] = {"help",     "version", "account",    "config",
-                                    "providers", "dry-run", "oauth-login"};
+// Long options that choose what a run does, or how it reports to its caller,
+// rather than how it connects or what it sends: never a key.
+constexpr const char* kNotKeys[] = {"help",    "version",     "account", "config",
+                                    "providers", "dry-run",   "oauth-login", "report",
+                                    "exit-codes"};
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t";

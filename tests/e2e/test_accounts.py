@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 from conftest import WINE
-from peers import relay
+from peers import closed_port, relay
 from test_auth import SECRET, USER, assert_no_secret
 from tls_support import Pki
 
@@ -265,3 +265,23 @@ def test_command_line_over_account_over_defaults_over_provider(velsend, tmp_path
     assert shown["verification"] == "off (command line)"
     assert shown["user"] == "reports (account a)"
     assert "MAIL FROM:<ops@example.org>" in run.err
+
+
+def test_retry_and_exit_code_keys_of_an_account(velsend, tmp_path):
+    """Retries are keys: a relay that cannot be reached is tried as often as
+    the account says. The exit convention and the report belong to the
+    caller, so they are options only."""
+    port = closed_port()
+    config = private(tmp_path / "config",
+                     f"[account cron]\nhost = 127.0.0.1\nport = {port}\nretry = 2\n"
+                     "retry-delay = 0\n")
+    run = velsend(f"--config={config}", "--account=cron", "-oann@example.test",
+                  "-rbob@example.test", "-sRetried", "-f,", "--exit-codes=sysexits",
+                  stdin=b"text\n.\n")
+    assert run.err.count("failed; trying again in") == 2, run.err
+    assert run.status == 75  # temporary, in sendmail's convention
+    private(config, "[account cron]\nexit-codes = sysexits\n")
+    run = velsend(f"--config={config}", "--account=cron", "-oann@example.test",
+                  "-rbob@example.test", "-sRetried", "-f,", stdin=b"text\n.\n")
+    assert run.status == 11
+    assert f':2: unknown key "exit-codes"\n' in run.err, run.err

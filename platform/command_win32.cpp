@@ -60,7 +60,10 @@ CommandOutcome RunShellCommand(const std::string& command, size_t limit, int tim
   }
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  if (!SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits,
+                               sizeof limits)) {
+    return CommandOutcome::kNotStarted;
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -75,7 +78,12 @@ CommandOutcome RunShellCommand(const std::string& command, size_t limit, int tim
     return CommandOutcome::kNotStarted;
   }
   SHandle processHandle{process.hProcess}, threadHandle{process.hThread};
-  AssignProcessToJobObject(job.value, process.hProcess);
+  // Outside the job a command that overstays could not be ended whole: it
+  // never runs.
+  if (!AssignProcessToJobObject(job.value, process.hProcess)) {
+    TerminateProcess(process.hProcess, 1);
+    return CommandOutcome::kNotStarted;
+  }
   ResumeThread(process.hThread);
   CloseHandle(writeEnd.value);
   writeEnd.value = nullptr;

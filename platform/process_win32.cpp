@@ -23,8 +23,11 @@ bool IsOpen(int fd) {
   return ReadFile(file, &none, 0, &read, nullptr) || GetLastError() != ERROR_INVALID_FUNCTION;
 }
 
+// Standard output is filled for reading only: what is written to a closed
+// one fails as it would have, so a dry run does not show its message to
+// nobody and call that success.
 bool FillWithNullDevice(int fd) {
-  int null = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+  int null = _open("NUL", fd == 2 ? _O_WRONLY : _O_RDONLY);
   if (null < 0) return false;
   if (null == fd) return true;
   bool filled = _dup2(null, fd) == 0;

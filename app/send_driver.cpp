@@ -26,7 +26,7 @@
 #include "mime/address.h"
 #include "platform/clock.h"
 #include "platform/config_file.h"
-#include "platform/report_file.h"
+#include "platform/whole_file.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "smtp/auth_mechanisms.h"
@@ -350,7 +350,7 @@ void WriteReport(const std::string& target, const std::string& text) {
     return;
   }
   std::string error;
-  if (!platform::ReplaceReportFile(target, text, error)) {
+  if (!platform::ReplaceWholeFile(target, text, error)) {
     Diagnostic("Couldn't write the report: %s\n", error);
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/ascii_text.h"
+#include "base/percent_decoding.h"
 #include "mime/byte_source.h"
 #include "mime/html_text.h"
 
@@ -12,27 +13,6 @@ namespace {
 // costs nothing.
 constexpr size_t kHeadBytes = 4096;
 constexpr size_t kMostReferenceBytes = 998;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = AsciiLower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 std::string CharsetParameter(std::string_view content) {
   for (size_t i = 0; i + 8 <= content.size(); ++i) {

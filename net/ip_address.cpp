@@ -3,16 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
+#include "base/ascii_text.h"
 
 bool ParseIPv4Literal(std::string_view text, platform::SAddress& address) {
   uint8_t out[4];
@@ -52,7 +43,7 @@ bool ParseIPv6Literal(std::string_view text, platform::SAddress& address) {
   while (at < text.size()) {
     if (count == 8) return false;
     size_t end = at;
-    while (end < text.size() && HexValue(text[end]) >= 0) ++end;
+    while (end < text.size() && AsciiHexValue(text[end]) >= 0) ++end;
     if (end < text.size() && text[end] == '.') {
       // A dotted IPv4 tail fills the last two groups.
       platform::SAddress tail;
@@ -65,7 +56,9 @@ bool ParseIPv6Literal(std::string_view text, platform::SAddress& address) {
     }
     if (end == at || end - at > 4) return false;
     uint16_t value = 0;
-    for (size_t i = at; i < end; ++i) value = static_cast<uint16_t>(value << 4 | HexValue(text[i]));
+    for (size_t i = at; i < end; ++i) {
+      value = static_cast<uint16_t>(value << 4 | AsciiHexValue(text[i]));
+    }
     groups[count++] = value;
     at = end;
     if (at == text.size()) break;
@@ -113,14 +106,14 @@ bool ParseInetAddress(std::string_view text, platform::SAddress& address) {
     if (text[at] == '0') {
       base = 8;
       if (at + 1 < text.size() && (text[at + 1] == 'x' || text[at + 1] == 'X') &&
-          at + 2 < text.size() && HexValue(text[at + 2]) >= 0) {
+          at + 2 < text.size() && AsciiHexValue(text[at + 2]) >= 0) {
         base = 16;
         at += 2;
       }
     }
     uint64_t value = 0;
     while (at < text.size()) {
-      const int digit = HexValue(text[at]);
+      const int digit = AsciiHexValue(text[at]);
       if (digit < 0 || static_cast<unsigned>(digit) >= base) break;
       value = value * base + static_cast<unsigned>(digit);
       if (value > kMost) return false;

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/percent_decoding.h"
+
 namespace {
 
 bool Unreserved(unsigned char c) {
@@ -22,13 +24,6 @@ std::string Encode(const std::string& text) {
     }
   }
   return out;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::string StringMember(const nlohmann::json& object, const char* name) {
@@ -62,22 +57,6 @@ std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& f
   for (const auto& [name, value] : fields) {
     if (!out.empty()) out += '&';
     out += Encode(name) + '=' + Encode(value);
-  }
-  return out;
-}
-
-std::string FormDecode(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
   }
   return out;
 }
@@ -175,7 +154,9 @@ RedirectResult ParseRedirect(const std::string& requestLine, const std::string& 
     std::string field = query.substr(start, amp == std::string::npos ? amp : amp - start);
     size_t equals = field.find('=');
     std::string name = field.substr(0, equals);
-    std::string value = equals == std::string::npos ? std::string() : FormDecode(field.substr(equals + 1));
+    std::string value = equals == std::string::npos
+                            ? std::string()
+                            : PercentDecoded(field.substr(equals + 1), true);
     if (name == "code") code = value;
     if (name == "state") {
       state = value;

@@ -33,8 +33,6 @@ struct TokenAnswer {
 // application/x-www-form-urlencoded, each byte outside the unreserved set
 // percent-encoded.
 std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields);
-// Undoes FormEncode for one value ('+' is a space).
-std::string FormDecode(const std::string& text);
 
 TokenAnswer ParseTokenAnswer(const std::string& body);
 

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/whole_file.h"
+
 namespace platform {
 namespace {
 
@@ -65,44 +67,7 @@ bool ReplacePrivateFile(const std::string& path, const std::string& content,
     error = "cannot create " + dir + ": " + std::strerror(errno);
     return false;
   }
-  std::string temporary = path + ".XXXXXX";
-  int fd = mkstemp(temporary.data());  // mode 0600
-  if (fd < 0) {
-    error = "cannot create a file in " + dir + ": " + std::strerror(errno);
-    return false;
-  }
-  fchmod(fd, 0600);
-  const char* data = content.data();
-  size_t left = content.size();
-  while (left) {
-    ssize_t wrote = write(fd, data, left);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      error = "cannot write " + temporary + ": " + std::strerror(errno);
-      close(fd);
-      unlink(temporary.c_str());
-      return false;
-    }
-    data += wrote;
-    left -= static_cast<size_t>(wrote);
-  }
-  if (fsync(fd) != 0 || close(fd) != 0) {
-    error = "cannot write " + temporary + ": " + std::strerror(errno);
-    unlink(temporary.c_str());
-    return false;
-  }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    error = "cannot replace " + path + ": " + std::strerror(errno);
-    unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself must survive a crash too.
-  int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  return true;
+  return ReplaceWholeFile(path, content, error);
 }
 
 CPrivateFileLock::~CPrivateFileLock() {

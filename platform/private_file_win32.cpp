@@ -6,6 +6,8 @@
 #include <chrono>
 
 
+#include "platform/whole_file.h"
+
 namespace platform {
 namespace {
 
@@ -108,33 +110,7 @@ bool ReplacePrivateFile(const std::string& path, const std::string& content,
   }
   std::string sealed(reinterpret_cast<const char*>(out.pbData), out.cbData);
   LocalFree(out.pbData);
-  std::string temporary = path + ".new" + std::to_string(GetCurrentProcessId());
-  {
-    SHandle file;
-    file.handle = CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE) {
-      error = "cannot create " + temporary + ": " + Describe(GetLastError());
-      return false;
-    }
-    DWORD wrote = 0;
-    if (!WriteFile(file.handle, sealed.data(), static_cast<DWORD>(sealed.size()), &wrote,
-                   nullptr) ||
-        wrote != sealed.size() || !FlushFileBuffers(file.handle)) {
-      error = "cannot write " + temporary + ": " + Describe(GetLastError());
-      CloseHandle(file.handle);
-      file.handle = INVALID_HANDLE_VALUE;
-      DeleteFileW(Wide(temporary).c_str());
-      return false;
-    }
-  }
-  if (!MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = "cannot replace " + path + ": " + Describe(GetLastError());
-    DeleteFileW(Wide(temporary).c_str());
-    return false;
-  }
-  return true;
+  return ReplaceWholeFile(path, sealed, error);
 }
 
 CPrivateFileLock::~CPrivateFileLock() {

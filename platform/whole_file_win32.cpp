@@ -1,28 +1,20 @@
-#include "platform/report_file.h"
+#include "platform/whole_file.h"
 
 #include <windows.h>
 
+#include "platform/wide_text_win32.h"
+
 namespace platform {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                      length);
-  return wide;
-}
 
 std::string Describe(DWORD error) { return "system error " + std::to_string(error); }
 
 }  // namespace
 
-bool ReplaceReportFile(const std::string& path, const std::string& content,
-                       std::string& error) {
+bool ReplaceWholeFile(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".new" + std::to_string(GetCurrentProcessId());
-  HANDLE file = CreateFileW(Wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  const std::wstring wideTemporary = WideFromUtf8(temporary);
+  HANDLE file = CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = "cannot create " + temporary + ": " + Describe(GetLastError());
@@ -36,13 +28,13 @@ bool ReplaceReportFile(const std::string& path, const std::string& content,
   CloseHandle(file);
   if (!written) {
     error = "cannot write " + temporary + ": " + Describe(writeError);
-    DeleteFileW(Wide(temporary).c_str());
+    DeleteFileW(wideTemporary.c_str());
     return false;
   }
-  if (!MoveFileExW(Wide(temporary).c_str(), Wide(path).c_str(),
+  if (!MoveFileExW(wideTemporary.c_str(), WideFromUtf8(path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = "cannot replace " + path + ": " + Describe(GetLastError());
-    DeleteFileW(Wide(temporary).c_str());
+    DeleteFileW(wideTemporary.c_str());
     return false;
   }
   return true;

@@ -188,6 +188,23 @@ def test_silence_in_the_handshake_is_bounded(velsend, mode, steps):
     assert elapsed < 8
 
 
+def secured_delivery(context):
+    """The dialogue from the handshake on: one message accepted, then the
+    relay closes without close_notify."""
+    return [tls(context), expect("EHLO "), send("250 relay"), expect("MAIL FROM:"),
+            send("250 ok"), expect("RCPT TO:"), send("250 ok"), expect("DATA"),
+            send("354 go"), until_line("."), send("250 queued"), expect("QUIT"),
+            send("221 bye"), close()]
+
+
+def recording_sni(pki):
+    """A server context and the list of server names the clients send it."""
+    context = pki.server_context()
+    names = []
+    context.sni_callback = lambda sock, name, ctx: names.append(name)
+    return context, names
+
+
 @pytest.mark.skipif(WINE, reason="Wine's SChannel has no TLS 1.3, the only version with KeyUpdate")
 def test_records_without_data_do_not_outlast_the_timeout(velsend, pki):
     """A relay that completes the handshake and then sends only TLS 1.3
@@ -242,14 +259,8 @@ def test_trailing_dot_is_the_same_name_for_sni_and_verification(velsend_bin, pki
     private = ["unshare", "-m", "sh", "-c", f'mount --bind {hosts} /etc/hosts && exec "$@"', "sh"]
     if shutil.which("unshare") is None or subprocess.run([*private, "true"]).returncode != 0:
         pytest.skip("no private mount namespace here (needs root)")
-    context = pki.server_context()
-    names = []
-    context.sni_callback = lambda sock, name, ctx: names.append(name)
-    steps = EHLO_STARTTLS + [send("220 go"), tls(context),
-                             expect("EHLO "), send("250 relay"), expect("MAIL FROM:"),
-                             send("250 ok"), expect("RCPT TO:"), send("250 ok"),
-                             expect("DATA"), send("354 go"), until_line("."), send("250 queued"),
-                             expect("QUIT"), send("221 bye"), close()]
+    context, names = recording_sni(pki)
+    steps = EHLO_STARTTLS + [send("220 go"), *secured_delivery(context)]
     with ScriptedPeer(steps) as peer:
         run = subprocess.run([*private, velsend_bin, *REQUIRED, f"-hlocalhost.:{peer.port}",
                               "--starttls", f"--cacert={pki.ca}"],
@@ -262,14 +273,8 @@ def test_trailing_dot_is_the_same_name_for_sni_and_verification(velsend_bin, pki
 
 @pytest.mark.parametrize("host,sni", [("localhost", "localhost"), ("127.0.0.1", None)])
 def test_close_without_close_notify_after_quit(velsend, pki, host, sni):
-    context = pki.server_context()
-    names = []
-    context.sni_callback = lambda sock, name, ctx: names.append(name)
-    steps = EHLO_STARTTLS + [send("220 go"), tls(context),
-                             expect("EHLO "), send("250 relay"), expect("MAIL FROM:"),
-                             send("250 ok"), expect("RCPT TO:"), send("250 ok"),
-                             expect("DATA"), send("354 go"), until_line("."), send("250 queued"),
-                             expect("QUIT"), send("221 bye"), close()]
+    context, names = recording_sni(pki)
+    steps = EHLO_STARTTLS + [send("220 go"), *secured_delivery(context)]
     with ScriptedPeer(steps) as peer:
         run = velsend(*REQUIRED, f"-h{host}:{peer.port}", "--starttls", f"--cacert={pki.ca}")
     assert run.status == 0, run.err
@@ -283,10 +288,7 @@ def test_line_end_split_before_tls_belongs_to_the_clear_line(velsend, pki):
     """"220 go\r" and its "\n" in separate packets: the LF is the end of the
     clear-text line, not the first byte of TLS."""
     steps = EHLO_STARTTLS + [send_raw(b"220 go\r"), delay(0.3), send_raw(b"\n"),
-                             tls(pki.server_context()), expect("EHLO "), send("250 relay"),
-                             expect("MAIL FROM:"), send("250 ok"), expect("RCPT TO:"),
-                             send("250 ok"), expect("DATA"), send("354 go"), until_line("."),
-                             send("250 queued"), expect("QUIT"), send("221 bye"), close()]
+                             *secured_delivery(pki.server_context())]
     with ScriptedPeer(steps) as peer:
         run = velsend(*REQUIRED, f"-hlocalhost:{peer.port}", "--starttls", f"--cacert={pki.ca}")
     assert run.status == 0, run.err

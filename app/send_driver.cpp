@@ -24,6 +24,7 @@
 #include "app/switches.h"
 #include "app/usage.h"
 #include "mime/address.h"
+#include "mime/charset_table.h"
 #include "platform/clock.h"
 #include "platform/config_file.h"
 #include "platform/whole_file.h"

@@ -14,9 +14,3 @@ constexpr size_t kMaxAddress = 254;
 // it is longer than kMaxAddress. An empty address is valid.
 bool IsValidAddress(std::string_view address);
 
-// The longest charset name taken (the registry's names have at most 40).
-constexpr size_t kMaxCharsetName = 64;
-
-// True when name can stand as a charset parameter unquoted: an RFC 2045
-// token of at most kMaxCharsetName characters.
-bool IsCharsetName(std::string_view name);

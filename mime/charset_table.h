@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,3 +31,10 @@ std::string DefaultCharset(unsigned codePage, std::string_view codeSet);
 // The Windows code page of a charset name (registered names first, then the
 // table's), compared without regard to case; 0 when unknown.
 unsigned CodePageForCharset(std::string_view charset);
+
+// The longest charset name taken (the registry's names have at most 40).
+constexpr size_t kMaxCharsetName = 64;
+
+// True when name can stand as a charset parameter unquoted: an RFC 2045
+// token of at most kMaxCharsetName characters.
+bool IsCharsetName(std::string_view name);

@@ -69,4 +69,20 @@ TEST(DefaultCharset, TableThenRegisteredCodeSetThenUtf8) {
   }
 }
 
+TEST(IsCharsetName, Cases) {
+  struct Case {
+    std::string name;
+    bool valid;
+  } cases[] = {
+      {"UTF-8", true},         {"iso-8859-1", true}, {"x-user_defined+1.0", true},
+      {std::string(64, 'c'), true}, {std::string(65, 'c'), false},
+      {"", false},             {"utf 8", false},     {"utf-8;x=y", false},
+      {"\"utf-8\"", false},     {"utf-8\r\nX: y", false}, {"caf\xC3\xA9", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsCharsetName(c.name), c.valid);
+  }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "net/line_socket.h"
 #include "net/line_socket_parts.h"
+#include "net/tls_failure.h"
 #include "net/tls_names.h"
 
 using line_socket::IsBreak;
@@ -91,12 +92,13 @@ bool CLineSocket::StartTls(const platform::TlsOptions& given, std::string& reaso
     return false;
   }
   platform::TlsSessionInfo info;
+  platform::TlsFailure failure;
   const int timeoutMs = m_timeouts.replyMs;
   const bool secured = WrapStream([&](std::unique_ptr<CByteStream> plain) {
-    return platform::StartTlsClient(std::move(plain), options, timeoutMs, info, reason);
+    return platform::StartTlsClient(std::move(plain), options, timeoutMs, info, failure);
   });
   if (!secured) {
-    if (reason.empty()) reason = "the connection was lost";
+    reason = TlsFailureText(failure);
     return false;
   }
   if (options.verify) {

@@ -1,6 +1,5 @@
 #include "net/tls_names.h"
 
-#include "base/printable_text.h"
 #include "net/ip_address.h"
 
 namespace tls_names {
@@ -41,13 +40,6 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host) {
   size_t labelEnd = want.size() - suffix.size();
   return want.compare(labelEnd, std::string::npos, suffix) == 0 &&
          want.find('.') == labelEnd;
-}
-
-std::string NameMismatchReason(const std::string& certName, const std::string& host) {
-  if (certName.empty()) return "certificate is not for " + host;
-  std::string shown;
-  AppendPrintable(shown, certName);
-  return "certificate is for " + shown + ", not " + host;
 }
 
 std::string CertificateAddressText(std::string_view bytes) {

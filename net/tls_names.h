@@ -19,13 +19,7 @@ bool ParseAddressLiteral(const std::string& host, std::string& bytes);
 // exactly one non-empty label, and never an address literal.
 bool MatchesDnsName(const std::string& pattern, const std::string& host);
 
-// "certificate is for CERTNAME, not HOST" ("certificate is not for HOST"
-// when the certificate names nothing), the reason a person sees on a mismatch.
-// The certificate's names are the relay's words: their control bytes (tab
-// excepted) are shown as \xHH, so that they cannot drive the terminal.
-std::string NameMismatchReason(const std::string& certName, const std::string& host);
-
-// The text of a certificate's IP address entry as the reasons above show it:
+// The text of a certificate's IP address entry as a failure shows it:
 // four bytes dotted ("192.0.2.7"), otherwise hexadecimal groups of two bytes,
 // not shortened ("2001:db8:0:0:0:0:0:1"), as the certificate holds them.
 std::string CertificateAddressText(std::string_view bytes);

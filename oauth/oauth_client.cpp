@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "net/tls_failure.h"
+
 namespace {
 
 // RFC 8628 section 3.2: five seconds when the server names no interval.
@@ -39,7 +41,10 @@ OAuthOutcome COAuthClient::Post(const std::string& url,
       break;
     case platform::HttpOutcome::CertificateFailed:
       return {OAuthStatus::CertificateFailed,
-              "Couldn't get an access token from " + url + ": " + response.error};
+              "Couldn't get an access token from " + url + ": " +
+                  (response.certificate.kind == platform::TlsFailureKind::kNone
+                       ? response.error
+                       : TlsFailureText(response.certificate))};
     case platform::HttpOutcome::TimedOut:
       return Unreachable(url, "no answer in time");
     case platform::HttpOutcome::Failed:

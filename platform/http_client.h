@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/tls.h"
+
 namespace platform {
 
 struct HttpRequest {
@@ -30,6 +32,9 @@ struct HttpResponse {
   std::string body;
   // Why there is no answer, for the user; never holds the request's body.
   std::string error;
+  // Where this program refused the server's certificate itself (WinHTTP with
+  // a CA file): what it found, worded by net/tls_failure.h; error is empty.
+  TlsFailure certificate;
 };
 
 HttpResponse HttpSend(const HttpRequest& request);

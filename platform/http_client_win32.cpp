@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/tls_verify_win32.h"
+#include "platform/wide_text_win32.h"
 
 namespace platform {
 namespace {
@@ -16,16 +17,6 @@ struct SInternet {
     if (handle) WinHttpCloseHandle(handle);
   }
 };
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                      length);
-  return wide;
-}
 
 HttpResponse Fail(HttpResponse response, DWORD error) {
   response.body.clear();
@@ -59,7 +50,7 @@ HttpResponse Fail(HttpResponse response, DWORD error) {
 // before the body (which holds the secrets) is written.
 HttpResponse HttpSend(const HttpRequest& request) {
   HttpResponse response;
-  std::wstring url = Wide(request.url);
+  std::wstring url = WideFromUtf8(request.url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
   parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -113,18 +104,18 @@ HttpResponse HttpSend(const HttpRequest& request) {
   if (ownCheck) {
     const CERT_CONTEXT* leaf = nullptr;
     DWORD leafSize = sizeof leaf;
-    std::string reason = "no server certificate";
+    TlsFailure& failure = response.certificate;
+    failure = {TlsFailureKind::kNoCertificate, "", Utf8FromWide(host)};
     bool trusted = WinHttpQueryOption(handle.handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &leaf,
                                       &leafSize) &&
                    leaf != nullptr &&
-                   VerifyServerCertificate(leaf, request.caFile,
-                                           std::string(host.begin(), host.end()), reason);
+                   VerifyServerCertificate(leaf, request.caFile, failure.host, failure);
     if (leaf) CertFreeCertificateContext(leaf);
     if (!trusted) {
       response.outcome = HttpOutcome::CertificateFailed;
-      response.error = reason;
       return response;
     }
+    failure = {};
   }
   DWORD written = 0;
   if ((!request.form.empty() &&

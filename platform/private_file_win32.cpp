@@ -5,31 +5,11 @@
 
 #include <chrono>
 
-
 #include "platform/whole_file.h"
+#include "platform/wide_text_win32.h"
 
 namespace platform {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                      length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                      length, nullptr, nullptr);
-  return narrow;
-}
 
 std::string ParentOf(const std::string& path) {
   size_t slash = path.find_last_of("\\/");
@@ -37,11 +17,12 @@ std::string ParentOf(const std::string& path) {
 }
 
 bool MakeDirectories(const std::string& dir) {
-  DWORD attributes = GetFileAttributesW(Wide(dir).c_str());
+  DWORD attributes = GetFileAttributesW(WideFromUtf8(dir).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return attributes & FILE_ATTRIBUTE_DIRECTORY;
   std::string parent = ParentOf(dir);
   if (parent != dir && parent.size() > 2 && !MakeDirectories(parent)) return false;
-  return CreateDirectoryW(Wide(dir).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  return CreateDirectoryW(WideFromUtf8(dir).c_str(), nullptr) ||
+         GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 std::string Describe(DWORD error) {
@@ -61,13 +42,13 @@ std::string PrivateStateDirectory() {
   wchar_t buffer[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return std::string();
-  return Narrow(std::wstring(buffer, length)) + "\\velsend";
+  return Utf8FromWide(std::wstring(buffer, length)) + "\\velsend";
 }
 
 PrivateRead ReadPrivateFile(const std::string& path, std::string& content) {
   content.clear();
   SHandle file;
-  file.handle = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+  file.handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file.handle == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
@@ -120,7 +101,7 @@ CPrivateFileLock::~CPrivateFileLock() {
 bool CPrivateFileLock::Acquire(const std::string& path, int timeoutMs) {
   std::string lockPath = path + ".lock";
   if (!MakeDirectories(ParentOf(lockPath))) return false;
-  HANDLE file = CreateFileW(Wide(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE file = CreateFileW(WideFromUtf8(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

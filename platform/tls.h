@@ -27,16 +27,41 @@ struct TlsSessionInfo {
   std::string cipher;    // "TLS_AES_256_GCM_SHA384"
 };
 
+// What ended a handshake, in the system's terms: net/tls_failure.h turns it
+// into the sentence a person reads, the same on every system.
+enum class TlsFailureKind {
+  kNone,
+  kSetup,            // the library could not start; detail: the system's code, if any
+  kCaFileUnreadable, // detail: the file
+  kCaFileEmpty,      // detail: the file, which holds no certificate
+  kUnusableName,     // the host cannot be checked against a certificate
+  kConnectionLost,   // a send or receive failed
+  kClosed,           // the relay closed the connection
+  kTimedOut,
+  kOldProtocol,      // the relay offers nothing from TLS 1.2 on
+  kNotTls,           // the answer is not a TLS record
+  kBrokenOff,        // a fatal alert; detail: its number, if known
+  kCorrupted,        // a record failed its integrity check
+  kHandshake,        // anything else; detail: the library's own text
+  kNoCertificate,    // the relay sent none
+  kCertificate,      // the chain was refused; detail: the library's reason
+  kNameMismatch,     // detail: the certificate's names ("" when it names none)
+};
+
+struct TlsFailure {
+  TlsFailureKind kind = TlsFailureKind::kNone;
+  std::string detail;
+  std::string host;  // the name checked, as TlsOptions::hostName had it
+};
+
 // Runs the client handshake over transport (TLS 1.2 at least), waiting at
 // most timeoutMs in all. On success returns the encrypted stream, which owns
 // transport: its SendAll/Receive carry plain text, and Close sends
 // close_notify before closing transport. On failure returns nullptr, closes
-// transport and sets reason to a short text a person can act on, such as
-// "certificate verify failed: self-signed certificate in certificate chain"
-// or "certificate is for mail.example.net, not smtp.example.org".
+// transport and sets failure.
 std::unique_ptr<CByteStream> StartTlsClient(std::unique_ptr<CByteStream> transport,
                                             const TlsOptions& options, int timeoutMs,
-                                            TlsSessionInfo& info, std::string& reason);
+                                            TlsSessionInfo& info, TlsFailure& failure);
 
 // The TLS library and its version, for --version ("OpenSSL 3.0.11").
 std::string TlsLibraryVersion();

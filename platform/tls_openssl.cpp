@@ -6,6 +6,7 @@
 
 #include "base/deadline.h"
 #include "net/tls_names.h"
+#include "platform/file.h"
 
 #include <openssl/err.h>
 #include <openssl/opensslv.h>
@@ -108,25 +109,25 @@ class COpenSslStream : public CByteStream {
     Close();
   }
 
-  // Sets up the session and runs the handshake; false with reason set.
-  bool Handshake(const TlsOptions& options, int timeoutMs, std::string& reason) {
+  // Sets up the session and runs the handshake; false with failure set.
+  bool Handshake(const TlsOptions& options, int timeoutMs, TlsFailure& failure) {
+    failure.host = options.hostName;
     if (g_leafIndex < 0) g_leafIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeLeaf);
     m_context.reset(SSL_CTX_new(TLS_client_method()));
     if (!m_context || !SSL_CTX_set_min_proto_version(m_context.get(), TLS1_2_VERSION)) {
-      reason = "the TLS library could not be set up";
+      failure.kind = TlsFailureKind::kSetup;
       return false;
     }
     if (options.caFile.empty()) {
       SSL_CTX_set_default_verify_paths(m_context.get());
-    } else if (SSL_CTX_load_verify_locations(m_context.get(), options.caFile.c_str(), nullptr) != 1) {
-      reason = "no certificate could be read from " + options.caFile;
+    } else if (!LoadCaFile(options.caFile, failure)) {
       return false;
     }
     m_ssl.reset(SSL_new(m_context.get()));
     BioPtr in(BIO_new(BIO_s_mem()));
     BioPtr out(BIO_new(BIO_s_mem()));
     if (!m_ssl || !in || !out) {
-      reason = "the TLS library could not be set up";
+      failure.kind = TlsFailureKind::kSetup;
       return false;
     }
     m_in = in.get();
@@ -144,7 +145,7 @@ class COpenSslStream : public CByteStream {
           param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       if (X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1 ||
           SSL_set_tlsext_host_name(m_ssl.get(), host.c_str()) != 1) {
-        reason = "the name " + host + " cannot be checked against a certificate";
+        failure.kind = TlsFailureKind::kUnusableName;
         return false;
       }
     }
@@ -157,22 +158,22 @@ class COpenSslStream : public CByteStream {
       // Whatever the outcome, what the session wrote (the ClientHello, the
       // Finished message, or an alert) goes to the peer.
       if (!Flush(deadline.RemainingMs())) {
-        reason = "the connection failed during the TLS handshake";
+        failure.kind = TlsFailureKind::kConnectionLost;
         return false;
       }
       if (result == 1) return true;
       int error = SSL_get_error(m_ssl.get(), result);
       if (error != SSL_ERROR_WANT_READ) {
-        reason = HandshakeFailure(host);
+        failure = HandshakeFailure(host);
         return false;
       }
       long received = deadline.Expired() ? kReceiveTimeout : Pull(deadline.RemainingMs());
       if (received == kReceiveTimeout) {
-        reason = "the relay did not complete the TLS handshake in time";
+        failure.kind = TlsFailureKind::kTimedOut;
         return false;
       }
       if (received <= 0) {
-        reason = "the relay closed the connection during the TLS handshake";
+        failure.kind = TlsFailureKind::kClosed;
         return false;
       }
     }
@@ -266,26 +267,44 @@ class COpenSslStream : public CByteStream {
     return received;
   }
 
-  std::string HandshakeFailure(const std::string& host) {
+  TlsFailure HandshakeFailure(const std::string& host) const {
     long verify = SSL_get_verify_result(m_ssl.get());
     if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
       auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl.get(), g_leafIndex));
-      return tls_names::NameMismatchReason(leaf ? CertificateNames(leaf) : std::string(), host);
+      return {TlsFailureKind::kNameMismatch, leaf ? CertificateNames(leaf) : std::string(), host};
     }
     if (verify != X509_V_OK) {
-      return std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify);
+      return {TlsFailureKind::kCertificate, X509_verify_cert_error_string(verify), host};
     }
     unsigned long error = ERR_peek_last_error();
     int code = ERR_GET_REASON(error);
     if (code == SSL_R_UNSUPPORTED_PROTOCOL || code == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION ||
         code == SSL_R_NO_PROTOCOLS_AVAILABLE) {
-      return "the relay does not offer TLS 1.2 or later";
+      return {TlsFailureKind::kOldProtocol, "", host};
     }
     if (code == SSL_R_WRONG_VERSION_NUMBER || code == SSL_R_PACKET_LENGTH_TOO_LONG) {
-      return "the relay did not answer with TLS";
+      return {TlsFailureKind::kNotTls, "", host};
     }
     const char* text = error ? ERR_reason_error_string(error) : nullptr;
-    return std::string("TLS handshake failed: ") + (text ? text : "unknown error");
+    return {TlsFailureKind::kHandshake, text ? text : "", host};
+  }
+
+  // The user's trusted roots in place of the system's. A file that cannot
+  // be opened and one without a certificate call for different fixes.
+  bool LoadCaFile(const std::string& path, TlsFailure& failure) {
+    std::FILE* file = OpenForReading(path);
+    if (file == nullptr) {
+      failure.kind = TlsFailureKind::kCaFileUnreadable;
+      failure.detail = path;
+      return false;
+    }
+    std::fclose(file);
+    if (SSL_CTX_load_verify_locations(m_context.get(), path.c_str(), nullptr) != 1) {
+      failure.kind = TlsFailureKind::kCaFileEmpty;
+      failure.detail = path;
+      return false;
+    }
+    return true;
   }
 
   std::unique_ptr<CByteStream> m_transport;
@@ -300,9 +319,9 @@ class COpenSslStream : public CByteStream {
 
 std::unique_ptr<CByteStream> StartTlsClient(std::unique_ptr<CByteStream> transport,
                                             const TlsOptions& options, int timeoutMs,
-                                            TlsSessionInfo& info, std::string& reason) {
+                                            TlsSessionInfo& info, TlsFailure& failure) {
   auto stream = std::make_unique<COpenSslStream>(std::move(transport));
-  if (!stream->Handshake(options, timeoutMs, reason)) return nullptr;  // destroyed: closed
+  if (!stream->Handshake(options, timeoutMs, failure)) return nullptr;  // destroyed: closed
   stream->Describe(info);
   return stream;
 }

@@ -83,15 +83,6 @@ TEST(TlsNames, CertificateAddressText) {
   EXPECT_EQ(tls_names::CertificateAddressText(""), "");
 }
 
-TEST(TlsNames, MismatchReason) {
-  EXPECT_EQ(tls_names::NameMismatchReason("mail.example.net", "smtp.example.org"),
-            "certificate is for mail.example.net, not smtp.example.org");
-  EXPECT_EQ(tls_names::NameMismatchReason("", "127.0.0.1"), "certificate is not for 127.0.0.1");
-  // The certificate's bytes cannot drive the terminal or cut the line short.
-  EXPECT_EQ(tls_names::NameMismatchReason(std::string("\x1b]0;t\x07" "a\0b\x7f\tc", 12), "h"),
-            "certificate is for \\x1B]0;t\\x07a\\x00b\\x7F\tc, not h");
-}
-
 TEST(TlsNames, CertificateHostName) {
   const struct {
     const char* given;

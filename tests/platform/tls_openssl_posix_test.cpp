@@ -20,9 +20,11 @@
 #include <thread>
 
 #include "platform/socket.h"
+#include "net/tls_failure.h"
 #include "platform/tls.h"
 #include "support/fake_resolver.h"
 #include "support/lines.h"
+#include "support/memory_stream.h"
 
 namespace {
 
@@ -143,11 +145,11 @@ TEST(TlsOpenSsl, CarriesLargeBlocksBothWaysAndEndsWithCloseNotify) {
     });
     const std::string ca = identity.WritePem();
     platform::TlsSessionInfo info;
-    std::string reason;
+    platform::TlsFailure failure;
     auto stream = platform::StartTlsClient(server.Connect(), {"localhost", ca, true}, 5000, info,
-                                           reason);
+                                           failure);
     std::remove(ca.c_str());
-    ASSERT_TRUE(stream) << reason;
+    ASSERT_TRUE(stream) << TlsFailureText(failure);
     EXPECT_EQ(info.protocol, "TLS 1.3");
     EXPECT_FALSE(info.cipher.empty());
     // In uneven pieces, as the gathered blocks of a message arrive.
@@ -195,7 +197,7 @@ TEST(TlsOpenSsl, VerificationOutcomes) {
     SCOPED_TRACE(c.what);
     Identity identity(c.names);
     SSL_CTX* context = ServerContext(identity);
-    std::string reason;
+    platform::TlsFailure failure;
     bool ok = false;
     {
       Server server([&](int fd) {
@@ -210,13 +212,14 @@ TEST(TlsOpenSsl, VerificationOutcomes) {
           c.trustIt ? identity.WritePem() : Identity("DNS:localhost").WritePem();
       platform::TlsSessionInfo info;
       auto stream = platform::StartTlsClient(server.Connect(), {c.host, store, c.verify}, 5000,
-                                             info, reason);
+                                             info, failure);
       std::remove(store.c_str());
       ok = stream != nullptr;
     }
     SSL_CTX_free(context);
     EXPECT_EQ(ok, *c.reason == '\0');
-    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(ok, failure.kind == platform::TlsFailureKind::kNone);
+    EXPECT_EQ(ok ? "" : TlsFailureText(failure), c.reason);
   }
 }
 
@@ -231,7 +234,7 @@ TEST(TlsOpenSsl, SilenceAndClosingDuringTheHandshake) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::string reason;
+    platform::TlsFailure failure;
     auto start = std::chrono::steady_clock::now();
     {
       Server server([&](int fd) {
@@ -241,11 +244,11 @@ TEST(TlsOpenSsl, SilenceAndClosingDuringTheHandshake) {
       });
       platform::TlsSessionInfo info;
       auto stream = platform::StartTlsClient(server.Connect(), {"localhost", "", true}, 300,
-                                             info, reason);
+                                             info, failure);
       EXPECT_FALSE(stream);
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
     }
-    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(TlsFailureText(failure), c.reason);
   }
 }
 
@@ -283,11 +286,11 @@ TEST(TlsOpenSsl, RecordsWithoutDataCannotHoldAReceivePastItsDeadline) {
     });
     const std::string ca = identity.WritePem();
     platform::TlsSessionInfo info;
-    std::string reason;
+    platform::TlsFailure failure;
     auto stream = platform::StartTlsClient(server.Connect(), {"localhost", ca, true}, 5000, info,
-                                           reason);
+                                           failure);
     std::remove(ca.c_str());
-    ASSERT_TRUE(stream) << reason;
+    ASSERT_TRUE(stream) << TlsFailureText(failure);
     while (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     char buffer[512];
     for (int timeoutMs : {300, 0}) {
@@ -301,6 +304,35 @@ TEST(TlsOpenSsl, RecordsWithoutDataCannotHoldAReceivePastItsDeadline) {
     stream->Close();
   }
   SSL_CTX_free(context);
+}
+
+TEST(TlsOpenSsl, CaFileProblemsStopBeforeAnyByte) {
+  char empty[] = "/tmp/velsend-tls-test-XXXXXX";
+  const int fd = mkstemp(empty);
+  ASSERT_GE(fd, 0);
+  (void)!write(fd, "no certificate here\n", 20);
+  close(fd);
+  const struct {
+    std::string file;
+    platform::TlsFailureKind kind;
+  } cases[] = {
+      {"/nonexistent/velsend/ca.pem", platform::TlsFailureKind::kCaFileUnreadable},
+      {empty, platform::TlsFailureKind::kCaFileEmpty},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto peer = MakePeer();
+    platform::TlsSessionInfo info;
+    platform::TlsFailure failure;
+    auto stream = platform::StartTlsClient(std::make_unique<CMemoryStream>(peer),
+                                           {"localhost", c.file, true}, 1000, info, failure);
+    EXPECT_FALSE(stream);
+    EXPECT_EQ(failure.kind, c.kind);
+    EXPECT_EQ(failure.detail, c.file);
+    EXPECT_TRUE(peer->sent.empty());
+    EXPECT_TRUE(peer->closed);
+  }
+  std::remove(empty);
 }
 
 }  // namespace

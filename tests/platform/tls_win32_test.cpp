@@ -1,5 +1,7 @@
 #include "platform/tls.h"
 
+#include "net/tls_failure.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,8 +25,10 @@ Attempt Start(std::deque<std::string> replies, bool silentAtEnd, const std::stri
   options.hostName = host;
   options.caFile = caFile;
   platform::TlsSessionInfo info;
+  platform::TlsFailure failure;
   attempt.stream = platform::StartTlsClient(std::make_unique<CMemoryStream>(attempt.peer),
-                                            options, 5000, info, attempt.reason);
+                                            options, 5000, info, failure);
+  attempt.reason = TlsFailureText(failure);
   return attempt;
 }
 

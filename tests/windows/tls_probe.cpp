@@ -27,6 +27,7 @@
 
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "net/tls_failure.h"
 #include "platform/tls.h"
 
 namespace {
@@ -62,12 +63,12 @@ int Connect(int argc, char** argv) {
     return 1;
   }
   platform::TlsSessionInfo info;
-  std::string reason;
+  platform::TlsFailure failure;
   const int64_t started = platform::MonotonicMs();
-  auto tls = platform::StartTlsClient(std::move(socket), options, timeoutMs, info, reason);
+  auto tls = platform::StartTlsClient(std::move(socket), options, timeoutMs, info, failure);
   const long long elapsed = platform::MonotonicMs() - started;
   if (!tls) {
-    std::printf("fail %s\nelapsed %lld\n", reason.c_str(), elapsed);
+    std::printf("fail %s\nelapsed %lld\n", TlsFailureText(failure).c_str(), elapsed);
     return 1;
   }
   std::printf("ok %s|%s\nelapsed %lld\n", info.protocol.c_str(), info.cipher.c_str(), elapsed);

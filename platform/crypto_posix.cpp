@@ -1,6 +1,7 @@
 #include "platform/crypto.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 namespace platform {
@@ -9,6 +10,20 @@ std::string Sha256(std::string_view data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    return std::string();
+  }
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string HmacMd5(std::string_view key, std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  // HMAC() keeps no state; an empty key still needs a valid address.
+  static const unsigned char kNoKey = 0;
+  const void* keyBytes = key.empty() ? static_cast<const void*>(&kNoKey) : key.data();
+  if (HMAC(EVP_md5(), keyBytes, static_cast<int>(key.size()),
+           reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest,
+           &length) == nullptr) {
     return std::string();
   }
   return std::string(reinterpret_cast<const char*>(digest), length);

@@ -13,48 +13,11 @@
 
 #include "base/deadline.h"
 #include "platform/error_text.h"
+#include "platform/socket_address.h"
 
 namespace platform {
 
 namespace {
-
-// The system's socket address for address:port; its length, 0 for no family.
-socklen_t ToSockaddr(const SAddress& address, uint16_t port, sockaddr_storage& out) {
-  out = sockaddr_storage{};
-  if (address.family == SAddress::kIPv4) {
-    auto* in = reinterpret_cast<sockaddr_in*>(&out);
-    in->sin_family = AF_INET;
-    in->sin_port = port;
-    std::memcpy(&in->sin_addr, address.bytes, 4);
-    return sizeof *in;
-  }
-  if (address.family == SAddress::kIPv6) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&out);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = port;
-    std::memcpy(&in6->sin6_addr, address.bytes, 16);
-    in6->sin6_scope_id = address.scopeId;
-    return sizeof *in6;
-  }
-  return 0;
-}
-
-bool FromSockaddr(const sockaddr* in, SAddress& address) {
-  address = SAddress();
-  if (in->sa_family == AF_INET) {
-    address.family = SAddress::kIPv4;
-    std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(in)->sin_addr, 4);
-    return true;
-  }
-  if (in->sa_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(in);
-    address.family = SAddress::kIPv6;
-    std::memcpy(address.bytes, &in6->sin6_addr, 16);
-    address.scopeId = in6->sin6_scope_id;
-    return true;
-  }
-  return false;
-}
 
 ConnectError ErrorOf(int code, std::string& text) {
   switch (code) {
@@ -90,7 +53,7 @@ class CPosixSocketStream : public CSocketStream {
                std::string& text) override {
     error = ConnectError::kOther;
     sockaddr_storage peer;
-    const socklen_t length = ToSockaddr(address, port, peer);
+    const socklen_t length = static_cast<socklen_t>(ToSockaddr(address, port, peer));
     if (m_fd < 0 || length == 0) {
       text = ErrorNumberText(EAFNOSUPPORT);
       return false;
@@ -218,7 +181,7 @@ bool LookupHost(const std::string& name, AddressFamilies families, std::string& 
 
 bool LookupAddressName(const SAddress& address, std::string& name) {
   sockaddr_storage peer;
-  const socklen_t length = ToSockaddr(address, 0, peer);
+  const socklen_t length = static_cast<socklen_t>(ToSockaddr(address, 0, peer));
   char found[NI_MAXHOST];
   if (length == 0 || ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, found,
                                    sizeof found, nullptr, 0, NI_NAMEREQD) != 0) {

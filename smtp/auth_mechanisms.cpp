@@ -4,7 +4,7 @@
 
 #include "base/ascii_text.h"
 #include "base/printable_text.h"
-#include "platform/hmac.h"
+#include "platform/crypto.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/hmac.h"
+#include "platform/crypto.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +34,16 @@ TEST(HmacMd5, Vectors) {
   for (const Case& c : cases) {
     EXPECT_EQ(Hex(platform::HmacMd5(c.key, c.data)), c.digest) << c.data;
   }
+}
+
+// FIPS 180-4's examples, and the empty message.
+TEST(Sha256, Vectors) {
+  EXPECT_EQ(Hex(platform::Sha256("abc")),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(platform::Sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(Hex(platform::Sha256("")),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 }  // namespace

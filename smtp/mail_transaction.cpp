@@ -93,8 +93,12 @@ bool CSmtpClient::SendData(bool dataSent, bool quitAfter) {
   }
   // The relay may take long to accept the data, hence the longer wait.
   const bool accepted = ReadReply("2", Timeouts().finalReplyMs);
+  return EndData(ended, true, accepted);
+}
+
+bool CSmtpClient::EndData(bool ended, bool replied, bool accepted) {
   if (ended) {
-    m_outcome.finalReplyCame = !m_outcome.reply.empty();
+    m_outcome.finalReplyCame = replied && !m_outcome.reply.empty();
     m_outcome.finalReply = m_outcome.reply;
   }
   // A message that lost bytes on the way is not delivered, whatever the
@@ -140,15 +144,7 @@ bool CSmtpClient::SendChunks(bool quitAfter) {
     m_outcome.finalReplyCame = false;
   }
   const bool accepted = written && framer.ReadOutstanding();
-  if (ended) {
-    m_outcome.finalReplyCame = written && !m_outcome.reply.empty();
-    m_outcome.finalReply = m_outcome.reply;
-  }
-  const bool sentWhole = FlushSends();
-  WatchSends(nullptr);
-  GatherSends(false);
-  if (accepted && sentWhole) ++m_outcome.delivered;
-  return accepted && sentWhole;
+  return EndData(ended, written, accepted);
 }
 
 bool CSmtpClient::UsesChunking() const {

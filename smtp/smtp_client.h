@@ -121,6 +121,10 @@ class CSmtpClient : public CLineSocket {
   // leaves the relay without a complete message. True when the relay
   // accepted every chunk and every byte of them was sent.
   bool SendChunks(bool quitAfter);
+  // The end of DATA or BDAT: the final reply kept when the data ended
+  // (replied: the end went out whole), the gathering and watching stopped;
+  // true when the relay accepted and every byte left.
+  bool EndData(bool ended, bool replied, bool accepted);
   // An EHLO was accepted on this connection and listed PIPELINING.
   bool OffersPipelining() const;
   // An EHLO was accepted on this connection and listed CHUNKING, and the

@@ -1,6 +1,5 @@
 #include "app/password_source.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include "app/switches.h"
 #include "net/line_socket.h"
 #include "platform/command.h"
+#include "platform/error_text.h"
 #include "platform/file.h"
 
 namespace {
@@ -80,7 +80,8 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
   }
   std::FILE* file = platform::OpenForReading(path);
   if (file == nullptr) {
-    reason = "can't open " + path + ": " + std::strerror(errno);
+    reason = "can't open " + path + ": " +
+             platform::ErrorNumberText(platform::LastErrorNumber());
     return false;
   }
   std::string text;

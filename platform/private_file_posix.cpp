@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/error_text.h"
 #include "platform/whole_file.h"
 
 namespace platform {
@@ -64,7 +65,7 @@ bool ReplacePrivateFile(const std::string& path, const std::string& content,
                         std::string& error) {
   std::string dir = ParentOf(path);
   if (!MakeDirectories(dir)) {
-    error = "cannot create " + dir + ": " + std::strerror(errno);
+    error = "cannot create " + dir + ": " + ErrorNumberText(errno);
     return false;
   }
   return ReplaceWholeFile(path, content, error);

@@ -165,8 +165,9 @@ class CLineSocket {
   bool WrapStream(const StreamWrapper& wrap);
   // Secures the connection through WrapStream: the TLS handshake within the
   // reply timeout, then the stream carries plain text through TLS. False with
-  // reason set; the connection can then carry nothing more.
-  bool StartTls(const platform::TlsOptions& options, std::string& reason);
+  // failure set (net/tls_failure.h words it); the connection can then carry
+  // nothing more.
+  bool StartTls(const platform::TlsOptions& options, platform::TlsFailure& failure);
 
  protected:
   // The steps of Open that tests take one at a time (through a subclass).

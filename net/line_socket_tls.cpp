@@ -7,7 +7,6 @@
 
 #include "net/line_socket.h"
 #include "net/line_socket_parts.h"
-#include "net/tls_failure.h"
 #include "net/tls_names.h"
 
 using line_socket::IsBreak;
@@ -79,26 +78,29 @@ bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
   return false;
 }
 
-bool CLineSocket::StartTls(const platform::TlsOptions& given, std::string& reason) {
+bool CLineSocket::StartTls(const platform::TlsOptions& given, platform::TlsFailure& failure) {
   platform::TlsOptions options = given;
   options.hostName = tls_names::CertificateHostName(given.hostName);
+  failure = {platform::TlsFailureKind::kNone, "", options.hostName};
   if (!m_connection.stream || m_connection.sendFailed) {
-    reason = "the connection was lost";
+    failure.kind = platform::TlsFailureKind::kLost;
     return false;
   }
   // Bytes read in clear text must never pass for bytes that came through TLS.
   if (!NothingWaiting()) {
-    reason = "data was waiting before the TLS handshake";
+    failure.kind = platform::TlsFailureKind::kDataWaiting;
     return false;
   }
   platform::TlsSessionInfo info;
-  platform::TlsFailure failure;
   const int timeoutMs = m_timeouts.replyMs;
   const bool secured = WrapStream([&](std::unique_ptr<CByteStream> plain) {
     return platform::StartTlsClient(std::move(plain), options, timeoutMs, info, failure);
   });
   if (!secured) {
-    reason = TlsFailureText(failure);
+    // A wrapper that never ran leaves kNone: the connection was gone.
+    if (failure.kind == platform::TlsFailureKind::kNone) {
+      failure.kind = platform::TlsFailureKind::kLost;
+    }
     return false;
   }
   if (options.verify) {

@@ -16,7 +16,10 @@ std::string TlsFailureText(const platform::TlsFailure& failure) {
   const std::string& detail = failure.detail;
   switch (failure.kind) {
     case Kind::kNone:
+    case Kind::kLost:
       return "the connection was lost";
+    case Kind::kDataWaiting:
+      return "data was waiting before the TLS handshake";
     case Kind::kSetup:
       return WithDetail("the TLS library could not be set up", detail);
     case Kind::kCaFileUnreadable:
@@ -53,4 +56,18 @@ std::string TlsFailureText(const platform::TlsFailure& failure) {
     }
   }
   return "TLS failed";
+}
+
+bool TlsFailureIsTransient(const platform::TlsFailure& failure) {
+  using Kind = platform::TlsFailureKind;
+  switch (failure.kind) {
+    case Kind::kNone:
+    case Kind::kLost:
+    case Kind::kConnectionLost:
+    case Kind::kClosed:
+    case Kind::kTimedOut:
+      return true;
+    default:
+      return false;
+  }
 }

@@ -31,6 +31,10 @@ struct TlsSessionInfo {
 // into the sentence a person reads, the same on every system.
 enum class TlsFailureKind {
   kNone,
+  // Found by the connection before the library ran:
+  kLost,             // the connection was already gone
+  kDataWaiting,      // clear-text bytes were waiting, which TLS must not follow
+  // Found by the library:
   kSetup,            // the library could not start; detail: the system's code, if any
   kCaFileUnreadable, // detail: the file
   kCaFileEmpty,      // detail: the file, which holds no certificate

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/printable_text.h"
+#include "net/tls_failure.h"
 #include "smtp/smtp_client.h"
 
 namespace {
@@ -25,15 +26,9 @@ void CSmtpClient::FailTls(const std::string& reason, bool transient) {
 }
 
 bool CSmtpClient::SecureConnection() {
-  std::string reason;
-  if (StartTls(m_options.tls, reason)) return true;
-  // A handshake that ran out of time or lost its connection may succeed
-  // later; a certificate or a protocol the relay refused will not.
-  const bool transient = reason.find("in time") != std::string::npos ||
-                         reason.find("closed the connection") != std::string::npos ||
-                         reason.find("connection failed") != std::string::npos ||
-                         reason.find("connection was lost") != std::string::npos;
-  FailTls(reason, transient);
+  platform::TlsFailure failure;
+  if (StartTls(m_options.tls, failure)) return true;
+  FailTls(TlsFailureText(failure), TlsFailureIsTransient(failure));
   return false;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "net/line_socket.h"
+#include "net/tls_failure.h"
 #include "support/memory_stream.h"
 
 namespace {
@@ -14,9 +15,10 @@ TEST(LineSocketStartTls, RefusesWhileClearTextIsUnread) {
   std::string line;
   ASSERT_EQ(socket.ReadLine(line), 6);
   EXPECT_FALSE(socket.NothingWaiting());
-  std::string reason;
-  EXPECT_FALSE(socket.StartTls({"localhost", "", true}, reason));
-  EXPECT_EQ(reason, "data was waiting before the TLS handshake");
+  platform::TlsFailure failure;
+  EXPECT_FALSE(socket.StartTls({"localhost", "", true}, failure));
+  EXPECT_EQ(TlsFailureText(failure), "data was waiting before the TLS handshake");
+  EXPECT_FALSE(TlsFailureIsTransient(failure));
   EXPECT_EQ(peer->sent, "");  // no handshake began
 }
 
@@ -24,9 +26,10 @@ TEST(LineSocketStartTls, AFailedHandshakeLeavesNothingToSendOn) {
   auto peer = MakePeer({"not TLS at all\r\n"});
   CLineSocket socket(true);
   socket.AttachStream(std::make_unique<CMemoryStream>(peer));
+  platform::TlsFailure failure;
+  EXPECT_FALSE(socket.StartTls({"localhost", "", true}, failure));
+  EXPECT_EQ(failure.kind, platform::TlsFailureKind::kNotTls);
   std::string reason;
-  EXPECT_FALSE(socket.StartTls({"localhost", "", true}, reason));
-  EXPECT_FALSE(reason.empty());
   const size_t hello = peer->sent.size();
   EXPECT_GT(hello, 0u);
   EXPECT_FALSE(socket.SendFormatted("MAIL FROM:<a@b>\r\n"));

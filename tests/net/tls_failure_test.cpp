@@ -6,7 +6,7 @@ namespace {
 
 using Kind = platform::TlsFailureKind;
 
-TEST(TlsFailureText, OneSentenceForEachKind) {
+TEST(TlsFailure, OneSentenceForEachKind) {
   const struct {
     Kind kind;
     const char* detail;
@@ -34,8 +34,8 @@ TEST(TlsFailureText, OneSentenceForEachKind) {
       {Kind::kNameMismatch, "mail.example.net, 192.0.2.7",
        "certificate is for mail.example.net, 192.0.2.7, not smtp.example.org"},
       {Kind::kNameMismatch, "", "certificate is not for smtp.example.org"},
-      // Nothing failed that TLS could say: the connection itself was gone.
-      {Kind::kNone, "", "the connection was lost"},
+      {Kind::kLost, "", "the connection was lost"},
+      {Kind::kDataWaiting, "", "data was waiting before the TLS handshake"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sentence);
@@ -43,7 +43,19 @@ TEST(TlsFailureText, OneSentenceForEachKind) {
   }
 }
 
-TEST(TlsFailureText, CertificateNamesCannotDriveTheTerminal) {
+// What decides whether --retry tries again and which status a script sees.
+TEST(TlsFailure, OnlyALostOrSilentConnectionIsWorthAnotherTry) {
+  for (Kind kind : {Kind::kLost, Kind::kConnectionLost, Kind::kClosed, Kind::kTimedOut}) {
+    EXPECT_TRUE(TlsFailureIsTransient({kind, "", "h"})) << static_cast<int>(kind);
+  }
+  for (Kind kind : {Kind::kDataWaiting, Kind::kSetup, Kind::kCaFileUnreadable, Kind::kNotTls,
+                    Kind::kOldProtocol, Kind::kBrokenOff, Kind::kHandshake, Kind::kCertificate,
+                    Kind::kNameMismatch, Kind::kNoCertificate}) {
+    EXPECT_FALSE(TlsFailureIsTransient({kind, "", "h"})) << static_cast<int>(kind);
+  }
+}
+
+TEST(TlsFailure, CertificateNamesCannotDriveTheTerminal) {
   // The certificate's bytes cannot drive the terminal or cut the line short.
   const platform::TlsFailure failure{
       Kind::kNameMismatch, std::string("\x1b]0;t\x07" "a\0b\x7f\tc", 12), "h"};

@@ -9,6 +9,10 @@
 #                UndefinedBehaviorSanitizer; a finding fails the test
 # Further arguments go to ctest, e.g. -R e2e or -E e2e.
 # VELSEND_JOBS sets the parallel jobs (default: the processor count).
+# VELSEND_E2E_WORKERS sets how many end-to-end modules run side by side
+# (default 4, where pytest-xdist is installed; 1 runs them one after another).
+# Most of their time is spent waiting on relays, not on the processor. Under
+# the sanitizers they run one after another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${VELSEND_JOBS:-$(nproc)}
@@ -33,6 +37,12 @@ done
 if ((${#missing[@]})); then
   echo "check: missing ${missing[*]}; run scripts/install-deps.sh test" >&2
   exit 1
+fi
+
+workers=${VELSEND_E2E_WORKERS:-4}
+[ "$build" = build-sanitize ] && workers=${VELSEND_E2E_WORKERS:-1}
+if [ "$workers" -gt 1 ] && /usr/bin/python3 -c 'import xdist' 2>/dev/null; then
+  export PYTEST_ADDOPTS="${PYTEST_ADDOPTS:-} -n $workers --dist loadfile"
 fi
 
 cmake -S . -B "$build" "${options[@]}" >/dev/null

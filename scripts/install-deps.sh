@@ -27,11 +27,12 @@ for set in "$@"; do
     demo) packages+=(g++ cmake make python3 libssl-dev python3-aiosmtpd media-types) ;;
     # media-types: the content types the end-to-end suite expects of file names;
     # procps: scripts/test.sh looks for processes a stage left running;
-    # locales: the charmaps from which a test compiles a Latin-9 locale.
+    # locales: the charmaps from which a test compiles a Latin-9 locale;
+    # python3-pytest-xdist: the end-to-end modules side by side in the daily loop.
     test) packages+=(g++ cmake make python3 libssl-dev libgtest-dev python3-pytest
                      python3-aiosmtpd media-types clang libclang-rt-14-dev valgrind time
                      openssl python3-cryptography postfix sasl2-bin libsasl2-modules
-                     procps locales) ;;
+                     procps locales python3-pytest-xdist) ;;
     # media-types: velsend gives a .txt file the type text/plain only where the
     # system knows it.
     bench) packages+=(g++ cmake make python3 libssl-dev openssl s-nail curl time libbenchmark-dev

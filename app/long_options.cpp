@@ -4,6 +4,7 @@
 #include "app/providers.h"
 #include "app/recipient_limit.h"
 #include "app/retry_policy.h"
+#include "base/ascii_text.h"
 #include "net/line_socket.h"
 #include "oauth/oauth_config.h"
 
@@ -228,16 +229,7 @@ bool CLongOptions::Timeouts(SLineTimeouts& timeouts) const {
 }
 
 bool ParseTimeoutSeconds(const std::string& text, int& seconds) {
-  constexpr int kMost = 86400;
-  if (text.empty() || text.size() > 6) return false;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > kMost) return false;
-  seconds = value;
-  return true;
+  return ParseBoundedDecimal(text, 6, 1, 86400, seconds);
 }
 
 bool IsValidHeloName(const std::string& name) {

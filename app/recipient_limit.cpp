@@ -1,13 +1,9 @@
 #include "app/recipient_limit.h"
 
+#include "base/ascii_text.h"
+
 bool ParseRecipientLimit(const std::string& text, int& limit) {
-  if (text.empty() || text.size() > 7 || text[0] == '0') return false;
-  int value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value > kMaxRecipientLimit) return false;
-  limit = value;
-  return true;
+  // No leading zero: "010" is no count a person writes.
+  return !text.empty() && text[0] != '0' &&
+         ParseBoundedDecimal(text, 7, 1, kMaxRecipientLimit, limit);
 }

@@ -2,26 +2,14 @@
 
 #include <algorithm>
 
-namespace {
+#include "base/ascii_text.h"
 
-bool ParseBounded(const std::string& text, int most, int& value) {
-  if (text.empty() || text.size() > 4) return false;
-  int parsed = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    parsed = parsed * 10 + (c - '0');
-  }
-  if (parsed > most) return false;
-  value = parsed;
-  return true;
+bool ParseRetryCount(const std::string& text, int& count) {
+  return ParseBoundedDecimal(text, 4, 0, 100, count);
 }
 
-}  // namespace
-
-bool ParseRetryCount(const std::string& text, int& count) { return ParseBounded(text, 100, count); }
-
 bool ParseRetryDelay(const std::string& text, int& seconds) {
-  return ParseBounded(text, kLongestRetryWaitMs / 1000, seconds);
+  return ParseBoundedDecimal(text, 4, 0, kLongestRetryWaitMs / 1000, seconds);
 }
 
 int RetryWaitMs(const SRetryPolicy& policy, int attempt, uint64_t random) {

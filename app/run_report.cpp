@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/ascii_text.h"
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -31,11 +33,6 @@ size_t EnhancedCodeLength(const std::string& text, char cls) {
 bool IsIdChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' ||
          c == '@' || c == '/' || c == '+' || c == '=';
-}
-
-std::string ToLower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // The id at from in line: a run of id characters without a last "." (an
@@ -90,7 +87,7 @@ SReplyParts SplitReply(const std::vector<std::string>& lines) {
 
 std::optional<std::string> QueueIdFromReply(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
-    const std::string lower = ToLower(line);
+    const std::string lower = AsciiLowered(line);
     size_t at = lower.find("queued as");
     if (at != std::string::npos) {
       at += 9;

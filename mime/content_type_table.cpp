@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = AsciiLower(c);
-  return text;
-}
-
 // Read whole, so that a table file is parsed exactly as the same text would be.
 bool ReadFile(const std::string& path, std::string& text) {
   std::ifstream file(path, std::ios::binary);
@@ -46,7 +41,7 @@ ContentTypeTable ParseContentTypeTable(std::string_view text) {
     if (!(words >> type) || type[0] == '#') continue;
     std::string extension;
     while (words >> extension && extension[0] != '#') {
-      table.emplace(Lower(extension), type);  // an earlier type keeps the extension
+      table.emplace(AsciiLowered(extension), type);  // an earlier type keeps the extension
     }
   }
   return table;
@@ -79,7 +74,7 @@ const ContentTypeTable& BuiltInContentTypes() {
 
 std::string FindContentType(const ContentTypeTable& table, const std::string& extension) {
   if (extension.size() < 2 || extension[0] != '.') return std::string();
-  auto found = table.find(Lower(extension.substr(1)));
+  auto found = table.find(AsciiLowered(extension.substr(1)));
   return found == table.end() ? std::string() : found->second;
 }
 

@@ -81,7 +81,7 @@ bool CLineSocket::WrapStream(const StreamWrapper& wrap) {
 bool CLineSocket::StartTls(const platform::TlsOptions& given, platform::TlsFailure& failure) {
   platform::TlsOptions options = given;
   options.hostName = tls_names::CertificateHostName(given.hostName);
-  failure = {platform::TlsFailureKind::kNone, "", options.hostName};
+  failure = {};
   if (!m_connection.stream || m_connection.sendFailed) {
     failure.kind = platform::TlsFailureKind::kLost;
     return false;

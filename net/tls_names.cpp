@@ -1,16 +1,10 @@
 #include "net/tls_names.h"
 
+#include "base/ascii_text.h"
 #include "net/ip_address.h"
 
 namespace tls_names {
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string WithoutTrailingDot(const std::string& name) {
   return !name.empty() && name.back() == '.' ? name.substr(0, name.size() - 1) : name;
@@ -27,8 +21,8 @@ bool ParseAddressLiteral(const std::string& host, std::string& bytes) {
 }
 
 bool MatchesDnsName(const std::string& pattern, const std::string& host) {
-  std::string want = Lower(WithoutTrailingDot(host));
-  std::string have = Lower(WithoutTrailingDot(pattern));
+  std::string want = AsciiLowered(WithoutTrailingDot(host));
+  std::string have = AsciiLowered(WithoutTrailingDot(pattern));
   std::string address;
   if (want.empty() || have.empty() || ParseAddressLiteral(want, address)) return false;
   if (have.compare(0, 2, "*.") != 0) return have == want;
@@ -44,6 +38,7 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host) {
 
 std::string CertificateAddressText(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
+  if (bytes.size() != 4 && bytes.size() != 16) return "an address";  // malformed
   std::string text;
   if (bytes.size() == 4) {
     for (size_t i = 0; i < 4; ++i) {

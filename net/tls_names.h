@@ -21,7 +21,8 @@ bool MatchesDnsName(const std::string& pattern, const std::string& host);
 
 // The text of a certificate's IP address entry as a failure shows it:
 // four bytes dotted ("192.0.2.7"), otherwise hexadecimal groups of two bytes,
-// not shortened ("2001:db8:0:0:0:0:0:1"), as the certificate holds them.
+// not shortened ("2001:db8:0:0:0:0:0:1"), as the certificate holds them;
+// "an address" for an entry of any other length.
 std::string CertificateAddressText(std::string_view bytes);
 
 // The name as SNI carries it and certificates are matched against: without

@@ -105,11 +105,11 @@ HttpResponse HttpSend(const HttpRequest& request) {
     const CERT_CONTEXT* leaf = nullptr;
     DWORD leafSize = sizeof leaf;
     TlsFailure& failure = response.certificate;
-    failure = {TlsFailureKind::kNoCertificate, "", Utf8FromWide(host)};
+    failure.kind = TlsFailureKind::kNoCertificate;
     bool trusted = WinHttpQueryOption(handle.handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &leaf,
                                       &leafSize) &&
                    leaf != nullptr &&
-                   VerifyServerCertificate(leaf, request.caFile, failure.host, failure);
+                   VerifyServerCertificate(leaf, request.caFile, Utf8FromWide(host), failure);
     if (leaf) CertFreeCertificateContext(leaf);
     if (!trusted) {
       response.outcome = HttpOutcome::CertificateFailed;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "net/byte_stream.h"
 
@@ -53,9 +54,14 @@ enum class TlsFailureKind {
 };
 
 struct TlsFailure {
+  TlsFailure() = default;
+  TlsFailure(TlsFailureKind kind, std::string detail = std::string(),
+             std::string host = std::string())
+      : kind(kind), detail(std::move(detail)), host(std::move(host)) {}
+
   TlsFailureKind kind = TlsFailureKind::kNone;
   std::string detail;
-  std::string host;  // the name checked, as TlsOptions::hostName had it
+  std::string host;  // the name checked: set once, where the check was asked for
 };
 
 // Runs the client handshake over transport (TLS 1.2 at least), waiting at

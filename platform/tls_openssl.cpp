@@ -61,14 +61,12 @@ void FreeLeaf(void*, void* data, CRYPTO_EX_DATA*, int, long, void*) {
 
 // "192.0.2.7" or "2001:db8:0:0:0:0:0:1" (not shortened).
 std::string AddressText(const ASN1_OCTET_STRING* address) {
-  const int length = ASN1_STRING_length(address);
-  if (length != 4 && length != 16) return "an address";
+  const int length = std::max(ASN1_STRING_length(address), 0);
   return tls_names::CertificateAddressText(std::string_view(
       reinterpret_cast<const char*>(ASN1_STRING_get0_data(address)), static_cast<size_t>(length)));
 }
 
-// "mail.example.net, 192.0.2.7" from the certificate's DNS and IP entries,
-// else its common name.
+// "mail.example.net, 192.0.2.7" from the certificate's DNS and IP entries.
 std::string CertificateNames(X509* certificate) {
   std::string names;
   auto add = [&names](const std::string& name) {
@@ -111,7 +109,6 @@ class COpenSslStream : public CByteStream {
 
   // Sets up the session and runs the handshake; false with failure set.
   bool Handshake(const TlsOptions& options, int timeoutMs, TlsFailure& failure) {
-    failure.host = options.hostName;
     if (g_leafIndex < 0) g_leafIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeLeaf);
     m_context.reset(SSL_CTX_new(TLS_client_method()));
     if (!m_context || !SSL_CTX_set_min_proto_version(m_context.get(), TLS1_2_VERSION)) {
@@ -164,7 +161,7 @@ class COpenSslStream : public CByteStream {
       if (result == 1) return true;
       int error = SSL_get_error(m_ssl.get(), result);
       if (error != SSL_ERROR_WANT_READ) {
-        failure = HandshakeFailure(host);
+        failure = HandshakeFailure();
         return false;
       }
       long received = deadline.Expired() ? kReceiveTimeout : Pull(deadline.RemainingMs());
@@ -267,44 +264,37 @@ class COpenSslStream : public CByteStream {
     return received;
   }
 
-  TlsFailure HandshakeFailure(const std::string& host) const {
+  TlsFailure HandshakeFailure() const {
     long verify = SSL_get_verify_result(m_ssl.get());
     if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH) {
       auto* leaf = static_cast<X509*>(SSL_get_ex_data(m_ssl.get(), g_leafIndex));
-      return {TlsFailureKind::kNameMismatch, leaf ? CertificateNames(leaf) : std::string(), host};
+      return {TlsFailureKind::kNameMismatch, leaf ? CertificateNames(leaf) : std::string()};
     }
     if (verify != X509_V_OK) {
-      return {TlsFailureKind::kCertificate, X509_verify_cert_error_string(verify), host};
+      return {TlsFailureKind::kCertificate, X509_verify_cert_error_string(verify)};
     }
     unsigned long error = ERR_peek_last_error();
     int code = ERR_GET_REASON(error);
     if (code == SSL_R_UNSUPPORTED_PROTOCOL || code == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION ||
         code == SSL_R_NO_PROTOCOLS_AVAILABLE) {
-      return {TlsFailureKind::kOldProtocol, "", host};
+      return {TlsFailureKind::kOldProtocol};
     }
     if (code == SSL_R_WRONG_VERSION_NUMBER || code == SSL_R_PACKET_LENGTH_TOO_LONG) {
-      return {TlsFailureKind::kNotTls, "", host};
+      return {TlsFailureKind::kNotTls};
     }
     const char* text = error ? ERR_reason_error_string(error) : nullptr;
-    return {TlsFailureKind::kHandshake, text ? text : "", host};
+    return {TlsFailureKind::kHandshake, text ? text : ""};
   }
 
   // The user's trusted roots in place of the system's. A file that cannot
   // be opened and one without a certificate call for different fixes.
   bool LoadCaFile(const std::string& path, TlsFailure& failure) {
+    if (SSL_CTX_load_verify_locations(m_context.get(), path.c_str(), nullptr) == 1) return true;
     std::FILE* file = OpenForReading(path);
-    if (file == nullptr) {
-      failure.kind = TlsFailureKind::kCaFileUnreadable;
-      failure.detail = path;
-      return false;
-    }
-    std::fclose(file);
-    if (SSL_CTX_load_verify_locations(m_context.get(), path.c_str(), nullptr) != 1) {
-      failure.kind = TlsFailureKind::kCaFileEmpty;
-      failure.detail = path;
-      return false;
-    }
-    return true;
+    failure.kind = file ? TlsFailureKind::kCaFileEmpty : TlsFailureKind::kCaFileUnreadable;
+    failure.detail = path;
+    if (file) std::fclose(file);
+    return false;
   }
 
   std::unique_ptr<CByteStream> m_transport;
@@ -321,7 +311,10 @@ std::unique_ptr<CByteStream> StartTlsClient(std::unique_ptr<CByteStream> transpo
                                             const TlsOptions& options, int timeoutMs,
                                             TlsSessionInfo& info, TlsFailure& failure) {
   auto stream = std::make_unique<COpenSslStream>(std::move(transport));
-  if (!stream->Handshake(options, timeoutMs, failure)) return nullptr;  // destroyed: closed
+  if (!stream->Handshake(options, timeoutMs, failure)) {
+    failure.host = options.hostName;
+    return nullptr;  // destroyed: closed
+  }
   stream->Describe(info);
   return stream;
 }

@@ -60,19 +60,19 @@ TlsFailure FailureBeforeHandshakeStep(const std::string& in) {
   if (in.empty()) return {};
   const auto byte = [&in](size_t i) { return static_cast<unsigned char>(in[i]); };
   if (byte(0) < 20 || byte(0) > 23 || (in.size() >= 2 && byte(1) != 3)) {
-    return {TlsFailureKind::kNotTls, "", ""};
+    return {TlsFailureKind::kNotTls};
   }
   const bool fatalAlert = byte(0) == kAlertRecord && in.size() >= 7 && byte(3) == 0 &&
                           byte(4) == 2 && byte(5) == 2;
   if (!fatalAlert) return {};
-  if (byte(6) == 70) return {TlsFailureKind::kOldProtocol, "", ""};  // protocol_version
-  return {TlsFailureKind::kBrokenOff, "alert " + std::to_string(byte(6)), ""};
+  if (byte(6) == 70) return {TlsFailureKind::kOldProtocol};  // protocol_version
+  return {TlsFailureKind::kBrokenOff, "alert " + std::to_string(byte(6))};
 }
 
 TlsFailure StepFailure(SECURITY_STATUS status) {
   const TlsFailureKind kind = StepFailureKind(status);
   const bool coded = kind == TlsFailureKind::kHandshake;
-  return {kind, coded ? "error " + HexCode(static_cast<unsigned long>(status)) : "", ""};
+  return {kind, coded ? "error " + HexCode(static_cast<unsigned long>(status)) : ""};
 }
 
 bool AcquireCredentials(CredHandle& credentials, SECURITY_STATUS& status) {

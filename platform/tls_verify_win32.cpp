@@ -25,8 +25,8 @@ CertStore NewMemoryStore() {
       CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
 }
 
-TlsFailure Refused(std::string detail, const std::string& host) {
-  return {TlsFailureKind::kCertificate, std::move(detail), host};
+TlsFailure Refused(std::string detail) {
+  return {TlsFailureKind::kCertificate, std::move(detail)};
 }
 
 bool AddAll(HCERTSTORE to, HCERTSTORE from) {
@@ -90,14 +90,13 @@ std::string CertificateNames(const CERT_CONTEXT* cert) {
   };
   for (const std::string& name : AltNames(cert, CERT_ALT_NAME_DNS_NAME)) add(name);
   for (const std::string& bytes : AltNames(cert, CERT_ALT_NAME_IP_ADDRESS)) {
-    add(bytes.size() == 4 || bytes.size() == 16 ? tls_names::CertificateAddressText(bytes)
-                                                : "an address");
+    add(tls_names::CertificateAddressText(bytes));
   }
   return names;
 }
 
-TlsFailure NameMismatch(const CERT_CONTEXT* leaf, const std::string& host) {
-  return {TlsFailureKind::kNameMismatch, CertificateNames(leaf), host};
+TlsFailure NameMismatch(const CERT_CONTEXT* leaf) {
+  return {TlsFailureKind::kNameMismatch, CertificateNames(leaf)};
 }
 
 // The host against the certificate's names: an address literal against its
@@ -153,23 +152,23 @@ std::string ChainReason(const CERT_SIMPLE_CHAIN* chain, DWORD status) {
   return std::string();
 }
 
-TlsFailure PolicyFailure(const CERT_SIMPLE_CHAIN* chain, DWORD error, const std::string& host) {
+TlsFailure PolicyFailure(const CERT_SIMPLE_CHAIN* chain, DWORD error) {
   const CERT_CONTEXT* leaf = chain->rgpElement[0]->pCertContext;
   switch (static_cast<HRESULT>(error)) {
     case CERT_E_CN_NO_MATCH:
-      return NameMismatch(leaf, host);
+      return NameMismatch(leaf);
     case CERT_E_EXPIRED:
-      return Refused(DateReason(leaf), host);
+      return Refused(DateReason(leaf));
     case CERT_E_UNTRUSTEDROOT:
-      return Refused(UntrustedReason(chain, 0), host);
+      return Refused(UntrustedReason(chain, 0));
     case CERT_E_CHAINING:
-      return Refused("unable to get local issuer certificate", host);
+      return Refused("unable to get local issuer certificate");
     case CERT_E_WRONG_USAGE:
-      return Refused("unsupported certificate purpose", host);
+      return Refused("unsupported certificate purpose");
     case CERT_E_REVOKED:
-      return Refused("certificate revoked", host);
+      return Refused("certificate revoked");
     default:
-      return Refused("error " + HexCode(error), host);
+      return Refused("error " + HexCode(error));
   }
 }
 
@@ -188,7 +187,8 @@ CertStore LoadPemCertificates(const std::string& path, TlsFailure& failure) {
   std::fclose(file);
   CertStore store = NewMemoryStore();
   if (!store) {
-    failure = {TlsFailureKind::kSetup, "cannot create a certificate store", failure.host};
+    failure.kind = TlsFailureKind::kSetup;
+    failure.detail = "cannot create a certificate store";
     return nullptr;
   }
   static const std::string kBegin = "-----BEGIN CERTIFICATE-----";
@@ -228,7 +228,7 @@ bool VerifyRelayCertificate(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const 
   CertStore extra = NewMemoryStore();
   if (!extra || (leaf->hCertStore && !AddAll(extra.get(), leaf->hCertStore)) ||
       (anchors && !AddAll(extra.get(), anchors))) {
-    failure = Refused("cannot gather the chain", host);
+    failure = Refused("cannot gather the chain");
     return false;
   }
   CERT_CHAIN_PARA para = {};
@@ -239,12 +239,12 @@ bool VerifyRelayCertificate(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const 
   para.RequestedUsage.Usage.rgpszUsageIdentifier = &serverAuth;
   const CERT_CHAIN_CONTEXT* built = nullptr;
   if (!CertGetCertificateChain(nullptr, leaf, nullptr, extra.get(), &para, 0, nullptr, &built)) {
-    failure = Refused("cannot build the chain", host);
+    failure = Refused("cannot build the chain");
     return false;
   }
   Chain chain(built);
   if (chain->cChain < 1 || chain->rgpChain[0]->cElement < 1) {
-    failure = Refused("empty chain", host);
+    failure = Refused("empty chain");
     return false;
   }
   const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
@@ -257,15 +257,14 @@ bool VerifyRelayCertificate(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const 
     if (!StoreHolds(anchors, root)) {
       bool known = (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)) == 0;
       failure = Refused(known ? std::string("unable to get local issuer certificate")
-                              : UntrustedReason(simple, status),
-                        host);
+                              : UntrustedReason(simple, status));
       return false;
     }
     status &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
   }
   std::string chainReason = ChainReason(simple, status);
   if (!chainReason.empty()) {
-    failure = Refused(chainReason, host);
+    failure = Refused(chainReason);
     return false;
   }
 
@@ -282,15 +281,15 @@ bool VerifyRelayCertificate(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const 
   CERT_CHAIN_POLICY_STATUS result = {};
   result.cbSize = sizeof result;
   if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &result)) {
-    failure = Refused("cannot check the chain", host);
+    failure = Refused("cannot check the chain");
     return false;
   }
   if (result.dwError != 0) {
-    failure = PolicyFailure(simple, result.dwError, host);
+    failure = PolicyFailure(simple, result.dwError);
     return false;
   }
   if (!NameMatches(leaf, host)) {
-    failure = NameMismatch(leaf, host);
+    failure = NameMismatch(leaf);
     return false;
   }
   return true;
@@ -298,13 +297,12 @@ bool VerifyRelayCertificate(const CERT_CONTEXT* leaf, HCERTSTORE anchors, const 
 
 bool VerifyServerCertificate(const CERT_CONTEXT* leaf, const std::string& caFile,
                              const std::string& host, TlsFailure& failure) {
-  failure.host = host;
   CertStore anchors;
-  if (!caFile.empty()) {
-    anchors = LoadPemCertificates(caFile, failure);
-    if (!anchors) return false;
-  }
-  return VerifyRelayCertificate(leaf, anchors.get(), host, failure);
+  if (!caFile.empty()) anchors = LoadPemCertificates(caFile, failure);
+  const bool trusted = (caFile.empty() || anchors) &&
+                       VerifyRelayCertificate(leaf, anchors.get(), host, failure);
+  if (!trusted) failure.host = host;
+  return trusted;
 }
 
 }  // namespace platform

@@ -80,7 +80,9 @@ TEST(TlsNames, CertificateAddressText) {
   EXPECT_EQ(tls_names::CertificateAddressText(std::string("\xfe\x80\x00\xab", 4) +
                                               std::string(12, '\xff')),
             "fe80:ab:ffff:ffff:ffff:ffff:ffff:ffff");
-  EXPECT_EQ(tls_names::CertificateAddressText(""), "");
+  // A malformed entry is named, not read past or shown in pieces.
+  EXPECT_EQ(tls_names::CertificateAddressText(""), "an address");
+  EXPECT_EQ(tls_names::CertificateAddressText(std::string(6, '\x7f')), "an address");
 }
 
 TEST(TlsNames, CertificateHostName) {

@@ -139,6 +139,9 @@ grep -E '^\[  (PASSED|FAILED) ' "$work/unit.log" || true
 if [ "$status" -ne 0 ] || ! grep -q '^\[  PASSED  \]' "$work/unit.log" ||
    grep -q '^\[  FAILED  \]' "$work/unit.log"; then
   cat "$work/unit.log" >&2
+  if [ "$status" -eq 124 ]; then
+    echo "Unit tests under Wine ran past 600 s; the last one started: $(grep -E '^\[ RUN +\]' "$work/unit.log" | tail -n1 | tr -d '\r')" >&2
+  fi
   echo "Unit tests failed under Wine (status $status)" >&2
   exit 1
 fi

@@ -17,6 +17,21 @@ TEST(BoundedCall, ReturnsWhatTheCallFoundInTime) {
   EXPECT_EQ(result, "kept");
 }
 
+// Without a limit there is nothing to wait beside: the call runs on the
+// caller's thread, so no wake-up can be lost between two threads.
+TEST(BoundedCall, WithoutALimitRunsOnTheCallersThread) {
+  const auto caller = std::this_thread::get_id();
+  std::string result;
+  EXPECT_TRUE(CallWithin(
+      -1,
+      [caller](std::string& found) {
+        found.append(std::this_thread::get_id() == caller ? "same" : "other");
+        return true;
+      },
+      result));
+  EXPECT_EQ(result, "same");
+}
+
 // A call that never ends in time (a name server that never answers) does not
 // hold the caller past the limit.
 TEST(BoundedCall, GivesUpWhenTheTimeRunsOut) {

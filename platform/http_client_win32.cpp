@@ -104,18 +104,17 @@ HttpResponse HttpSend(const HttpRequest& request) {
   if (ownCheck) {
     const CERT_CONTEXT* leaf = nullptr;
     DWORD leafSize = sizeof leaf;
-    TlsFailure& failure = response.certificate;
-    failure.kind = TlsFailureKind::kNoCertificate;
-    bool trusted = WinHttpQueryOption(handle.handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &leaf,
-                                      &leafSize) &&
-                   leaf != nullptr &&
-                   VerifyServerCertificate(leaf, request.caFile, Utf8FromWide(host), failure);
+    const bool sent = WinHttpQueryOption(handle.handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT,
+                                         &leaf, &leafSize) &&
+                      leaf != nullptr;
+    const bool trusted = sent && VerifyServerCertificate(leaf, request.caFile, Utf8FromWide(host),
+                                                         response.certificate);
     if (leaf) CertFreeCertificateContext(leaf);
     if (!trusted) {
+      if (!sent) response.certificate = TlsFailure(TlsFailureKind::kNoCertificate);
       response.outcome = HttpOutcome::CertificateFailed;
       return response;
     }
-    failure = {};
   }
   DWORD written = 0;
   if ((!request.form.empty() &&

@@ -198,14 +198,14 @@ CertStore LoadPemCertificates(const std::string& path, TlsFailure& failure) {
        begin = text.find(kBegin, begin + kBegin.size())) {
     size_t end = text.find(kEnd, begin);
     if (end == std::string::npos) break;
-    std::string block = text.substr(begin, end + kEnd.size() - begin);
+    const std::string pem = text.substr(begin, end + kEnd.size() - begin);
     DWORD size = 0;
-    if (!CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
                               CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
       continue;
     }
     std::vector<BYTE> der(size);
-    if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+    if (CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
                              CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr) &&
         CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), size,
                                          CERT_STORE_ADD_USE_EXISTING, nullptr)) {
